@@ -1,0 +1,132 @@
+// KeltoS3: the public interface a backup host compiles against.
+//
+// The host loads libKeltoS3.so, creates a manager object and file objects
+// through the factory functions below, drives each file object through the
+// KS3File interface, and hands every object back to the matching Destroy
+// function (the interfaces have no virtual destructor: never delete through
+// them).  Strings are zero-terminated wide strings (wchar_t).
+//
+// No exception crosses this interface: the factories catch everything and
+// return 1, every other operation returns a small integer code.
+//
+// Configuration comes from the INI file "Kelto.ini" beside the host
+// executable (or the file named by the environment variable KELTOS3_INI),
+// section "ONLINE"; see README.md for every key.
+//
+// Thread safety: objects are not shared between threads; the host
+// serialises calls on one object.  Different objects may be used on
+// different threads.
+
+#ifndef KELTOS3_INCLUDE_KELTOS3_H_
+#define KELTOS3_INCLUDE_KELTOS3_H_
+
+#if defined(KELTOS3_BUILDING_LIBRARY)
+#define KELTOS3_API __attribute__((visibility("default")))
+#else
+#define KELTOS3_API
+#endif
+
+// The manager object.  In this system it is a placeholder interface: every
+// operation ignores its arguments and returns zero.  Its construction
+// prepares the working folder "S3Data" beside the host executable.
+class KELTOS3_API KS3FilesManager {
+ public:
+  KS3FilesManager();
+  KS3FilesManager(const KS3FilesManager&);
+  KS3FilesManager& operator=(const KS3FilesManager&);
+
+  virtual int Reserved0(int) = 0;
+  virtual int Reserved1(int) = 0;
+  virtual int Reserved2(int, int, int) = 0;
+  virtual int Reserved3(int) = 0;
+  virtual int Reserved4(int, int, int) = 0;
+  virtual int Reserved5(int) = 0;
+  virtual long long Reserved6(int) = 0;
+  virtual int Reserved7(int, int, int, int, int, int, int, int) = 0;
+};
+
+// A file object: stores one file in S3 as a byte stream and reads a stored
+// version back with seeking.
+class KELTOS3_API KS3File {
+ public:
+  KS3File();
+  KS3File(const KS3File&);
+  KS3File& operator=(const KS3File&);
+
+  // Opens `path` (library form, "\" separators).  For writing a new version
+  // pass the plain path; for reading pass a stored name (path + "_" + stamp,
+  // as GetDirList lists it).  Returns 0 when no stored version exists (ready
+  // to write), 1 when a version was opened and its first chunk loaded, 2
+  // when a version was found but fetching its first chunk failed.
+  virtual int Open(const wchar_t* path) = 0;
+
+  // Appends `length` bytes to the version being written; `last` non-zero
+  // ends the version and stores its index object.  Returns 0 when done, 1
+  // when a chunk upload or the index store failed.
+  virtual int Write(const char* data, int length, int last) = 0;
+
+  // Copies up to `length` bytes of the opened version to `destination`.
+  // Returns the bytes delivered (0 at the end or when nothing is open), or
+  // -1 when fetching a chunk failed.
+  virtual int Read(void* destination, unsigned int length) = 0;
+
+  // Size of the opened version; while writing, the bytes stored so far.
+  virtual long long GetSize() = 0;
+
+  // Moves the read position; origin 0 = begin, 1 = current, 2 = end.
+  // Returns 0 when done, 1 when the position was refused, 2 when fetching
+  // the chunk failed.
+  virtual int Seek(long long offset, int origin) = 0;
+
+  // Runs one three-way synchronisation between a local directory tree, a
+  // local catalog directory and a remote tree (a bucket name, optionally
+  // followed by a path inside it).  Returns 0 when the run was carried out,
+  // 1 when the remote tree could not be loaded.
+  virtual int Synchronize(const wchar_t* local_root, const wchar_t* catalog_root,
+                          const wchar_t* s3_root) = 0;
+
+  // Returns 1 when a request to the service root succeeds, else 0.
+  virtual int TestConnection() = 0;
+};
+
+// Base64 codec.
+class KELTOS3_API CBase64 {
+ public:
+  CBase64();
+  CBase64(const CBase64&);
+  CBase64& operator=(const CBase64&);
+  virtual ~CBase64();
+
+  // Encodes `source_length` bytes with the standard alphabet and "="
+  // padding, breaking lines with "\r\n" after every line of `line_length`
+  // characters, and writes a terminating zero.  `destination` must hold 4
+  // characters per started group of 3 bytes, 2 per line break and 1 for the
+  // terminator.  Returns the characters written, terminator excluded.
+  int EncodeBase64(const unsigned char* source, char* destination,
+                   int source_length, int line_length);
+
+  // Decodes at most `source_length` characters of `source` (never reading
+  // beyond them), skipping line breaks between groups, and writes a
+  // terminating zero byte after the decoded bytes.  `destination` must hold
+  // 3 bytes per started group of 4 characters plus 1.  Returns the bytes
+  // decoded.
+  int DecodeBase64(const char* source, unsigned char* destination,
+                   int source_length);
+};
+
+extern "C" {
+
+// Manager factory pair.  Create destroys an object already held in *out,
+// then stores a new manager in *out and returns 0, or returns 1 with *out
+// null.  Destroy destroys *out (null is accepted), sets it to null and
+// returns 0, or 1 when an exception occurred.
+KELTOS3_API int CreateS3FileManagerObject(KS3FilesManager** out);
+KELTOS3_API int DestroyS3FileManagerObject(KS3FilesManager** out);
+
+// Addition for this platform: the calling thread's last-error value.  It is
+// 12500 after an operation that received an error answer from S3.
+KELTOS3_API unsigned int KeltoS3GetLastError(void);
+
+}  // extern "C"
+
+#endif  // KELTOS3_INCLUDE_KELTOS3_H_

@@ -1,0 +1,298 @@
+// The POSIX implementation of Env.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "common/wide_string.h"
+#include "platform/env.h"
+#include "platform/file.h"
+#include "platform/http.h"
+#include "platform/http_curl.h"
+#include "platform/path.h"
+
+namespace platform {
+namespace {
+
+// Ident of the syslog records that stand in for the event log.  openlog
+// keeps the pointer, so it must live for the whole process.
+constexpr char kSyslogIdent[] = "KeltoS3OnlineBackup";
+
+FileTime FileTimeFromTimespec(const timespec& ts) {
+  FileTime t = FileTimeFromUnixSeconds(ts.tv_sec);
+  if (t == 0) return 0;
+  return t + static_cast<FileTime>(ts.tv_nsec / 100);
+}
+
+timespec TimespecFromFileTime(FileTime time) {
+  timespec ts{};
+  const std::int64_t seconds = UnixSecondsFromFileTime(time);
+  ts.tv_sec = static_cast<time_t>(seconds);
+  ts.tv_nsec = static_cast<long>((time % kFileTimeTicksPerSecond) * 100);
+  return ts;
+}
+
+bool SetWriteTimeOfDescriptor(int fd, FileTime time) {
+  timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;  // the last-access time stays
+  times[1] = TimespecFromFileTime(time);
+  return ::futimens(fd, times) == 0;
+}
+
+class PosixFile final : public File {
+ public:
+  explicit PosixFile(int fd) : fd_(fd) {}
+  ~PosixFile() override { ::close(fd_); }
+
+  std::int64_t Read(void* buffer, std::uint32_t n) override {
+    for (;;) {
+      const ssize_t r = ::read(fd_, buffer, n);
+      if (r >= 0) return r;
+      if (errno != EINTR) return -1;
+    }
+  }
+
+  std::int64_t Write(const void* buffer, std::uint32_t n) override {
+    const char* p = static_cast<const char*>(buffer);
+    std::uint32_t done = 0;
+    while (done < n) {
+      const ssize_t w = ::write(fd_, p + done, n - done);
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        return done == 0 ? -1 : done;
+      }
+      if (w == 0) break;
+      done += static_cast<std::uint32_t>(w);
+    }
+    return done;
+  }
+
+  bool SetLastWriteTime(FileTime time) override {
+    return SetWriteTimeOfDescriptor(fd_, time);
+  }
+
+  bool Sync() override { return ::fsync(fd_) == 0; }
+
+ private:
+  const int fd_;
+};
+
+class PosixDirectoryIterator final : public DirectoryIterator {
+ public:
+  explicit PosixDirectoryIterator(DIR* dir) : dir_(dir) {}
+  ~PosixDirectoryIterator() override { ::closedir(dir_); }
+
+  bool Next(DirectoryEntry* entry) override {
+    errno = 0;
+    const dirent* d = ::readdir(dir_);
+    if (d == nullptr) return false;
+    entry->name = Utf8ToU16(d->d_name);
+    entry->is_directory = false;
+    entry->is_symbolic_link = false;
+    entry->last_write_time = 0;
+    struct stat st;
+    if (::fstatat(::dirfd(dir_), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      return true;
+    }
+    if (S_ISLNK(st.st_mode)) {
+      entry->is_symbolic_link = true;
+      struct stat target;
+      if (::fstatat(::dirfd(dir_), d->d_name, &target, 0) == 0) st = target;
+    }
+    entry->is_directory = S_ISDIR(st.st_mode);
+    entry->last_write_time = FileTimeFromTimespec(st.st_mtim);
+    return true;
+  }
+
+ private:
+  DIR* const dir_;
+};
+
+class PosixEnv final : public Env {
+ public:
+  std::uint32_t GetTickCount() override {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    const std::uint64_t ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000 +
+                             static_cast<std::uint64_t>(ts.tv_nsec) / 1000000;
+    return static_cast<std::uint32_t>(ms);
+  }
+
+  void Sleep(std::uint32_t milliseconds) override {
+    timespec request{};
+    request.tv_sec = milliseconds / 1000;
+    request.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000;
+    timespec remaining{};
+    while (::nanosleep(&request, &remaining) != 0 && errno == EINTR) {
+      request = remaining;
+    }
+  }
+
+  std::int64_t NowUnixSeconds() override {
+    return static_cast<std::int64_t>(::time(nullptr));
+  }
+
+  std::u16string GetModuleFileName() override {
+    std::string buffer(4096, '\0');
+    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n <= 0 || static_cast<size_t>(n) >= buffer.size()) return u"";
+    buffer.resize(static_cast<size_t>(n));
+    return FromPosixPath(buffer);
+  }
+
+  bool GetEnvironmentVariable(const char* name, std::string* value) override {
+    const char* v = std::getenv(name);
+    if (v == nullptr) return false;
+    *value = v;
+    return true;
+  }
+
+  EventSourceHandle RegisterEventSource(const std::u16string&) override {
+    ::openlog(kSyslogIdent, LOG_PID | LOG_NDELAY, LOG_USER);
+    return 1;
+  }
+
+  bool ReportEvent(EventSourceHandle source, std::uint16_t type,
+                   std::uint16_t, std::uint32_t,
+                   const std::u16string& text) override {
+    if (source == 0) return false;
+    const int priority = type == kEventTypeError ? LOG_ERR : LOG_INFO;
+    ::syslog(LOG_USER | priority, "%s", U16ToUtf8(text).c_str());
+    return true;
+  }
+
+  void DeregisterEventSource(EventSourceHandle) override {}
+
+  // The trace channel is silent unless KELTOS3_TRACE names a sink: "stderr",
+  // or a file that every line is appended to.
+  void OutputDebugString(const std::u16string& text) override {
+    std::string sink;
+    if (!GetEnvironmentVariable("KELTOS3_TRACE", &sink) || sink.empty()) return;
+    const std::string bytes = U16ToUtf8(text);
+    if (sink == "stderr") {
+      std::fwrite(bytes.data(), 1, bytes.size(), stderr);
+      std::fflush(stderr);
+      return;
+    }
+    const int fd = ::open(sink.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
+      if (w <= 0 && errno != EINTR) break;
+      if (w > 0) done += static_cast<size_t>(w);
+    }
+    ::close(fd);
+  }
+
+  std::unique_ptr<File> OpenFile(const std::u16string& path,
+                                 FileOpenMode mode) override {
+    const std::string p = ToPosixPath(path);
+    int fd = -1;
+    switch (mode) {
+      case FileOpenMode::kExistingReadWrite:
+        fd = ::open(p.c_str(), O_RDWR | O_CLOEXEC);
+        break;
+      case FileOpenMode::kCreateAlways:
+        fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        break;
+    }
+    if (fd < 0) return nullptr;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      return nullptr;
+    }
+    return std::make_unique<PosixFile>(fd);
+  }
+
+  std::unique_ptr<DirectoryIterator> OpenDirectory(
+      const std::u16string& path) override {
+    DIR* dir = ::opendir(ToPosixPath(path).c_str());
+    if (dir == nullptr) return nullptr;
+    return std::make_unique<PosixDirectoryIterator>(dir);
+  }
+
+  bool GetFileAttributes(const std::u16string& path,
+                         FileAttributes* attributes) override {
+    struct stat st;
+    if (::stat(ToPosixPath(path).c_str(), &st) != 0) return false;
+    attributes->is_directory = S_ISDIR(st.st_mode);
+    attributes->last_write_time = FileTimeFromTimespec(st.st_mtim);
+    return true;
+  }
+
+  bool CreateDirectory(const std::u16string& path) override {
+    return ::mkdir(ToPosixPath(path).c_str(), 0777) == 0;
+  }
+
+  bool RemoveDirectory(const std::u16string& path) override {
+    return ::rmdir(ToPosixPath(path).c_str()) == 0;
+  }
+
+  bool DeleteFile(const std::u16string& path) override {
+    return ::unlink(ToPosixPath(path).c_str()) == 0;
+  }
+
+  bool RenameFile(const std::u16string& from, const std::u16string& to) override {
+    return ::rename(ToPosixPath(from).c_str(), ToPosixPath(to).c_str()) == 0;
+  }
+
+  bool SetLastWriteTime(const std::u16string& path, FileTime time) override {
+    const int fd = ::open(ToPosixPath(path).c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = SetWriteTimeOfDescriptor(fd, time);
+    ::close(fd);
+    return ok;
+  }
+
+  bool IsFileInUse(const std::u16string& path) override {
+    const int fd = ::open(ToPosixPath(path).c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return true;
+    bool in_use = false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      in_use = true;
+    } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      in_use = true;  // another open file holds a flock lock
+    } else {
+      ::flock(fd, LOCK_UN);
+      // Open-file-description locks conflict with every fcntl lock, including
+      // those of this process, so a lock held by anyone else shows here.
+      struct flock probe{};
+      probe.l_type = F_WRLCK;
+      probe.l_whence = SEEK_SET;
+      probe.l_start = 0;
+      probe.l_len = 0;
+      probe.l_pid = 0;
+      if (::fcntl(fd, F_OFD_GETLK, &probe) != 0 || probe.l_type != F_UNLCK) {
+        in_use = true;
+      }
+    }
+    ::close(fd);
+    return in_use;
+  }
+
+  std::unique_ptr<HttpSession> OpenHttpSession(
+      const HttpSessionOptions& options) override {
+    return OpenCurlHttpSession(options);
+  }
+};
+
+}  // namespace
+
+Env* Env::Default() {
+  static PosixEnv* const env = new PosixEnv();
+  return env;
+}
+
+}  // namespace platform

@@ -1,0 +1,107 @@
+// HTTP exchanges, shaped like the session / connection / request handles of
+// the platform HTTP facility the transport was designed for.  One exchange is
+// one session, one connection and one request; nothing is reused between
+// exchanges.  Every handle closes what it holds when it is destroyed.
+//
+// The default implementation (Env::Default()) runs on libcurl.  It adds no
+// request header of its own: the server sees exactly the header lines given
+// to AddHeaderLine (plus Host and, for a body, Content-Length), with no
+// Accept, User-Agent, Expect or default Content-Type line.
+//
+// Every call returns false on failure; a failed handle may still be
+// destroyed safely.
+
+#ifndef KELTOS3_SRC_PLATFORM_HTTP_H_
+#define KELTOS3_SRC_PLATFORM_HTTP_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+struct HttpSessionOptions {
+  // When true, every request goes through `proxy` ("host:port") with the
+  // given proxy credentials.  When false, the system's preconfigured access
+  // applies.
+  bool use_proxy = false;
+  std::string proxy;
+  std::string proxy_user_name;
+  std::string proxy_password;
+  // PEM file of certificates to trust for TLS; empty means the system's
+  // trust store.  Certificates are always verified.
+  std::string ca_cert_file;
+};
+
+class HttpRequestHandle {
+ public:
+  HttpRequestHandle() = default;
+  HttpRequestHandle(const HttpRequestHandle&) = delete;
+  HttpRequestHandle& operator=(const HttpRequestHandle&) = delete;
+  virtual ~HttpRequestHandle();
+
+  // Adds the header line "Name: value" (no line end), replacing an earlier
+  // line of the same name (names compare case-insensitively).  A line with
+  // an empty value removes that header.  A line holding CR, LF or NUL, or
+  // without ": ", is refused.
+  virtual bool AddHeaderLine(const std::string& line) = 0;
+
+  // Sends the request with the whole body (length may be 0) in one call.
+  virtual bool SendRequest(const std::uint8_t* body, std::uint32_t length) = 0;
+
+  // Starts a streamed send that announces `total_length` body bytes; the body
+  // then follows through WriteData.
+  virtual bool SendRequestStreamed(std::uint64_t total_length) = 0;
+
+  // Writes the next `length` bytes of a streamed body; *written receives the
+  // count taken.
+  virtual bool WriteData(const std::uint8_t* data, std::uint32_t length,
+                         std::uint32_t* written) = 0;
+
+  // The answer's Content-Length.  Returns false when the answer has none (or
+  // when no answer arrived).  The answer's headers are awaited first, so for
+  // a streamed send this is called after the last WriteData.
+  virtual bool QueryContentLength(std::uint64_t* length) = 0;
+
+  // The answer's status code.  Returns false when no answer arrived.
+  virtual bool QueryStatusCode(std::uint32_t* status) = 0;
+
+  // Reads up to `size` answer bytes into `buffer`; *read receives the count,
+  // 0 at the end of the answer.  Returns false when the read failed (for
+  // example a connection closed before the announced length arrived).
+  virtual bool ReadData(std::uint8_t* buffer, std::uint32_t size,
+                        std::uint32_t* read) = 0;
+
+  // Ends the request.
+  virtual bool EndRequest() = 0;
+};
+
+class HttpConnection {
+ public:
+  HttpConnection() = default;
+  HttpConnection(const HttpConnection&) = delete;
+  HttpConnection& operator=(const HttpConnection&) = delete;
+  virtual ~HttpConnection();
+
+  // Opens a request.  `path` is the request target exactly as it goes on
+  // the request line ("/" + key + query), sent without any normalisation.
+  // `secure` asks for TLS.  Returns null on failure.
+  virtual std::unique_ptr<HttpRequestHandle> OpenRequest(
+      const std::string& verb, const std::string& path, bool secure) = 0;
+};
+
+class HttpSession {
+ public:
+  HttpSession() = default;
+  HttpSession(const HttpSession&) = delete;
+  HttpSession& operator=(const HttpSession&) = delete;
+  virtual ~HttpSession();
+
+  // Connects to `host` on `port`.  Returns null on failure.
+  virtual std::unique_ptr<HttpConnection> Connect(const std::string& host,
+                                                  std::uint16_t port) = 0;
+};
+
+}  // namespace platform
+
+#endif  // KELTOS3_SRC_PLATFORM_HTTP_H_
