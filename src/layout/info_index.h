@@ -61,8 +61,9 @@ class CS3InfoIndex {
   // reads it with LoadFromBytes.  Returns true when an index was loaded
   // (which may hold no usable record when the fetch failed or the object
   // is malformed; see Count), false when no object was listed (the index
-  // stays unloaded).
-  bool Load(const std::u16string& index_key);
+  // stays unloaded).  *fetched, when given, tells whether the object itself
+  // was received.
+  bool Load(const std::u16string& index_key, bool* fetched = nullptr);
 
   // The second half of Load: replaces the content by data[0, length),
   // rebuilds the table from it, sets the cursor to 0 and the loaded flag.

@@ -3,10 +3,10 @@
 #include <cstdio>
 
 #include "common/wide_string.h"
+#include "s3/request_kinds.h"
 
 namespace {
 
-constexpr char16_t kFolderPrefix[] = u"$folder$";
 constexpr char16_t kFilePrefix[] = u"$file$";
 constexpr char16_t kDataPrefix[] = u"$data$";
 constexpr char16_t kIndexSuffix[] = u"_Info";
@@ -18,12 +18,8 @@ std::u16string KeyFormOf(const std::u16string& path) {
   return ReplaceAll(path, u"\\", u"/");
 }
 
-std::u16string FolderMarkerKey(const std::u16string& directory) {
-  std::u16string d = directory;
-  if (!d.empty() && d.front() == u'\\') d.erase(0, 1);
-  d = KeyFormOf(d);
-  if (!d.empty() && d.back() == u'/') d.pop_back();
-  return kFolderPrefix + d;
+std::u16string FolderMarkerKeyOf(const std::u16string& directory) {
+  return FolderMarkerKey(directory);
 }
 
 std::u16string ParentDirectoryOf(const std::u16string& path) {

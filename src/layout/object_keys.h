@@ -28,8 +28,10 @@ std::u16string KeyFormOf(const std::u16string& path);
 
 // "$folder$" + the directory path without one leading "\", with "/"
 // separators and without one trailing "/".  \docs\2009\ and docs\2009 both
-// give $folder$docs/2009.
-std::u16string FolderMarkerKey(const std::u16string& directory);
+// give $folder$docs/2009.  The rule itself lives with the request that
+// stores markers (FolderMarkerKey of s3/request_kinds.h); this is the
+// layout's name for it.
+std::u16string FolderMarkerKeyOf(const std::u16string& directory);
 
 // The directory part of a local path: the text before its last "\" (empty
 // when there is none).  \docs\a.txt gives \docs, \a.txt gives the empty text.
