@@ -5,11 +5,11 @@
 namespace {
 
 TEST(ObjectKeysTest, FolderMarkersDropOuterSeparators) {
-  EXPECT_EQ(FolderMarkerKey(u"\\docs\\2009"), u"$folder$docs/2009");
-  EXPECT_EQ(FolderMarkerKey(u"\\docs\\2009\\"), u"$folder$docs/2009");
-  EXPECT_EQ(FolderMarkerKey(u"docs"), u"$folder$docs");
-  EXPECT_EQ(FolderMarkerKey(u"\\"), u"$folder$");
-  EXPECT_EQ(FolderMarkerKey(u""), u"$folder$");
+  EXPECT_EQ(FolderMarkerKeyOf(u"\\docs\\2009"), u"$folder$docs/2009");
+  EXPECT_EQ(FolderMarkerKeyOf(u"\\docs\\2009\\"), u"$folder$docs/2009");
+  EXPECT_EQ(FolderMarkerKeyOf(u"docs"), u"$folder$docs");
+  EXPECT_EQ(FolderMarkerKeyOf(u"\\"), u"$folder$");
+  EXPECT_EQ(FolderMarkerKeyOf(u""), u"$folder$");
 }
 
 TEST(ObjectKeysTest, ParentDirectoryIsTextBeforeLastBackslash) {
