@@ -1,0 +1,31 @@
+// Runs a program to its end and collects what it wrote.
+
+#ifndef KELTOS3_TESTS_SUPPORT_SUBPROCESS_H_
+#define KELTOS3_TESTS_SUPPORT_SUBPROCESS_H_
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct ProcessResult {
+  // The exit status, or 128 + the signal number when a signal ended it; -1
+  // when the program could not be started.
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs argv[0] (a path) with the arguments argv[1..], stdin from /dev/null,
+// in the directory `cwd` (empty: the current one).  The environment is this
+// process's, with each entry of `env` set (a value) or removed (nullopt).
+ProcessResult RunProcess(
+    const std::vector<std::string>& argv,
+    const std::map<std::string, std::optional<std::string>>& env = {},
+    const std::string& cwd = "");
+
+}  // namespace testsupport
+
+#endif  // KELTOS3_TESTS_SUPPORT_SUBPROCESS_H_
