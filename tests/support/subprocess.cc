@@ -40,7 +40,7 @@ std::vector<std::string> MergedEnvironment(
 ProcessResult RunProcess(
     const std::vector<std::string>& argv,
     const std::map<std::string, std::optional<std::string>>& env,
-    const std::string& cwd) {
+    const std::string& cwd, const std::optional<std::string>& input) {
   ProcessResult result;
   if (argv.empty()) return result;
   const std::vector<std::string> environment = MergedEnvironment(env);
@@ -58,10 +58,25 @@ ProcessResult RunProcess(
     ::close(out_pipe[1]);
     return result;
   }
+  int in_pipe[2] = {-1, -1};
+  if (input.has_value()) {
+    // The whole input fits the pipe's buffer, so it is written up front.
+    if (input->size() > 65536 || ::pipe2(in_pipe, O_CLOEXEC) != 0) {
+      for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) ::close(fd);
+      return result;
+    }
+    size_t done = 0;
+    while (done < input->size()) {
+      const ssize_t w = ::write(in_pipe[1], input->data() + done, input->size() - done);
+      if (w <= 0) break;
+      done += static_cast<size_t>(w);
+    }
+    ::close(in_pipe[1]);
+  }
   const pid_t pid = ::fork();
   if (pid == 0) {
-    const int null_fd = ::open("/dev/null", O_RDONLY);
-    if (null_fd >= 0) ::dup2(null_fd, 0);
+    const int in_fd = input.has_value() ? in_pipe[0] : ::open("/dev/null", O_RDONLY);
+    if (in_fd >= 0) ::dup2(in_fd, 0);
     ::dup2(out_pipe[1], 1);
     ::dup2(err_pipe[1], 2);
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
@@ -70,6 +85,7 @@ ProcessResult RunProcess(
   }
   ::close(out_pipe[1]);
   ::close(err_pipe[1]);
+  if (in_pipe[0] >= 0) ::close(in_pipe[0]);
   if (pid < 0) {
     ::close(out_pipe[0]);
     ::close(err_pipe[0]);

@@ -18,13 +18,14 @@ struct ProcessResult {
   std::string err;
 };
 
-// Runs argv[0] (a path) with the arguments argv[1..], stdin from /dev/null,
-// in the directory `cwd` (empty: the current one).  The environment is this
-// process's, with each entry of `env` set (a value) or removed (nullopt).
+// Runs argv[0] (a path) with the arguments argv[1..] in the directory `cwd`
+// (empty: the current one).  Standard input is `input` (at most 64 KiB),
+// or /dev/null without it.  The environment is this process's, with each
+// entry of `env` set (a value) or removed (nullopt).
 ProcessResult RunProcess(
     const std::vector<std::string>& argv,
     const std::map<std::string, std::optional<std::string>>& env = {},
-    const std::string& cwd = "");
+    const std::string& cwd = "", const std::optional<std::string>& input = std::nullopt);
 
 }  // namespace testsupport
 
