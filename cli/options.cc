@@ -8,7 +8,7 @@ std::optional<std::string> ParsedOptions::Value(const std::string& name) const {
   return it->second;
 }
 
-bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionDef>& known,
                   ParsedOptions* out, std::string* error) {
   *out = ParsedOptions();
   bool options_ended = false;
@@ -33,11 +33,11 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option
       inline_value = name.substr(equals + 1);
       name.resize(equals);
     }
-    const OptionSpec* spec = nullptr;
-    for (const OptionSpec& s : specs) {
-      if (name == s.name) spec = &s;
+    const OptionDef* def = nullptr;
+    for (const OptionDef& s : known) {
+      if (name == s.name) def = &s;
     }
-    if (spec == nullptr) {
+    if (def == nullptr) {
       *error = "unknown option --" + name;
       return false;
     }
@@ -45,7 +45,7 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option
       *error = "option --" + name + " given twice";
       return false;
     }
-    if (!spec->takes_value) {
+    if (!def->takes_value) {
       if (inline_value.has_value()) {
         *error = "option --" + name + " takes no value";
         return false;

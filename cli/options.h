@@ -13,7 +13,7 @@
 
 namespace cli {
 
-struct OptionSpec {
+struct OptionDef {
   const char* name;  // without the dashes: "account"
   bool takes_value;
 };
@@ -25,17 +25,17 @@ class ParsedOptions {
   const std::vector<std::string>& positional() const { return positional_; }
 
  private:
-  friend bool ParseOptions(const std::vector<std::string>&, const std::vector<OptionSpec>&,
+  friend bool ParseOptions(const std::vector<std::string>&, const std::vector<OptionDef>&,
                            ParsedOptions*, std::string*);
   std::map<std::string, std::string> values_;
   std::set<std::string> flags_;
   std::vector<std::string> positional_;
 };
 
-// Parses `args` against `specs`.  On a mistake (an unknown option, a
+// Parses `args` against `known`.  On a mistake (an unknown option, a
 // missing value, a value for a flag, an option given twice) stores a message
 // in *error and returns false.
-bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionDef>& known,
                   ParsedOptions* out, std::string* error);
 
 }  // namespace cli

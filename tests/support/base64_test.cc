@@ -103,13 +103,4 @@ TEST(Base64Test, CharactersOutsideTheAlphabetCountAsZero) {
   EXPECT_EQ(Decode("==AA"), std::string("\x00\x00\x00", 3));
 }
 
-TEST(Base64Test, CopiesAreUsable) {
-  CBase64 a;
-  CBase64 b(a);
-  b = a;
-  char out[8];
-  EXPECT_EQ(b.EncodeBase64(reinterpret_cast<const unsigned char*>("ab"), out, 2, 76), 4);
-  EXPECT_STREQ(out, "YWI=");
-}
-
 }  // namespace
