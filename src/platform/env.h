@@ -44,6 +44,9 @@ enum class FileOpenMode {
   // Open an existing file for reading and writing, shared with other
   // readers and writers.  Fails when the file does not exist.
   kExistingReadWrite,
+  // Open an existing file for reading only, shared with other readers and
+  // writers.  Fails when the file does not exist or is a directory.
+  kExistingReadOnly,
   // Create the file for writing, truncating an existing one.
   kCreateAlways,
 };

@@ -202,6 +202,9 @@ class PosixEnv final : public Env {
       case FileOpenMode::kExistingReadWrite:
         fd = ::open(p.c_str(), O_RDWR | O_CLOEXEC);
         break;
+      case FileOpenMode::kExistingReadOnly:
+        fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+        break;
       case FileOpenMode::kCreateAlways:
         fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         break;
