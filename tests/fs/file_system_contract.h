@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "fs/quexfs_manager.h"
@@ -45,6 +46,10 @@ struct FileSystemKind {
   std::unique_ptr<TreeUnderTest> (*make)();
   ContractExpectations expect;
 };
+
+inline void PrintTo(const FileSystemKind& kind, std::ostream* os) {
+  *os << kind.name;
+}
 
 class FileSystemContractTest : public ::testing::TestWithParam<FileSystemKind> {
  protected:
