@@ -48,9 +48,10 @@ bool ToPosixPathChecked(const std::u16string& path, std::string* out) {
   return true;
 }
 
-// Opens an existing regular file without blocking on a FIFO or a device and
-// without making a terminal the controlling one; everything that is not a
-// regular file is refused.  Returns the descriptor, in blocking mode, or -1.
+// Opens (with O_CREAT in flags: creates) a regular file without blocking on
+// a FIFO or a device and without making a terminal the controlling one;
+// whatever turns out not to be a regular file is refused.  Returns the
+// descriptor, in blocking mode, or -1.
 int OpenRegularFile(const std::string& path, int flags) {
   const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
                         0666);
