@@ -1,5 +1,6 @@
 // The contract every CQUEXFSManager implementation keeps, as one
-// parameterised suite.  An implementation joins it with a factory:
+// parameterised suite.  An implementation joins it with a factory, in
+// namespace testsupport::fstest:
 //
 //   INSTANTIATE_TEST_SUITE_P(S3, FileSystemContractTest,
 //       ::testing::Values(FileSystemKind{"S3", &MakeS3Tree, expectations}),
@@ -19,7 +20,7 @@
 
 #include "fs/quexfs_manager.h"
 
-namespace testsupport {
+namespace testsupport::fstest {
 
 // A fresh, empty tree and a file system whose root is set to it.  The
 // destructor releases the file system and removes the tree's storage.
@@ -64,6 +65,6 @@ class FileSystemContractTest : public ::testing::TestWithParam<FileSystemKind> {
   std::unique_ptr<TreeUnderTest> tree_;
 };
 
-}  // namespace testsupport
+}  // namespace testsupport::fstest
 
 #endif  // KELTOS3_TESTS_FS_FILE_SYSTEM_CONTRACT_H_

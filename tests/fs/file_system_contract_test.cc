@@ -14,7 +14,7 @@
 #include "fs/virtual_file_system.h"
 #include "support/fs_test_util.h"
 
-namespace testsupport {
+namespace testsupport::fstest {
 namespace {
 
 constexpr char16_t kTime1[] = u"2010-06-01T12:00:00.000Z";
@@ -342,4 +342,4 @@ std::unique_ptr<TreeUnderTest> MakeCatalogTree() {
   return std::make_unique<DiskTree<CVirtualFileSystem>>();
 }
 
-}  // namespace testsupport
+}  // namespace testsupport::fstest

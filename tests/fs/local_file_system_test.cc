@@ -19,7 +19,7 @@
 #include "fs/tree_names.h"
 #include "support/fs_test_util.h"
 
-namespace testsupport {
+namespace testsupport::fstest {
 namespace {
 
 constexpr char16_t kTime1[] = u"2010-06-01T12:00:00.000Z";
@@ -412,4 +412,4 @@ TEST_F(LocalFileSystemTest, CopyWritesBesideTheTargetAndRenamesOverIt) {
 }
 
 }  // namespace
-}  // namespace testsupport
+}  // namespace testsupport::fstest

@@ -14,7 +14,7 @@
 #include "fs/local_file_system.h"
 #include "support/fs_test_util.h"
 
-namespace testsupport {
+namespace testsupport::fstest {
 namespace {
 
 constexpr char16_t kTime1[] = u"2010-06-01T12:00:00.000Z";
@@ -157,4 +157,4 @@ TEST_F(CatalogTest, PlaceholdersHoldNoDataAndStreamsSkipTheInUseTest) {
 }
 
 }  // namespace
-}  // namespace testsupport
+}  // namespace testsupport::fstest

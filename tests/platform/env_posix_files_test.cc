@@ -12,7 +12,7 @@
 #include "platform/file.h"
 #include "support/fs_test_util.h"
 
-namespace testsupport {
+namespace testsupport::fstest {
 namespace {
 
 platform::Env* Env() { return platform::Env::Default(); }
@@ -87,4 +87,4 @@ TEST(EnvFilesTest, PathsHoldingNulNameNoFile) {
 }
 
 }  // namespace
-}  // namespace testsupport
+}  // namespace testsupport::fstest

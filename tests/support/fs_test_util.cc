@@ -19,7 +19,7 @@
 
 #include "platform/path.h"
 
-namespace testsupport {
+namespace testsupport::fstest {
 
 // ---- Scratch directories and file utilities ----------------------------------
 
@@ -329,4 +329,4 @@ bool FaultyFileEnv::RenameFile(const std::u16string& from,
   return target()->RenameFile(from, to);
 }
 
-}  // namespace testsupport
+}  // namespace testsupport::fstest

@@ -1,7 +1,8 @@
 // Helpers for the file-system tests: scratch directories, small file
 // utilities, a second process that holds a lock, an in-memory source file
 // system with failures on demand, and an Env whose file calls fail on
-// demand.
+// demand.  Everything is in namespace testsupport::fstest, apart from the
+// other helpers of tests/support.
 
 #ifndef KELTOS3_TESTS_SUPPORT_FS_TEST_UTIL_H_
 #define KELTOS3_TESTS_SUPPORT_FS_TEST_UTIL_H_
@@ -20,7 +21,7 @@
 #include "platform/env.h"
 #include "platform/file.h"
 
-namespace testsupport {
+namespace testsupport::fstest {
 
 // A fresh directory below $TMPDIR (or /tmp), removed with its contents.
 class FsScratchDir {
@@ -198,6 +199,6 @@ class FaultyFileEnv : public platform::EnvWrapper {
   bool Matches(const std::u16string& path) const;
 };
 
-}  // namespace testsupport
+}  // namespace testsupport::fstest
 
 #endif  // KELTOS3_TESTS_SUPPORT_FS_TEST_UTIL_H_
