@@ -1,8 +1,8 @@
 // Helpers for the file-system tests: scratch directories, small file
 // utilities, a second process that holds a lock, an in-memory source file
 // system with failures on demand, and an Env whose file calls fail on
-// demand.  Everything is in namespace testsupport::fstest, apart from the
-// other helpers of tests/support.
+// demand.  Everything is in namespace testsupport::fstest, so that nothing
+// clashes with the other helpers of tests/support.
 
 #ifndef KELTOS3_TESTS_SUPPORT_FS_TEST_UTIL_H_
 #define KELTOS3_TESTS_SUPPORT_FS_TEST_UTIL_H_
