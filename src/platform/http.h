@@ -60,9 +60,9 @@ class HttpRequestHandle {
 
   // Writes the next `length` bytes of a streamed body; *written receives the
   // count taken.  Refuses bytes beyond the announced length.  When the
-  // server has answered before the whole body went out (an early error
-  // answer), the rest of the body is dropped and the call succeeds, so that
-  // the answer can still be read.
+  // server has answered with a status of 300 or more before the whole body
+  // went out, the rest of the body is dropped and the call succeeds, so
+  // that the answer can still be read.
   virtual bool WriteData(const std::uint8_t* data, std::uint32_t length,
                          std::uint32_t* written) = 0;
 
@@ -75,8 +75,10 @@ class HttpRequestHandle {
   virtual bool QueryStatusCode(std::uint32_t* status) = 0;
 
   // Reads up to `size` answer bytes into `buffer`; *read receives the count,
-  // 0 at the end of the answer.  Returns false when the read failed (for
-  // example a connection closed before the announced length arrived).  The
+  // 0 at the end of the answer.  Like a blocking read, it returns fewer than
+  // `size` bytes only when the answer ended or broke (the break then shows
+  // at the next call).  Returns false when the read failed (for example a
+  // connection closed before the announced length arrived).  The
   // answer is taken from the network only as fast as it is read, so an
   // answer of any size holds only a bounded amount of memory.
   virtual bool ReadData(std::uint8_t* buffer, std::uint32_t size,

@@ -241,30 +241,34 @@ class CurlRequest final : public HttpRequestHandle {
   bool WriteData(const std::uint8_t* data, std::uint32_t length,
                  std::uint32_t* written) override {
     *written = 0;
-    if (!started_ || length == 0) return started_ && !Failed();
+    if (!started_) return false;
+    if (length == 0) return true;
     if (data == nullptr || length > announced_left_) return false;
-    if (headers_done_ && !send_paused_) {
-      // The server answered before the whole body was sent and no longer
-      // asks for it; the rest of the body is dropped so that the answer can
-      // be read.
-      *written = length;
+    // An error answer that arrives before the whole body went out makes
+    // libcurl stop sending; the rest of the body is then dropped, so that
+    // the answer can still be read.
+    if (!dropping_ && headers_done_ && (EarlyErrorAnswer() || finished_)) dropping_ = true;
+    if (dropping_) {
       announced_left_ -= length;
+      *written = length;
       return true;
     }
     if (finished_) return false;
     send_data_ = data;
     send_left_ = length;
     ResumeSend();
-    Drive([this] { return send_left_ == 0 || recv_paused_; });
-    const bool all_taken = send_left_ == 0;
+    Drive([this] { return send_left_ == 0 || EarlyErrorAnswer(); });
+    const size_t left = send_left_;
     send_data_ = nullptr;
     send_left_ = 0;
-    if (all_taken || headers_done_) {
-      if (!all_taken) announced_left_ = 0;  // the server stopped taking it
-      *written = length;
-      return true;
+    if (left > 0 && headers_done_ && (EarlyErrorAnswer() || finished_)) {
+      dropping_ = true;
+      announced_left_ -= left;
+    } else if (left > 0) {
+      return false;
     }
-    return false;
+    *written = length;
+    return true;
   }
 
   bool QueryContentLength(std::uint64_t* length) override {
@@ -300,29 +304,48 @@ class CurlRequest final : public HttpRequestHandle {
                 std::uint32_t* read) override {
     *read = 0;
     if (!AwaitHeaders()) return false;
-    while (ReceiveBuffered() == 0 && !finished_) {
-      if (send_paused_ && announced_left_ > 0) return false;  // body unsent
-      if (recv_paused_) ResumeReceive();
-      if (ReceiveBuffered() > 0 || !Step()) break;
-      if (ReceiveBuffered() > 0 || !Wait()) break;
+    // Like a blocking read of the platform facility: the call returns once
+    // `size` bytes are in or the answer has ended.
+    std::uint32_t copied = 0;
+    while (copied < size) {
+      const size_t available = ReceiveBuffered();
+      if (available > 0) {
+        const size_t n = std::min<size_t>(available, size - copied);
+        std::memcpy(buffer + copied, receive_.data() + receive_offset_, n);
+        receive_offset_ += n;
+        if (receive_offset_ == receive_.size()) {
+          receive_.clear();
+          receive_offset_ = 0;
+        }
+        copied += static_cast<std::uint32_t>(n);
+        continue;
+      }
+      if (finished_) break;
+      if (send_paused_ && announced_left_ > 0 && !dropping_) break;  // body unsent
+      if (recv_paused_) {
+        ResumeReceive();
+        continue;
+      }
+      if (!Step()) continue;  // the transfer ended; take what it left
+      if (ReceiveBuffered() == 0 && !Wait()) break;
     }
-    const size_t available = ReceiveBuffered();
-    if (available == 0) return finished_ && result_ == CURLE_OK;
-    const size_t n = std::min<size_t>(available, size);
-    std::memcpy(buffer, receive_.data() + receive_offset_, n);
-    receive_offset_ += n;
-    if (receive_offset_ == receive_.size()) {
-      receive_.clear();
-      receive_offset_ = 0;
-    }
-    *read = static_cast<std::uint32_t>(n);
-    return true;
+    *read = copied;
+    if (copied > 0) return true;  // a failure shows at the next read
+    return finished_ && result_ == CURLE_OK;
   }
 
   bool EndRequest() override { return started_ && !Failed(); }
 
  private:
   bool Failed() const { return finished_ && result_ != CURLE_OK; }
+
+  // True once the answer's headers are in with a status of 300 or more.
+  bool EarlyErrorAnswer() const {
+    if (!headers_done_) return false;
+    long code = 0;
+    curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
+    return code >= 300;
+  }
 
   size_t ReceiveBuffered() const { return receive_.size() - receive_offset_; }
 
@@ -558,6 +581,8 @@ class CurlRequest final : public HttpRequestHandle {
   size_t send_left_ = 0;
   std::uint64_t announced_left_ = 0;
   bool send_paused_ = false;
+  // The server answered early; further body bytes are dropped.
+  bool dropping_ = false;
 
   // Answer.
   bool headers_done_ = false;
