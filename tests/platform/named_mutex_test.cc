@@ -7,106 +7,77 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 
 namespace {
 
-// A name of this test process alone, so parallel test runs do not meet.
-std::string UniqueName(const std::string& what) {
-  return "keltos3-test-" + what + "-" + std::to_string(::getpid());
-}
+using platform::NamedMutex;
 
+// A name of this test process alone, its lock file removed afterwards.
 class NamedMutexTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    for (const std::string& name : names_) {
-      ::unlink(platform::NamedMutex::LockFilePath(name).c_str());
-    }
-  }
-  std::string Name(const std::string& what) {
-    names_.push_back(UniqueName(what));
-    return names_.back();
-  }
-
- private:
-  std::vector<std::string> names_;
+  NamedMutexTest() : name_("keltos3-test-" + std::to_string(::getpid())) {}
+  ~NamedMutexTest() override { ::unlink(NamedMutex::LockFilePath(name_).c_str()); }
+  const std::string name_;
 };
 
-TEST_F(NamedMutexTest, NamesMapToDistinctFiles) {
-  const std::string a = platform::NamedMutex::LockFilePath("CNHttpRequest::m_iSenderCount");
-  EXPECT_NE(a.find("keltos3-mutex-"), std::string::npos);
-  EXPECT_EQ(a.find("::"), std::string::npos);  // the name is encoded
-  EXPECT_NE(a, platform::NamedMutex::LockFilePath("CNHttpRequest::m_iSenderCounT"));
-  EXPECT_NE(platform::NamedMutex::LockFilePath("a/b"),
-            platform::NamedMutex::LockFilePath("a_b"));
-  EXPECT_EQ(platform::NamedMutex::LockFilePath(std::string(101, 'x')), "");
-  platform::NamedMutex too_long(std::string(101, 'x'));
+// True when `mutex` is still not taken after a while of waiting in another
+// thread; then `release` runs and the waiter must get it.
+bool WaitsUntilReleased(NamedMutex* mutex, const std::function<void()>& release) {
+  std::atomic<bool> acquired{false};
+  std::thread waiter([&] { acquired = mutex->Lock(); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const bool waited = !acquired;
+  release();
+  waiter.join();
+  mutex->Unlock();
+  return waited && acquired;
+}
+
+TEST_F(NamedMutexTest, NamesMapToDistinctLockFiles) {
+  const std::string path = NamedMutex::LockFilePath("CNHttpRequest::m_iSenderCount");
+  EXPECT_EQ(path.find("::"), std::string::npos);
+  EXPECT_NE(path, NamedMutex::LockFilePath("CNHttpRequest::m_iSenderCounT"));
+  EXPECT_NE(NamedMutex::LockFilePath("a/b"), NamedMutex::LockFilePath("a_b"));
+  NamedMutex too_long(std::string(NamedMutex::kMaxNameLength + 1, 'x'));
   EXPECT_FALSE(too_long.valid());
   EXPECT_FALSE(too_long.Lock());
 }
 
 TEST_F(NamedMutexTest, InstancesOfOneNameExcludeEachOtherAcrossThreads) {
-  const std::string name = Name("threads");
-  platform::NamedMutex first(name);
-  platform::NamedMutex second(name);
-  ASSERT_TRUE(first.valid());
-  ASSERT_TRUE(second.valid());
+  NamedMutex first(name_);
+  NamedMutex second(name_);
+  NamedMutex other(name_ + "-other");
   ASSERT_TRUE(first.Lock());
   EXPECT_FALSE(second.TryLock());
-
-  std::atomic<bool> acquired{false};
-  std::thread waiter([&] {
-    platform::NamedMutex mine(name);
-    platform::NamedMutexLock lock(&mine);
-    acquired = lock.locked();
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_FALSE(acquired.load());
-  first.Unlock();
-  waiter.join();
-  EXPECT_TRUE(acquired.load());
-  EXPECT_TRUE(second.TryLock());
-  second.Unlock();
-
-  platform::NamedMutex other(Name("other"));
-  ASSERT_TRUE(first.Lock());
   EXPECT_TRUE(other.TryLock());  // another name is another lock
-  other.Unlock();
-  first.Unlock();
+  EXPECT_TRUE(WaitsUntilReleased(&second, [&] { first.Unlock(); }));
 }
 
 TEST_F(NamedMutexTest, SharedWithAnotherProcessAndReleasedWhenTheHolderDies) {
-  const std::string name = Name("process");
   int ready[2];
   ASSERT_EQ(::pipe(ready), 0);
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    platform::NamedMutex held(name);
+    NamedMutex held(name_);
     const char c = held.Lock() ? 'y' : 'n';
     if (::write(ready[1], &c, 1) != 1) ::_exit(2);
     for (;;) ::pause();  // holds the lock until killed
   }
-  ::close(ready[1]);
   char c = 0;
   ASSERT_EQ(::read(ready[0], &c, 1), 1);
   ::close(ready[0]);
+  ::close(ready[1]);
   ASSERT_EQ(c, 'y');
-
-  platform::NamedMutex mine(name);
-  EXPECT_FALSE(mine.TryLock());  // held by the child
-
-  std::atomic<bool> acquired{false};
-  std::thread waiter([&] { acquired = mine.Lock(); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_FALSE(acquired.load());
-  ASSERT_EQ(::kill(child, SIGKILL), 0);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  waiter.join();  // the dead holder's lock is gone
-  EXPECT_TRUE(acquired.load());
-  mine.Unlock();
+  NamedMutex mine(name_);
+  EXPECT_FALSE(mine.TryLock());
+  EXPECT_TRUE(WaitsUntilReleased(&mine, [&] {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+  }));
 }
 
 }  // namespace
