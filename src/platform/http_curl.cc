@@ -11,12 +11,18 @@
 //                        drives it until curl asks for the first body byte.
 //   WriteData            hands one chunk to curl (the read callback pauses
 //                        the upload until the next chunk arrives) and drives
-//                        the transfer until curl has taken all of it.
+//                        the transfer until curl has taken all of it; after
+//                        an early error answer (status 300 or more) libcurl
+//                        stops sending and the rest is dropped.
 //   Query...             drive the transfer until the answer's headers are in.
 //   ReadData             pulls answer bytes out of a bounded buffer that the
 //                        write callback fills; the download is paused while
 //                        the buffer is full, so memory stays bounded whatever
 //                        the answer's size.
+//
+// The answer's Content-Length is libcurl's; a length too large for libcurl
+// to represent (which it then ignores) is reported as the largest 64-bit
+// value, so that the caller still refuses it.
 //
 // Options, chosen so that the server sees exactly the caller's request:
 //   - the URL is "https://" + host + ":" + port + path, the path taken as is
