@@ -19,7 +19,10 @@ using platform::NamedMutex;
 class NamedMutexTest : public ::testing::Test {
  protected:
   NamedMutexTest() : name_("keltos3-test-" + std::to_string(::getpid())) {}
-  ~NamedMutexTest() override { ::unlink(NamedMutex::LockFilePath(name_).c_str()); }
+  ~NamedMutexTest() override {
+    ::unlink(NamedMutex::LockFilePath(name_).c_str());
+    ::unlink(NamedMutex::LockFilePath(name_ + "-other").c_str());
+  }
   const std::string name_;
 };
 
