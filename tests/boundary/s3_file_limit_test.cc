@@ -32,7 +32,7 @@ TEST(S3FileLimitTest, VersionOfMoreThan99999ChunksIsRefused) {
   dir.WriteFile("Kelto.ini",
                 "[ONLINE]\nS3Host=s3.example\nRequestPause=0\nQuexS3BufferSize=1\n");
   s3test::FakeS3Env env;
-  env.ini_path = dir.PathOf("Kelto.ini");
+  env.SetEnvironmentVariable("KELTOS3_INI", dir.PathOf("Kelto.ini"));
   int puts = 0;
   env.responder = [&puts](const s3test::Exchange& exchange) {
     s3test::Answer answer;

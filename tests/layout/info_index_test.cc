@@ -10,19 +10,6 @@ namespace {
 
 CS3InfoIndex* NewIndex() { return new CS3InfoIndex(u"backup", u"data", u"STAMP"); }
 
-TEST(InfoIndexTest, StartsEmptyAndUnloaded) {
-  std::unique_ptr<CS3InfoIndex> index(NewIndex());
-  EXPECT_EQ(index->Capacity(), 1048576);
-  EXPECT_EQ(index->Used(), 0);
-  EXPECT_EQ(index->Count(), 0);
-  EXPECT_FALSE(index->IsLoaded());
-  IndexRecord r;
-  EXPECT_FALSE(index->CurrentRecord(&r));
-  EXPECT_FALSE(index->Record(0, &r));
-  EXPECT_TRUE(index->Advance());
-  EXPECT_FALSE(index->SetCursor(0));
-}
-
 // The three records of a 2 500 000-byte file in 1 MiB chunks, appended as a
 // writer does and read back as a reader does.
 TEST(InfoIndexTest, AppendedRecordsLoadBackInOrder) {
@@ -96,7 +83,7 @@ TEST(InfoIndexTest, BufferGrowsByWholeMebibytesKeepingContent) {
   EXPECT_EQ(r.key, huge);
 }
 
-TEST(InfoIndexTest, ResetKeepsNamesAndStamp) {
+TEST(InfoIndexTest, ResetEmptiesButKeepsNamesAndStamp) {
   std::unique_ptr<CS3InfoIndex> index(NewIndex());
   index->SetBucket(u"b2");
   index->SetStamp(u"S2");
@@ -106,7 +93,13 @@ TEST(InfoIndexTest, ResetKeepsNamesAndStamp) {
   index->Reset();
   EXPECT_EQ(index->Count(), 0);
   EXPECT_EQ(index->Used(), 0);
+  EXPECT_EQ(index->Capacity(), 1048576);
   EXPECT_FALSE(index->IsLoaded());
+  IndexRecord r;
+  EXPECT_FALSE(index->CurrentRecord(&r));
+  EXPECT_FALSE(index->Record(0, &r));
+  EXPECT_TRUE(index->Advance());
+  EXPECT_FALSE(index->SetCursor(0));
   EXPECT_EQ(index->Bucket(), u"b2");
   EXPECT_EQ(index->DataBucket(), u"data");
   EXPECT_EQ(index->Stamp(), u"S2");
