@@ -44,6 +44,9 @@ enum class FileOpenMode {
   // Open an existing file for reading and writing, shared with other
   // readers and writers.  Fails when the file does not exist.
   kExistingReadWrite,
+  // Open an existing file for reading only, shared with other readers and
+  // writers.  Fails when the file does not exist or is a directory.
+  kExistingReadOnly,
   // Create the file for writing, truncating an existing one.
   kCreateAlways,
 };
@@ -104,8 +107,12 @@ class Env {
   virtual void OutputDebugString(const std::u16string& text) = 0;
 
   // ---- Files -------------------------------------------------------------
+  //
+  // A path holding a NUL names no file: every call below fails for it
+  // (IsFileInUse reports it in use).
 
-  // Opens a file.  Returns null on failure.
+  // Opens a regular file; anything else (a directory, a FIFO, a device)
+  // fails.  Never blocks on the open.  Returns null on failure.
   virtual std::unique_ptr<File> OpenFile(const std::u16string& path,
                                          FileOpenMode mode) = 0;
 

@@ -40,6 +40,35 @@ timespec TimespecFromFileTime(FileTime time) {
   return ts;
 }
 
+// The POSIX form of a library path.  Fails for a path holding a NUL, which
+// no POSIX path can carry: passed on, it would silently name a shorter path.
+bool ToPosixPathChecked(const std::u16string& path, std::string* out) {
+  if (path.find(u'\0') != std::u16string::npos) return false;
+  *out = ToPosixPath(path);
+  return true;
+}
+
+// Opens (with O_CREAT in flags: creates) a regular file without blocking on
+// a FIFO or a device and without making a terminal the controlling one;
+// whatever turns out not to be a regular file is refused.  Returns the
+// descriptor, in blocking mode, or -1.
+int OpenRegularFile(const std::string& path, int flags) {
+  const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                        0666);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  const int status = ::fcntl(fd, F_GETFL);
+  if (status == -1 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) == -1) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 bool SetWriteTimeOfDescriptor(int fd, FileTime time) {
   timespec times[2];
   times[0].tv_sec = 0;
@@ -196,73 +225,87 @@ class PosixEnv final : public Env {
 
   std::unique_ptr<File> OpenFile(const std::u16string& path,
                                  FileOpenMode mode) override {
-    const std::string p = ToPosixPath(path);
+    std::string p;
+    if (!ToPosixPathChecked(path, &p)) return nullptr;
     int fd = -1;
     switch (mode) {
       case FileOpenMode::kExistingReadWrite:
-        fd = ::open(p.c_str(), O_RDWR | O_CLOEXEC);
+        fd = OpenRegularFile(p, O_RDWR);
+        break;
+      case FileOpenMode::kExistingReadOnly:
+        fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
         break;
       case FileOpenMode::kCreateAlways:
-        fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        fd = OpenRegularFile(p, O_WRONLY | O_CREAT | O_TRUNC);
         break;
     }
     if (fd < 0) return nullptr;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-      ::close(fd);
-      return nullptr;
-    }
     return std::make_unique<PosixFile>(fd);
   }
 
   std::unique_ptr<DirectoryIterator> OpenDirectory(
       const std::u16string& path) override {
-    DIR* dir = ::opendir(ToPosixPath(path).c_str());
+    std::string p;
+    if (!ToPosixPathChecked(path, &p)) return nullptr;
+    DIR* dir = ::opendir(p.c_str());
     if (dir == nullptr) return nullptr;
     return std::make_unique<PosixDirectoryIterator>(dir);
   }
 
   bool GetFileAttributes(const std::u16string& path,
                          FileAttributes* attributes) override {
+    std::string p;
+    if (!ToPosixPathChecked(path, &p)) return false;
     struct stat st;
-    if (::stat(ToPosixPath(path).c_str(), &st) != 0) return false;
+    if (::stat(p.c_str(), &st) != 0) return false;
     attributes->is_directory = S_ISDIR(st.st_mode);
     attributes->last_write_time = FileTimeFromTimespec(st.st_mtim);
     return true;
   }
 
   bool CreateDirectory(const std::u16string& path) override {
-    return ::mkdir(ToPosixPath(path).c_str(), 0777) == 0;
+    std::string p;
+    return ToPosixPathChecked(path, &p) && ::mkdir(p.c_str(), 0777) == 0;
   }
 
   bool RemoveDirectory(const std::u16string& path) override {
-    return ::rmdir(ToPosixPath(path).c_str()) == 0;
+    std::string p;
+    return ToPosixPathChecked(path, &p) && ::rmdir(p.c_str()) == 0;
   }
 
   bool DeleteFile(const std::u16string& path) override {
-    return ::unlink(ToPosixPath(path).c_str()) == 0;
+    std::string p;
+    return ToPosixPathChecked(path, &p) && ::unlink(p.c_str()) == 0;
   }
 
   bool RenameFile(const std::u16string& from, const std::u16string& to) override {
-    return ::rename(ToPosixPath(from).c_str(), ToPosixPath(to).c_str()) == 0;
+    std::string f;
+    std::string t;
+    return ToPosixPathChecked(from, &f) && ToPosixPathChecked(to, &t) &&
+           ::rename(f.c_str(), t.c_str()) == 0;
   }
 
   bool SetLastWriteTime(const std::u16string& path, FileTime time) override {
-    const int fd = ::open(ToPosixPath(path).c_str(), O_RDWR | O_CLOEXEC);
+    std::string p;
+    if (!ToPosixPathChecked(path, &p)) return false;
+    const int fd = OpenRegularFile(p, O_RDWR);
     if (fd < 0) return false;
     const bool ok = SetWriteTimeOfDescriptor(fd, time);
     ::close(fd);
     return ok;
   }
 
+  // Closing the probe descriptor drops the fcntl (process-associated) locks
+  // that this process itself holds on the file; the library holds none.
   bool IsFileInUse(const std::u16string& path) override {
-    const int fd = ::open(ToPosixPath(path).c_str(), O_RDWR | O_CLOEXEC);
+    std::string p;
+    if (!ToPosixPathChecked(path, &p)) return true;
+    // Missing, not openable for reading and writing, or not a regular file
+    // (a FIFO or a device is never taken for a file to copy): in use.
+    const int fd = OpenRegularFile(p, O_RDWR);
     if (fd < 0) return true;
     bool in_use = false;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      in_use = true;
-    } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       in_use = true;  // another open file holds a flock lock
     } else {
       ::flock(fd, LOCK_UN);

@@ -94,6 +94,9 @@ FileTime FileTimeFromUnixSeconds(std::int64_t seconds) {
   const std::int64_t min_seconds =
       -static_cast<std::int64_t>(kUnixEpochAsFileTime / kFileTimeTicksPerSecond);
   if (seconds <= min_seconds) return 0;
+  const std::int64_t max_seconds = static_cast<std::int64_t>(
+      (UINT64_MAX - kUnixEpochAsFileTime) / kFileTimeTicksPerSecond);
+  if (seconds > max_seconds) return UINT64_MAX;
   return kUnixEpochAsFileTime +
          static_cast<std::uint64_t>(seconds) * kFileTimeTicksPerSecond;
 }

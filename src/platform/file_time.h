@@ -40,7 +40,8 @@ bool FileTimeToSystemTime(FileTime time, SystemTime* out);
 bool SystemTimeToFileTime(const SystemTime& in, FileTime* out);
 
 // Conversions between FileTime and Unix seconds (whole seconds; ticks below
-// a second are dropped).  Unix times before 1601 clamp to 0.
+// a second are dropped).  Unix times before 1601 clamp to 0, times beyond
+// what a FileTime holds to UINT64_MAX (which FileTimeToSystemTime refuses).
 FileTime FileTimeFromUnixSeconds(std::int64_t seconds);
 std::int64_t UnixSecondsFromFileTime(FileTime time);
 

@@ -1,0 +1,95 @@
+// keltos3 config: the INI file in use and every effective setting.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "command.h"
+#include "credentials.h"
+#include "effective_settings.h"
+#include "ini_file.h"
+#include "options.h"
+
+namespace cli {
+namespace {
+
+extern const Command kConfig;
+
+// Secrets never reach the screen: a password shows only its length, an
+// access key id its first four characters when it is long enough to keep
+// the rest hidden.
+std::string Mask(const EffectiveSetting& s) {
+  if (s.value.empty()) return "(empty)";
+  const size_t length = Utf8ToUtf16(s.value).size();
+  std::string shown;
+  if (s.key == "ACCOUNT" && length >= 12) {
+    shown = s.value.substr(0, 4) + std::string(length - 4, '*');
+  } else {
+    shown = "********";
+  }
+  return shown + " (" + std::to_string(length) + " characters)";
+}
+
+std::string ValueOf(const std::vector<EffectiveSetting>& settings, const std::string& key) {
+  for (const EffectiveSetting& s : settings) {
+    if (s.key == key) return s.value;
+  }
+  return std::string();
+}
+
+int RunConfig(const std::vector<std::string>& args) {
+  ParsedOptions options;
+  std::string error;
+  if (!ParseOptions(args, {}, &options, &error)) return UsageError(kConfig, error);
+  if (!options.positional().empty()) {
+    return UsageError(kConfig, "unexpected argument '" + options.positional()[0] + "'");
+  }
+
+  const IniLocation location = LocateIniFile();
+  const IniSection online = IniSection::Read(location.path, "ONLINE");
+  std::printf("INI file  %s\n", location.path.empty() ? "(unknown)" : location.path.c_str());
+  std::printf("          %s; ", location.from_environment ? "named by KELTOS3_INI"
+                                                          : "beside the executable");
+  if (!online.file_found()) {
+    std::printf("not found: every setting has its default\n");
+  } else if (!online.section_found()) {
+    std::printf("found, but without a section [ONLINE]: every setting has its default\n");
+  } else {
+    std::printf("found\n");
+  }
+
+  const std::vector<EffectiveSetting> settings = ComputeEffectiveSettings(online);
+  std::printf("\n[ONLINE]\n");
+  for (const EffectiveSetting& s : settings) {
+    std::string shown = s.secret ? Mask(s) : s.value;
+    if (!s.secret && shown.empty()) {
+      shown = s.key == "CACertFile" ? "(none: the system trust store)" : "(empty)";
+    }
+    std::string source = s.from_file ? "file" : "default";
+    if (!s.note.empty()) source += ", " + s.note;
+    std::printf("  %-18s %-40s [%s]\n", s.key.c_str(), shown.c_str(), source.c_str());
+  }
+
+  const std::string port = ValueOf(settings, "S3Port");
+  std::printf("\nEndpoint  https://%s.%s%s/  (backup bucket; data bucket %s)\n",
+              ValueOf(settings, "QuexBucket").c_str(), ValueOf(settings, "S3Host").c_str(),
+              port == "443" ? "" : (":" + port).c_str(), ValueOf(settings, "QuexDataBucket").c_str());
+  if (ValueOf(settings, "ACCOUNT").empty() || ValueOf(settings, "PASSWORD").empty()) {
+    std::printf("Note      no usable ACCOUNT/PASSWORD: run 'keltos3 init' to set them\n");
+  }
+  return kExitOk;
+}
+
+const Command kConfig = {
+    "config", "config",
+    "Show the INI file in use and every setting the library will use (secrets masked).",
+    "Each line shows a key of section [ONLINE], the value in effect and where it\n"
+    "comes from: [file] or [default], with a note when a value in the file cannot\n"
+    "be used as written.  The file is KELTOS3_INI when that is set, else Kelto.ini\n"
+    "beside the executable.",
+    RunConfig};
+
+const bool kRegistered = RegisterCommand(kConfig);
+
+}  // namespace
+}  // namespace cli

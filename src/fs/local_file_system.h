@@ -1,0 +1,123 @@
+// CLocalFileSystem: the file system over the local directory tree that is
+// backed up and into which remote changes are brought back.
+//
+// The root is a directory path without a trailing backslash.  Loads skip
+// every directory whose name begins with "." (with everything below it) in
+// all three scan variants; files whose names begin with "." are listed.
+//
+// Exclusive-open test.  Before it deletes, replaces or opens an existing
+// file, the local tree checks IsFileLocked: a file that does not exist, that
+// cannot be opened for reading and writing, or on which another open file
+// holds a lock counts as locked (in use), and is left alone with result 2.
+//
+// Copies into the tree (CopyFileFrom, WriteFileFrom, and ReplaceFileFrom /
+// UpdateFileFrom after their in-use test) never write the target in place:
+// the data goes to a work file in the target's directory (tree_names.h),
+// which gets the source's time, is flushed, and is renamed over the target
+// only when every block was read and written in full.  A failed copy
+// removes the work file, leaves the target exactly as it was and returns 1.
+//
+// Names handed to the operations must be safe (IsSafeTreeName); an unsafe
+// name is refused with the operation's failure code and touches nothing.
+//
+// Result codes:
+//   CreateDir        0 created; 1 a directory of that name exists; 2 failed
+//   RemoveDir        0 removed; 1 failed (for example not empty)
+//   RemoveFile       0 deleted; 1 delete failed; 2 in use or missing
+//   CopyFileFrom     source's non-zero OpenStream result; 1 the copy failed
+//                    (a failed or bogus source read, a failed create, write,
+//                    time, flush or rename); else 0
+//   WriteFileFrom    1 the copy failed; else 0
+//   ReplaceFileFrom, UpdateFileFrom
+//                    2 the target is in use or missing (nothing changed);
+//                    else the result of the copy
+//   OpenStream       0; 1 a stream is already open; 2 in use or missing;
+//                    3 open failed
+//   ReadStream       the count read; -1 no stream open or the read failed
+//   WriteStream      0; 1 no stream open; 2 the write failed or was short
+//   CloseStream      0; 1 no stream open
+//   SetModifiedTime  0 set, or nothing to set (the text does not convert);
+//                    1 the platform refused
+//   loads, ReservedOp, Release: 0
+//
+// All file access goes through platform::CurrentEnv().
+
+#ifndef KELTOS3_SRC_FS_LOCAL_FILE_SYSTEM_H_
+#define KELTOS3_SRC_FS_LOCAL_FILE_SYSTEM_H_
+
+#include <cstdint>
+#include <string>
+
+#include "fs/disk_stream.h"
+#include "fs/quexfs_manager.h"
+
+class CLocalFileSystem final : public CQUEXFSManager {
+ public:
+  CLocalFileSystem() = default;
+
+  int32_t LoadTree(std::u16string path) override;
+  int32_t LoadTree() override;
+  int32_t LoadFiles(std::u16string path) override;
+  int32_t LoadFiles() override;
+  int32_t LoadDirs(std::u16string path) override;
+  int32_t LoadDirs() override;
+  int32_t LoadTreeSaveFiles(std::u16string path) override;
+  int32_t LoadTreeSaveFiles() override;
+
+  int32_t CreateDir(std::u16string dir, std::u16string name) override;
+  int32_t CreateDir(std::u16string path) override;
+  int32_t RemoveDir(std::u16string dir, std::u16string name) override;
+  int32_t RemoveDir(std::u16string path) override;
+  int32_t ReservedOp(std::u16string dir, std::u16string name,
+                     std::u16string text, int32_t value) override;
+  int32_t ReservedOp(std::u16string path, std::u16string text,
+                     int32_t value) override;
+
+  int32_t CopyFileFrom(std::u16string dir, std::u16string name,
+                       CQUEXFSManager* source, std::u16string sourceDir,
+                       std::u16string sourceName) override;
+  int32_t WriteFileFrom(std::u16string dir, std::u16string name,
+                        CQUEXFSManager* source) override;
+  int32_t WriteFileFrom(std::u16string path, CQUEXFSManager* source) override;
+  int32_t RemoveFile(std::u16string dir, std::u16string name) override;
+  int32_t RemoveFile(std::u16string path) override;
+  int32_t ReplaceFileFrom(std::u16string dir, std::u16string name,
+                          std::u16string time, CQUEXFSManager* source,
+                          std::u16string sourceDir,
+                          std::u16string sourceName) override;
+  int32_t UpdateFileFrom(std::u16string dir, std::u16string name,
+                         std::u16string time, CQUEXFSManager* source,
+                         int32_t reserved) override;
+  int32_t UpdateFileFrom(std::u16string path, std::u16string time,
+                         CQUEXFSManager* source, int32_t reserved) override;
+
+  int32_t OpenStream(std::u16string dir, std::u16string name) override;
+  int32_t OpenStream(std::u16string path) override;
+  int32_t ReadStream(uint8_t* buffer, int32_t size) override;
+  int32_t SetModifiedTime(std::u16string dir, std::u16string name,
+                          std::u16string time) override;
+  std::u16string GetModifiedTime(std::u16string key) override;
+  int32_t WriteStream(const uint8_t* buffer, int32_t size) override;
+  int32_t CloseStream() override;
+
+  // Deletes the object; a stream still open is closed.
+  int32_t Release() override;
+
+  // 1 when `path` cannot be opened exclusively (in use, missing, or not
+  // openable for reading and writing), else 0.
+  static int32_t IsFileLocked(const std::u16string& path);
+
+ private:
+  ~CLocalFileSystem() = default;
+
+  // Receives a copy into `target` from source's open stream: reads it to
+  // its end, closes it, and, when `source_name` is not null, gives the copy
+  // the time source->GetModifiedTime(*source_name).  0, or 1 on failure
+  // (the target then is as it was).
+  int32_t ReceiveCopy(const std::u16string& target, CQUEXFSManager* source,
+                      const std::u16string* source_name);
+
+  DiskStream stream;
+};
+
+#endif  // KELTOS3_SRC_FS_LOCAL_FILE_SYSTEM_H_

@@ -1,0 +1,63 @@
+#include "fs/quexfs_manager.h"
+
+#include <memory>
+
+#include "fs/tree_names.h"
+#include "platform/env.h"
+#include "platform/file.h"
+#include "support/time_text.h"
+
+std::u16string CQUEXFSManager::FormatTimeText(platform::FileTime time) {
+  return ::FormatTimeText(time);
+}
+
+platform::FileTime CQUEXFSManager::ParseTimeText(const std::u16string& text) {
+  platform::FileTime time = 0;
+  ::ParseTimeText(text, &time);
+  return time;
+}
+
+bool CQUEXFSManager::ScanMapsFull(ScanVariant variant) const {
+  const bool dirs_full = dirMap.Count() >= dirMap.Capacity();
+  const bool files_full = fileMap.Count() >= fileMap.Capacity();
+  switch (variant) {
+    case ScanVariant::kFull:
+      return dirs_full && files_full;
+    case ScanVariant::kDirsOnly:
+      return dirs_full;
+    case ScanVariant::kFilesOnly:
+      return files_full;
+  }
+  return false;
+}
+
+int32_t CQUEXFSManager::ScanDirectoryTree(const std::u16string& relative,
+                                          ScanVariant variant,
+                                          bool skip_dot_dirs) {
+  std::unique_ptr<platform::DirectoryIterator> entries =
+      platform::CurrentEnv()->OpenDirectory(root + relative);
+  if (entries == nullptr) return 0;  // a missing directory adds nothing
+
+  const bool fills_dirs = variant != ScanVariant::kFilesOnly;
+  const bool fills_files = variant != ScanVariant::kDirsOnly;
+  platform::DirectoryEntry entry;
+  // Once every map this variant fills is full, no later entry can change
+  // them (new keys are dropped, and no key is met twice), so the rest of
+  // the tree need not be read.
+  while (!ScanMapsFull(variant) && entries->Next(&entry)) {
+    const std::u16string& name = entry.name;
+    if (name.empty() || name == u"." || name == u"..") continue;
+    if (name.find(u'\\') != std::u16string::npos) continue;
+    const std::u16string key = relative + u"\\" + name;
+    if (entry.is_directory) {
+      if (entry.is_symbolic_link) continue;
+      if (skip_dot_dirs && name[0] == u'.') continue;
+      if (fills_dirs) dirMap.Set(key, FormatTimeText(entry.last_write_time));
+      ScanDirectoryTree(key, variant, skip_dot_dirs);
+    } else {
+      if (IsCopyFileName(name)) continue;
+      if (fills_files) fileMap.Set(key, FormatTimeText(entry.last_write_time));
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,222 @@
+// CQUEXFSManager: the abstract file system the synchronisation engine works
+// on.  Three implementations look alike to the engine: the local tree
+// (CLocalFileSystem), the catalog of the last synchronisation
+// (CVirtualFileSystem) and the remote tree in a bucket (CS3FileSystem).
+//
+// Tree maps.  A load fills dirMap and fileMap with one entry per directory
+// and per file: the key is the entry's path relative to the root with a
+// backslash before every component ("\docs\a.txt", "\docs"; no trailing
+// backslash), the value its last-modification time as a 24-character time
+// text (support/time_text.h).  Each map holds at most kTreeMapCapacity keys;
+// further new keys are dropped, so a load keeps the first 100 directories
+// and the first 100 files it meets.  The maps are public because the engine
+// reads them directly; the file operations never update them, they always
+// show the last load.
+//
+// Arguments.  Every text argument is passed by value.  A dir and a name are
+// joined by plain concatenation (dir + name, no separator added): the engine
+// passes GetRoot() as dir and a tree key as name.  A single path argument is
+// joined to the object's root (root + path).  A `source` is another file
+// system that the operation reads from through its OpenStream, ReadStream,
+// CloseStream and GetModifiedTime; REQUIRES: source != nullptr (an
+// implementation treats a null source as a failed source).  Results are
+// 32-bit; 0 means success unless an implementation documents otherwise.
+//
+// Slot order.  The thirty operations are declared in their fixed slot order
+// (0..29); a dir-and-name form and its path form are one operation in two
+// consecutive slots.  Do not reorder, insert or remove declarations.
+//
+// Ownership.  A file system is created with new and destroyed only through
+// Release(), which deletes the object; the base has no virtual destructor.
+// Implementations are declared final (so that `delete this` in Release is
+// exact) and keep their destructor private.  ScopedFileSystem calls Release
+// for RAII owners.
+//
+// Thread safety: none; an object is used by one thread at a time.
+
+#ifndef KELTOS3_SRC_FS_QUEXFS_MANAGER_H_
+#define KELTOS3_SRC_FS_QUEXFS_MANAGER_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/sorted_map.h"
+#include "platform/file_time.h"
+
+// Capacity of every tree map.
+constexpr int kTreeMapCapacity = 100;
+
+// Size of the block in which copies pull data from a source: a ReadStream
+// that returns fewer bytes than this ends the copy.
+constexpr int32_t kCopyBlockSize = 1024;
+
+class CQUEXFSManager {
+ public:
+  CQUEXFSManager(const CQUEXFSManager&) = delete;
+  CQUEXFSManager& operator=(const CQUEXFSManager&) = delete;
+
+  // ---- Slots 0..7: loads ------------------------------------------------
+  // LoadTree empties dirMap and fileMap, LoadFiles only fileMap, LoadDirs
+  // only dirMap, then fills them from the subtree at root + path (the whole
+  // tree for the forms without a path).  LoadTreeSaveFiles runs LoadTree and
+  // then copies fileMap into savedFileMap.
+
+  virtual int32_t LoadTree(std::u16string path) = 0;                    // 0
+  virtual int32_t LoadTree() = 0;                                       // 1
+  virtual int32_t LoadFiles(std::u16string path) = 0;                   // 2
+  virtual int32_t LoadFiles() = 0;                                      // 3
+  virtual int32_t LoadDirs(std::u16string path) = 0;                    // 4
+  virtual int32_t LoadDirs() = 0;                                       // 5
+  virtual int32_t LoadTreeSaveFiles(std::u16string path) = 0;           // 6
+  virtual int32_t LoadTreeSaveFiles() = 0;                              // 7
+
+  // ---- Slots 8..13: directories and the reserved operation --------------
+
+  // Creates one directory (the last component only).
+  virtual int32_t CreateDir(std::u16string dir, std::u16string name) = 0;  // 8
+  virtual int32_t CreateDir(std::u16string path) = 0;                   // 9
+  // Removes one (empty) directory.
+  virtual int32_t RemoveDir(std::u16string dir, std::u16string name) = 0;  // 10
+  virtual int32_t RemoveDir(std::u16string path) = 0;                   // 11
+  // Placeholders without meaning: do nothing, return 0.
+  virtual int32_t ReservedOp(std::u16string dir, std::u16string name,
+                             std::u16string text, int32_t value) = 0;   // 12
+  virtual int32_t ReservedOp(std::u16string path, std::u16string text,
+                             int32_t value) = 0;                        // 13
+
+  // ---- Slots 14..21: files ------------------------------------------------
+
+  // Makes dir + name a copy of source's file sourceDir + sourceName, with
+  // the time source->GetModifiedTime(sourceName) gives.
+  virtual int32_t CopyFileFrom(std::u16string dir, std::u16string name,
+                               CQUEXFSManager* source,
+                               std::u16string sourceDir,
+                               std::u16string sourceName) = 0;          // 14
+  // Writes dir + name from source's current stream, which the caller has
+  // opened; closes that stream.
+  virtual int32_t WriteFileFrom(std::u16string dir, std::u16string name,
+                                CQUEXFSManager* source) = 0;            // 15
+  virtual int32_t WriteFileFrom(std::u16string path,
+                                CQUEXFSManager* source) = 0;            // 16
+  // Deletes one file.
+  virtual int32_t RemoveFile(std::u16string dir, std::u16string name) = 0;  // 17
+  virtual int32_t RemoveFile(std::u16string path) = 0;                  // 18
+  // Replaces dir + name by a copy of source's sourceDir + sourceName; `time`
+  // is not used.
+  virtual int32_t ReplaceFileFrom(std::u16string dir, std::u16string name,
+                                  std::u16string time, CQUEXFSManager* source,
+                                  std::u16string sourceDir,
+                                  std::u16string sourceName) = 0;       // 19
+  // Replaces dir + name by a copy of source's GetRoot() + name; neither
+  // `time` nor `reserved` is used.  The path form uses the root as dir.
+  virtual int32_t UpdateFileFrom(std::u16string dir, std::u16string name,
+                                 std::u16string time, CQUEXFSManager* source,
+                                 int32_t reserved) = 0;                 // 20
+  virtual int32_t UpdateFileFrom(std::u16string path, std::u16string time,
+                                 CQUEXFSManager* source,
+                                 int32_t reserved) = 0;                 // 21
+
+  // ---- Slots 22..28: the single current stream ----------------------------
+
+  // Opens the file as the object's current stream.  1 when a stream is
+  // already open; other non-zero codes per implementation.
+  virtual int32_t OpenStream(std::u16string dir, std::u16string name) = 0;  // 22
+  virtual int32_t OpenStream(std::u16string path) = 0;                  // 23
+  // Reads up to `size` bytes into buffer.  Returns the count read (below
+  // `size` only at the end of the data), or -1 when no stream is open or
+  // the read failed.
+  virtual int32_t ReadStream(uint8_t* buffer, int32_t size) = 0;        // 24
+
+  // Slots 25 and 26 carry file times; the snapshot-assisted build has
+  // neither of them (its slot 25 is WriteStream).
+  // Sets the last-write time of dir + name from a time text.
+  virtual int32_t SetModifiedTime(std::u16string dir, std::u16string name,
+                                  std::u16string time) = 0;             // 25
+  // The time text fileMap holds for key, or the empty text.
+  virtual std::u16string GetModifiedTime(std::u16string key) = 0;       // 26
+
+  // Writes `size` bytes to the current stream.  0 on success, 1 when no
+  // stream is open.
+  virtual int32_t WriteStream(const uint8_t* buffer, int32_t size) = 0;  // 27
+  // Closes the current stream.  0, or 1 when no stream is open.
+  virtual int32_t CloseStream() = 0;                                    // 28
+
+  // ---- Slot 29 --------------------------------------------------------------
+
+  // Destroys the object; it must not be used afterwards.  Returns 0.
+  virtual int32_t Release() = 0;                                        // 29
+
+  // ---- Non-virtual operations -------------------------------------------
+
+  // Stores the root: a directory path without trailing backslash for the
+  // local tree and the catalog, a bucket and optional path for S3.
+  void SetRoot(const std::u16string& new_root) { root = new_root; }
+  std::u16string GetRoot() const { return root; }
+
+  // The time-text conversions of support/time_text.h.  FormatTimeText gives
+  // the empty text for a time the platform cannot convert.  ParseTimeText
+  // gives 0 when the text does not form a possible date and time (0, the
+  // first instant of 1601, is taken as "no time" by every caller).
+  static std::u16string FormatTimeText(platform::FileTime time);
+  static platform::FileTime ParseTimeText(const std::u16string& text);
+
+  // ---- Members read by the engine ---------------------------------------
+
+  std::u16string root;
+  CSortedMap<std::u16string> dirMap{kTreeMapCapacity};
+  CSortedMap<std::u16string> fileMap{kTreeMapCapacity};
+  // A copy of fileMap taken by LoadTreeSaveFiles; nothing else uses it.
+  CSortedMap<std::u16string> savedFileMap{kTreeMapCapacity};
+
+ protected:
+  CQUEXFSManager() = default;
+  // Not virtual: destruction goes through Release of the final class.
+  ~CQUEXFSManager() = default;
+
+  // Which maps a directory-tree scan fills.
+  enum class ScanVariant { kFull, kDirsOnly, kFilesOnly };
+
+  // The directory-tree scan shared by the implementations on disk.  Lists
+  // the directory root + relative (relative empty for the root) through the
+  // current Env and, depth first in the order the platform gives, inserts
+  // relative + "\" + name with the entry's time text into dirMap
+  // (directories; kFull and kDirsOnly) and fileMap (files; kFull and
+  // kFilesOnly), entering every listed directory after inserting it.
+  // Skipped everywhere: "." and "..", names holding a backslash (they cannot
+  // form a key), symbolic links to directories (neither listed nor entered,
+  // so a link cycle cannot recur) and leftover copy files (IsCopyFileName).
+  // With skip_dot_dirs, a directory whose name begins with "." is skipped
+  // with everything below it.  A directory that cannot be listed adds
+  // nothing; entries already found stay.  Does not empty the maps.
+  // Returns 0.
+  int32_t ScanDirectoryTree(const std::u16string& relative,
+                            ScanVariant variant, bool skip_dot_dirs);
+
+  // savedFileMap = fileMap (entries and capacity).
+  void SaveFileMap() { savedFileMap = fileMap; }
+
+  // The time text fileMap holds for key, or the empty text: the shared
+  // behaviour of GetModifiedTime.
+  std::u16string LookupFileTime(const std::u16string& key) const {
+    return fileMap.Lookup(key);
+  }
+
+ private:
+  // True when every map the variant fills is full, so that scanning further
+  // cannot change them.
+  bool ScanMapsFull(ScanVariant variant) const;
+};
+
+// A unique_ptr deleter that destroys a file system through Release.
+struct ReleaseFileSystem {
+  void operator()(CQUEXFSManager* fs) const {
+    if (fs != nullptr) fs->Release();
+  }
+};
+
+// Owns a file system of type T (CQUEXFSManager or an implementation).
+template <typename T = CQUEXFSManager>
+using ScopedFileSystem = std::unique_ptr<T, ReleaseFileSystem>;
+
+#endif  // KELTOS3_SRC_FS_QUEXFS_MANAGER_H_

@@ -1,0 +1,67 @@
+#include "fs/tree_names.h"
+
+#include <cstdint>
+#include <string_view>
+
+namespace {
+
+constexpr std::u16string_view kCopyFilePrefix = u".keltos3-";
+constexpr std::u16string_view kCopyFileSuffix = u".keltos3-tmp";
+
+bool IsSafeComponent(std::u16string_view component) {
+  if (component.empty() || component == u"." || component == u"..") {
+    return false;
+  }
+  for (const char16_t c : component) {
+    if (c == u'/' || c == u'\0') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsSafeTreeName(const std::u16string& name) {
+  if (name.empty()) return false;
+  const std::u16string_view text(name);
+  size_t begin = 0;
+  if (text[0] == u'\\') begin = 1;  // the key's leading backslash
+  for (;;) {
+    const size_t end = text.find(u'\\', begin);
+    const std::u16string_view component =
+        text.substr(begin, end == std::u16string_view::npos ? text.npos
+                                                             : end - begin);
+    if (!IsSafeComponent(component)) return false;
+    if (end == std::u16string_view::npos) return true;
+    begin = end + 1;
+  }
+}
+
+std::u16string CopyFileNameFor(const std::u16string& target_name) {
+  // FNV-1a over the code units: stable, no allocation, good enough to keep
+  // the work files of different targets in one directory apart.
+  std::uint64_t hash = 0xcbf29ce484222325ULL;
+  for (const char16_t c : target_name) {
+    hash ^= static_cast<std::uint64_t>(c);
+    hash *= 0x100000001b3ULL;
+  }
+  std::u16string name(kCopyFilePrefix);
+  static constexpr char16_t kHex[] = u"0123456789abcdef";
+  for (int shift = 60; shift >= 0; shift -= 4) {
+    name.push_back(kHex[(hash >> shift) & 0xF]);
+  }
+  name.append(kCopyFileSuffix);
+  return name;
+}
+
+bool IsCopyFileName(const std::u16string& name) {
+  const std::u16string_view text(name);
+  return text.size() >= kCopyFilePrefix.size() + kCopyFileSuffix.size() &&
+         text.substr(0, kCopyFilePrefix.size()) == kCopyFilePrefix &&
+         text.substr(text.size() - kCopyFileSuffix.size()) == kCopyFileSuffix;
+}
+
+std::u16string CopyFilePathFor(const std::u16string& path) {
+  const size_t slash = path.rfind(u'\\');
+  if (slash == std::u16string::npos) return CopyFileNameFor(path);
+  return path.substr(0, slash + 1) + CopyFileNameFor(path.substr(slash + 1));
+}

@@ -1,0 +1,36 @@
+// Names and paths of the file systems on disk (the local tree and the
+// catalog).  Paths are in library form: UTF-16 with "\" separators.
+
+#ifndef KELTOS3_SRC_FS_TREE_NAMES_H_
+#define KELTOS3_SRC_FS_TREE_NAMES_H_
+
+#include <string>
+
+// True when `name`, the name part handed to an operation (normally a tree
+// key such as "\docs\a.txt"), only goes down from the directory it is
+// joined to: split at "\", every component except an empty first one (the
+// key's leading backslash) is non-empty, is neither "." nor "..", and holds
+// neither "/" (a POSIX separator) nor NUL.  An empty name is not safe.
+// Every key the scans produce is safe; a name that is not is refused, so
+// that no caller can make a file system write, delete or read outside the
+// directory it was given.
+bool IsSafeTreeName(const std::u16string& name);
+
+// Copies into the local tree are written to a work file in the target's
+// directory and renamed over the target once complete.  The work file's
+// name depends only on the target's name (so a copy left by a crash is
+// replaced by the next copy to the same target), has a fixed length
+// whatever the target's length, and has the form
+//   ".keltos3-" 16 hexadecimal digits ".keltos3-tmp".
+std::u16string CopyFileNameFor(const std::u16string& target_name);
+
+// True for a name of that form (prefix ".keltos3-", suffix ".keltos3-tmp").
+// The scans never list such a file: a work file that a crash left behind
+// must not be taken for a user's file and carried to the other trees.
+bool IsCopyFileName(const std::u16string& name);
+
+// The full path of the work file for the target `path`: the directory part
+// of path (up to and including its last "\") + CopyFileNameFor(the rest).
+std::u16string CopyFilePathFor(const std::u16string& path);
+
+#endif  // KELTOS3_SRC_FS_TREE_NAMES_H_

@@ -1,0 +1,277 @@
+#include "sync/sync_engine.h"
+
+#include <cstdio>
+
+#include "common/wide_string.h"
+#include "fs/quexfs_manager.h"
+#include "support/event_reporter.h"
+
+namespace {
+
+// Group headers of the action table, in the order Reconcile inserts them.
+// Sorted, they fall into DIRADD, DIRDELETE, FILEADD, FILEDELETE, FILEUPDATE.
+constexpr const char16_t* kGroupHeaders[] = {u"DIRADD", u"DIRDELETE", u"FILEADD",
+                                             u"FILEDELETE", u"FILEUPDATE"};
+
+bool IsGroupHeader(const std::u16string& key) {
+  for (const char16_t* header : kGroupHeaders) {
+    if (key == header) return true;
+  }
+  return false;
+}
+
+std::u16string Decimal(int32_t value) { return BytesToU16(std::to_string(value)); }
+
+}  // namespace
+
+SyncObserver::~SyncObserver() = default;
+
+CSyncEngine::CSyncEngine() = default;
+CSyncEngine::~CSyncEngine() = default;
+
+int32_t CSyncEngine::RunSync(CQUEXFSManager* local, CQUEXFSManager* remote,
+                             CQUEXFSManager* catalog) {
+  DetectDirChanges(local, catalog, &m_localDirChanges);
+  DetectDirChanges(remote, catalog, &m_remoteDirChanges);
+  DetectFileChanges(local, catalog, &m_localFileChanges);
+  DetectFileChanges(remote, catalog, &m_remoteFileChanges);
+  Reconcile(local, remote, catalog);
+  ApplyActions(local, remote, catalog);
+  return 0;
+}
+
+// ---- Change detection ----------------------------------------------------
+
+int32_t CSyncEngine::DetectDirChanges(CQUEXFSManager* tree,
+                                      CQUEXFSManager* catalog,
+                                      SyncChangeTable* out) {
+  DetectChanges(*tree, *catalog, /*files=*/false, out);
+  return 0;
+}
+
+int32_t CSyncEngine::DetectFileChanges(CQUEXFSManager* tree,
+                                       CQUEXFSManager* catalog,
+                                       SyncChangeTable* out) {
+  DetectChanges(*tree, *catalog, /*files=*/true, out);
+  return 0;
+}
+
+void CSyncEngine::DetectChanges(const CQUEXFSManager& tree,
+                                const CQUEXFSManager& catalog, bool files,
+                                SyncChangeTable* out) {
+  const CSortedMap<std::u16string>& c = files ? catalog.fileMap : catalog.dirMap;
+  const CSortedMap<std::u16string>& t = files ? tree.fileMap : tree.dirMap;
+  out->RemoveAll();
+
+  // A full tree map may have dropped entries during its load, and a dropped
+  // entry looks exactly like a deleted one.  Deletions are therefore taken
+  // only from a tree that was loaded whole; otherwise a tree of more entries
+  // than one load holds would have files deleted on the other side.
+  const bool tree_complete = t.Count() < t.Capacity();
+
+  const int n = c.Count();
+  const int m = t.Count();
+  int i = 0;
+  int j = 0;
+  auto record = [out](const std::u16string& key, const char16_t* kind,
+                      const std::u16string& time) {
+    out->Set(key, SyncChange{kind, time});
+  };
+  while (i < n) {
+    const std::u16string catalog_key = c.KeyAt(i);
+    if (j >= m) {
+      if (tree_complete) record(catalog_key, kChangeDelete, c.ValueAt(i));
+      ++i;
+      continue;
+    }
+    const std::u16string tree_key = t.KeyAt(j);
+    if (catalog_key < tree_key) {
+      if (tree_complete) record(catalog_key, kChangeDelete, c.ValueAt(i));
+      ++i;
+    } else if (catalog_key == tree_key) {
+      if (files) {
+        const std::u16string tree_time = t.ValueAt(j);
+        const std::u16string catalog_time = c.ValueAt(i);
+        if (catalog_time < tree_time) {
+          record(tree_key, kChangeUpdate, tree_time);
+          Trace(u"UPDATEFILE : " + tree_key + u" from " + tree.GetRoot() +
+                u" to " + catalog.GetRoot() + u" \r\n  the temp datetime is " +
+                tree_time + u" \r\n  the standard datetiem is " + catalog_time +
+                u"\r\n");
+        }
+      }
+      ++i;
+      ++j;
+    } else {
+      record(tree_key, kChangeAdd, t.ValueAt(j));
+      ++j;
+    }
+  }
+  for (; j < m; ++j) record(t.KeyAt(j), kChangeAdd, t.ValueAt(j));
+}
+
+// ---- Reconciliation ------------------------------------------------------
+
+int32_t CSyncEngine::Reconcile(CQUEXFSManager*, CQUEXFSManager*, CQUEXFSManager*) {
+  m_actions.RemoveAll();
+  for (const char16_t* header : kGroupHeaders) m_actions.Set(header, SyncAction());
+  m_iSequence = 0;
+  ReconcilePhase(m_remoteFileChanges, m_localFileChanges, Phase::kFile);
+  ReconcilePhase(m_remoteDirChanges, m_localDirChanges, Phase::kDir);
+  return 0;
+}
+
+void CSyncEngine::Emit(Phase phase, const std::u16string& key,
+                       const SyncChange& change, int32_t target, int32_t source) {
+  ++m_iSequence;
+  char number[16];
+  std::snprintf(number, sizeof number, "%05d", static_cast<int>(m_iSequence));
+  const std::u16string action_key =
+      (phase == Phase::kFile ? u"FILE" : u"DIR") + change.m_strKind +
+      BytesToU16(number);
+  m_actions.Set(action_key, SyncAction{target, source, key, change.m_strTime});
+}
+
+void CSyncEngine::Carry(Phase phase, const std::u16string& key,
+                        const SyncChange& change, int32_t side) {
+  const int32_t other = side == SIDE_LOCAL ? SIDE_REMOTE : SIDE_LOCAL;
+  Emit(phase, key, change, other, side);
+  Emit(phase, key, change, SIDE_CATALOG, side);
+}
+
+void CSyncEngine::ReconcilePhase(const SyncChangeTable& remote,
+                                 const SyncChangeTable& local, Phase phase) {
+  const int r_count = remote.Count();
+  const int l_count = local.Count();
+  int i = 0;
+  int j = 0;
+  while (i < r_count) {
+    const std::u16string r_key = remote.KeyAt(i);
+    const SyncChange r = remote.ValueAt(i);
+    if (j >= l_count || r_key < local.KeyAt(j)) {
+      Carry(phase, r_key, r, SIDE_REMOTE);
+      ++i;
+      continue;
+    }
+    const std::u16string l_key = local.KeyAt(j);
+    if (r_key != l_key) {  // the remote key sorts after the local one
+      Carry(phase, l_key, local.ValueAt(j), SIDE_LOCAL);
+      ++j;
+      continue;
+    }
+    // The same entry changed on both sides since the last run.
+    const SyncChange l = local.ValueAt(j);
+    const bool local_deleted = l.m_strKind == kChangeDelete;
+    const bool remote_deleted = r.m_strKind == kChangeDelete;
+    if (local_deleted && remote_deleted) {
+      Emit(phase, r_key, r, SIDE_CATALOG, SIDE_REMOTE);
+    } else if (local_deleted) {
+      Carry(phase, l_key, l, SIDE_LOCAL);
+    } else if (remote_deleted) {
+      Carry(phase, r_key, r, SIDE_REMOTE);
+    } else if (phase == Phase::kDir) {
+      // Added on both sides: only the catalog needs to learn of it.
+      Emit(phase, r_key, r, SIDE_CATALOG, SIDE_REMOTE);
+    } else if (l.m_strTime < r.m_strTime) {
+      Carry(phase, r_key, r, SIDE_REMOTE);
+    } else {
+      Carry(phase, l_key, l, SIDE_LOCAL);  // equal times go to the local side
+    }
+    ++i;
+    ++j;
+  }
+  for (; j < l_count; ++j) Carry(phase, local.KeyAt(j), local.ValueAt(j), SIDE_LOCAL);
+}
+
+// ---- Application -----------------------------------------------------------
+
+void CSyncEngine::Notify(const std::u16string& key, const SyncAction& action,
+                         SyncObserver::Outcome outcome, int32_t result) {
+  if (m_pObserver != nullptr) m_pObserver->OnAction(key, action, outcome, result);
+}
+
+int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
+                                  CQUEXFSManager* catalog) {
+  CQUEXFSManager* const sides[3] = {catalog, local, remote};
+  auto side = [&sides](int32_t index) -> CQUEXFSManager* {
+    return (index >= 0 && index < 3) ? sides[index] : nullptr;
+  };
+  const int count = m_actions.Count();
+
+  // [begin, end) of the group under `header`: the entries strictly between
+  // it and the next header.
+  auto group = [this, count](const char16_t* header, int* begin, int* end) {
+    const int h = m_actions.Find(header);
+    *begin = *end = 0;
+    if (h < 0) return;
+    *begin = h + 1;
+    int e = *begin;
+    while (e < count && !IsGroupHeader(m_actions.KeyAt(e))) ++e;
+    *end = e;
+  };
+
+  auto trace = [](const std::u16string& key, const SyncAction& a) {
+    Trace(key + u" : " + a.m_strName + u" from " + Decimal(a.m_iSource) +
+          u" to " + Decimal(a.m_iTarget) + u" datetime is " + a.m_strTime + u"\r\n");
+  };
+
+  enum class Op { kCreateDir, kCopy, kUpdate, kRemoveFile, kRemoveDir };
+  auto run = [&](Op op, const SyncAction& a) -> int32_t {
+    CQUEXFSManager* target = side(a.m_iTarget);
+    CQUEXFSManager* source = side(a.m_iSource);
+    if (target == nullptr || source == nullptr) return 1;
+    switch (op) {
+      case Op::kCreateDir:
+        return target->CreateDir(a.m_strName);
+      case Op::kCopy:
+        return target->CopyFileFrom(target->GetRoot(), a.m_strName, source,
+                                    source->GetRoot(), a.m_strName);
+      case Op::kUpdate:
+        return target->UpdateFileFrom(target->GetRoot(), a.m_strName,
+                                      a.m_strTime, source, 0);
+      case Op::kRemoveFile:
+        return target->RemoveFile(target->GetRoot(), a.m_strName);
+      case Op::kRemoveDir:
+        return target->RemoveDir(target->GetRoot(), a.m_strName);
+    }
+    return 1;
+  };
+
+  // Walks one group.  For file groups, a failed operation skips the next
+  // entry when it names the same path: the catalog half of a failed
+  // transfer.
+  auto walk = [&](const char16_t* header, Op op, bool backwards, bool skip_rule) {
+    int begin, end;
+    group(header, &begin, &end);
+    const int step = backwards ? -1 : 1;
+    int k = backwards ? end - 1 : begin;
+    while (backwards ? k >= begin : k < end) {
+      const std::u16string key = m_actions.KeyAt(k);
+      const SyncAction a = m_actions.ValueAt(k);
+      trace(key, a);
+      int32_t r = 0;
+      if (m_bDryRun) {
+        Notify(key, a, SyncObserver::Outcome::kPlanned, 0);
+      } else {
+        r = run(op, a);
+        Notify(key, a, SyncObserver::Outcome::kDone, r);
+      }
+      const int next = k + step;
+      if (skip_rule && r != 0 && next >= begin && next < end &&
+          m_actions.ValueAt(next).m_strName == a.m_strName) {
+        Notify(m_actions.KeyAt(next), m_actions.ValueAt(next),
+               SyncObserver::Outcome::kSkipped, 0);
+        k = next + step;
+        continue;
+      }
+      k = next;
+    }
+  };
+
+  walk(u"DIRADD", Op::kCreateDir, false, false);
+  walk(u"FILEADD", Op::kCopy, false, true);
+  walk(u"FILEUPDATE", Op::kUpdate, false, true);
+  walk(u"FILEDELETE", Op::kRemoveFile, false, true);
+  walk(u"DIRDELETE", Op::kRemoveDir, true, false);
+  return 0;
+}

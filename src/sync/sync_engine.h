@@ -1,0 +1,114 @@
+// CSyncEngine: one three-way synchronisation between the local tree, the
+// remote tree and the catalog of the last synchronisation.
+//
+// The engine works only on the tree maps the three file systems filled in
+// their last load.  RunSync detects the changes of each live tree against
+// the catalog, reconciles them into one ordered action table (at most 95
+// actions; a surplus is dropped and found again by the next run) and
+// applies the actions group by group: directories added, files added,
+// files updated, files deleted, directories removed (deepest first).  A
+// change carried to a live side is recorded in the catalog right after it,
+// and only when the live side succeeded: a failed transfer leaves the
+// catalog as it was, so the next run proposes it again.
+//
+// Progress goes to the debug-trace channel only, as the lines
+//   "UPDATEFILE : <key> from <tree root> to <catalog root> \r\n  the temp
+//    datetime is <tree time> \r\n  the standard datetiem is <catalog time>\r\n"
+//   "<action key> : <name> from <source> to <target> datetime is <time>\r\n"
+// An optional SyncObserver sees every action as it is carried out.
+//
+// The engine holds no pointers to the file systems; they are passed to each
+// operation.  Thread safety: none; one run on one thread.
+
+#ifndef KELTOS3_SRC_SYNC_SYNC_ENGINE_H_
+#define KELTOS3_SRC_SYNC_SYNC_ENGINE_H_
+
+#include <cstdint>
+#include <string>
+
+#include "sync/sync_types.h"
+
+class CQUEXFSManager;
+
+// Sees the actions of a run.  OnAction is called once per action after it
+// was carried out (or skipped, or, in a dry run, instead of carrying it
+// out), in the order of application.
+class SyncObserver {
+ public:
+  enum class Outcome {
+    kDone,     // the operation ran; `result` is what it returned
+    kSkipped,  // the catalog half of a failed transfer, not run
+    kPlanned,  // dry run: the operation would run
+  };
+  virtual ~SyncObserver();
+  virtual void OnAction(const std::u16string& key, const SyncAction& action,
+                        Outcome outcome, int32_t result) = 0;
+};
+
+class CSyncEngine {
+ public:
+  CSyncEngine();
+  CSyncEngine(const CSyncEngine&) = delete;
+  CSyncEngine& operator=(const CSyncEngine&) = delete;
+  ~CSyncEngine();
+
+  // The observer (may be null) must outlive the runs it sees.
+  void SetObserver(SyncObserver* observer) { m_pObserver = observer; }
+  // In a dry run ApplyActions changes nothing and reports every action it
+  // would carry out as kPlanned.
+  void SetDryRun(bool dry_run) { m_bDryRun = dry_run; }
+
+  // Detection, reconciliation and application, in this order.  Returns 0.
+  int32_t RunSync(CQUEXFSManager* local, CQUEXFSManager* remote,
+                  CQUEXFSManager* catalog);
+
+  // Compares tree->dirMap (or fileMap) with catalog's and fills `out` with
+  // one change per differing key, in ascending key order.  Returns 0.
+  int32_t DetectDirChanges(CQUEXFSManager* tree, CQUEXFSManager* catalog,
+                           SyncChangeTable* out);
+  int32_t DetectFileChanges(CQUEXFSManager* tree, CQUEXFSManager* catalog,
+                            SyncChangeTable* out);
+
+  // Change tables to action table.  Returns 0.
+  int32_t Reconcile(CQUEXFSManager* local, CQUEXFSManager* remote,
+                    CQUEXFSManager* catalog);
+
+  // Action table to file-system operations.  Returns 0.
+  int32_t ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
+                       CQUEXFSManager* catalog);
+
+  // The tables of the current run, for inspection.
+  const SyncChangeTable& LocalDirChanges() const { return m_localDirChanges; }
+  const SyncChangeTable& RemoteDirChanges() const { return m_remoteDirChanges; }
+  const SyncChangeTable& LocalFileChanges() const { return m_localFileChanges; }
+  const SyncChangeTable& RemoteFileChanges() const { return m_remoteFileChanges; }
+  const SyncActionTable& Actions() const { return m_actions; }
+
+ private:
+  enum class Phase { kFile, kDir };
+
+  // Shared merge of DetectDirChanges and DetectFileChanges.
+  void DetectChanges(const CQUEXFSManager& tree, const CQUEXFSManager& catalog,
+                     bool files, SyncChangeTable* out);
+  // One phase of Reconcile over a pair of change tables.
+  void ReconcilePhase(const SyncChangeTable& remote, const SyncChangeTable& local,
+                      Phase phase);
+  void Emit(Phase phase, const std::u16string& key, const SyncChange& change,
+            int32_t target, int32_t source);
+  // Carries a change of `side` to the other live side, then to the catalog.
+  void Carry(Phase phase, const std::u16string& key, const SyncChange& change,
+             int32_t side);
+  void Notify(const std::u16string& key, const SyncAction& action,
+              SyncObserver::Outcome outcome, int32_t result);
+
+  SyncChangeTable m_localDirChanges{kSyncTableCapacity};
+  SyncChangeTable m_remoteDirChanges{kSyncTableCapacity};
+  SyncChangeTable m_localFileChanges{kSyncTableCapacity};
+  SyncChangeTable m_remoteFileChanges{kSyncTableCapacity};
+  SyncActionTable m_actions{kSyncTableCapacity};
+  int32_t m_iSequence = 0;
+  SyncObserver* m_pObserver = nullptr;
+  bool m_bDryRun = false;
+};
+
+#endif  // KELTOS3_SRC_SYNC_SYNC_ENGINE_H_

@@ -1,0 +1,332 @@
+#include "support/fs_test_util.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/path.h"
+
+namespace testsupport::fstest {
+
+// ---- Scratch directories and file utilities ----------------------------------
+
+FsScratchDir::FsScratchDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr && *base ? base : "/tmp") +
+                        "/keltos3-fs-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (::mkdtemp(buffer.data()) == nullptr) {
+    ADD_FAILURE() << "mkdtemp failed: " << std::strerror(errno);
+    return;
+  }
+  path_ = buffer.data();
+}
+
+FsScratchDir::~FsScratchDir() {
+  if (path_.empty()) return;
+  std::error_code ignored;
+  // Tests may leave directories without write or search permission.
+  for (auto it = std::filesystem::recursive_directory_iterator(
+           path_, std::filesystem::directory_options::skip_permission_denied,
+           ignored);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+    if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add, ignored);
+    }
+  }
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string FsScratchDir::At(const std::string& relative) const {
+  return path_ + "/" + relative;
+}
+
+std::u16string FsScratchDir::LibPath() const { return Lib(path_); }
+
+std::u16string Lib(const std::string& posix_path) {
+  return platform::FromPosixPath(posix_path);
+}
+
+void MakeDir(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) != 0) {
+    ADD_FAILURE() << "mkdir " << path << ": " << std::strerror(errno);
+  }
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  if (!out) ADD_FAILURE() << "cannot write " << path;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    ADD_FAILURE() << "cannot read " << path;
+    return std::string();
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool PathExists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+void SetMTime(const std::string& path, std::int64_t unix_seconds,
+              long nanoseconds) {
+  timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(unix_seconds);
+  times[1].tv_nsec = nanoseconds;
+  if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
+    ADD_FAILURE() << "utimensat " << path << ": " << std::strerror(errno);
+  }
+}
+
+timespec MTime(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    ADD_FAILURE() << "stat " << path << ": " << std::strerror(errno);
+    return timespec{};
+  }
+  return st.st_mtim;
+}
+
+std::int64_t FileSize(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return -1;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+std::vector<std::string> ListNames(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return names;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(d);
+  return names;
+}
+
+std::string PatternText(size_t size, char seed) {
+  std::string text(size, '\0');
+  for (size_t i = 0; i < size; ++i) {
+    text[i] = static_cast<char>(seed + static_cast<char>((i * 7 + i / 251) % 26));
+  }
+  return text;
+}
+
+// ---- LockHolder ----------------------------------------------------------------
+
+LockHolder::LockHolder(const std::string& path, Kind kind) {
+  int ready[2];
+  int release[2];
+  if (::pipe(ready) != 0 || ::pipe(release) != 0) {
+    ADD_FAILURE() << "pipe: " << std::strerror(errno);
+    return;
+  }
+  child_ = ::fork();
+  if (child_ < 0) {
+    ADD_FAILURE() << "fork: " << std::strerror(errno);
+    return;
+  }
+  if (child_ == 0) {
+    ::close(ready[0]);
+    ::close(release[1]);
+    char status = '0';
+    const int fd = ::open(path.c_str(), O_RDWR);
+    if (fd >= 0) {
+      if (kind == Kind::kFlock) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) status = '1';
+      } else {
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        if (::fcntl(fd, F_SETLK, &lock) == 0) status = '1';
+      }
+    }
+    if (::write(ready[1], &status, 1) != 1) ::_exit(1);
+    char ignored;
+    while (::read(release[0], &ignored, 1) > 0) {
+    }
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  ::close(release[0]);
+  release_fd_ = release[1];
+  char status = '0';
+  if (::read(ready[0], &status, 1) != 1) status = '0';
+  ::close(ready[0]);
+  locked_ = status == '1';
+}
+
+LockHolder::~LockHolder() {
+  if (release_fd_ >= 0) ::close(release_fd_);
+  if (child_ > 0) {
+    int status = 0;
+    ::waitpid(child_, &status, 0);
+  }
+}
+
+// ---- MemoryFileSystem ------------------------------------------------------------
+
+MemoryFileSystem::MemoryFileSystem() { SetRoot(u"\\mem"); }
+
+void MemoryFileSystem::AddFile(const std::u16string& key,
+                               const std::string& content,
+                               const std::u16string& time) {
+  files_[root + key] = content;
+  fileMap.Set(key, time);
+}
+
+const std::string* MemoryFileSystem::ContentAt(
+    const std::u16string& full_path) const {
+  const auto it = files_.find(full_path);
+  return it == files_.end() ? nullptr : &it->second;
+}
+
+int32_t MemoryFileSystem::OpenStream(std::u16string dir, std::u16string name) {
+  ++open_calls;
+  if (open_) return 1;
+  if (open_result != 0) return open_result;
+  const std::u16string full = dir + name;
+  if (files_.find(full) == files_.end()) return 3;
+  open_ = true;
+  open_path_ = full;
+  position_ = 0;
+  return 0;
+}
+
+int32_t MemoryFileSystem::OpenStream(std::u16string path) {
+  return OpenStream(root, path);
+}
+
+int32_t MemoryFileSystem::ReadStream(uint8_t* buffer, int32_t size) {
+  ++read_calls;
+  if (!open_) return -1;
+  if (fail_read_at >= 0 && static_cast<int64_t>(position_) >= fail_read_at) {
+    return -1;
+  }
+  const std::string& data = files_[open_path_];
+  const size_t n = std::min(static_cast<size_t>(std::max(size, 0)),
+                            data.size() - position_);
+  std::memcpy(buffer, data.data() + position_, n);
+  position_ += n;
+  return static_cast<int32_t>(n);
+}
+
+int32_t MemoryFileSystem::WriteStream(const uint8_t* buffer, int32_t size) {
+  if (!open_) return 1;
+  files_[open_path_].append(reinterpret_cast<const char*>(buffer),
+                            static_cast<size_t>(std::max(size, 0)));
+  return 0;
+}
+
+int32_t MemoryFileSystem::CloseStream() {
+  ++close_calls;
+  if (!open_) return 1;
+  open_ = false;
+  return 0;
+}
+
+// ---- FaultyFileEnv -----------------------------------------------------------------
+
+namespace {
+
+class FaultyFile final : public platform::File {
+ public:
+  FaultyFile(std::unique_ptr<platform::File> target, const FaultyFileEnv& env)
+      : target_(std::move(target)),
+        write_limit_(env.write_limit),
+        read_fail_at_(env.read_fail_at),
+        fail_set_time_(env.fail_set_time),
+        fail_sync_(env.fail_sync) {}
+
+  std::int64_t Read(void* buffer, std::uint32_t n) override {
+    if (read_fail_at_ >= 0 && read_ + n > read_fail_at_) {
+      if (read_ >= read_fail_at_) return -1;
+      n = static_cast<std::uint32_t>(read_fail_at_ - read_);
+    }
+    const std::int64_t r = target_->Read(buffer, n);
+    if (r > 0) read_ += r;
+    return r;
+  }
+
+  std::int64_t Write(const void* buffer, std::uint32_t n) override {
+    if (write_limit_ >= 0 && written_ + n > write_limit_) {
+      const std::int64_t room = write_limit_ - written_;
+      if (room <= 0) return -1;
+      const std::int64_t w =
+          target_->Write(buffer, static_cast<std::uint32_t>(room));
+      if (w > 0) written_ += w;
+      return w;
+    }
+    const std::int64_t w = target_->Write(buffer, n);
+    if (w > 0) written_ += w;
+    return w;
+  }
+
+  bool SetLastWriteTime(platform::FileTime time) override {
+    return !fail_set_time_ && target_->SetLastWriteTime(time);
+  }
+
+  bool Sync() override { return !fail_sync_ && target_->Sync(); }
+
+ private:
+  std::unique_ptr<platform::File> target_;
+  const std::int64_t write_limit_;
+  const std::int64_t read_fail_at_;
+  const bool fail_set_time_;
+  const bool fail_sync_;
+  std::int64_t written_ = 0;
+  std::int64_t read_ = 0;
+};
+
+}  // namespace
+
+FaultyFileEnv::FaultyFileEnv() : EnvWrapper(platform::Env::Default()) {}
+
+bool FaultyFileEnv::Matches(const std::u16string& path) const {
+  return !matches || matches(path);
+}
+
+std::unique_ptr<platform::File> FaultyFileEnv::OpenFile(
+    const std::u16string& path, platform::FileOpenMode mode) {
+  if (mode == platform::FileOpenMode::kCreateAlways) created.push_back(path);
+  if (!Matches(path)) return target()->OpenFile(path, mode);
+  if (fail_create && mode == platform::FileOpenMode::kCreateAlways) {
+    return nullptr;
+  }
+  std::unique_ptr<platform::File> file = target()->OpenFile(path, mode);
+  if (file == nullptr) return nullptr;
+  return std::make_unique<FaultyFile>(std::move(file), *this);
+}
+
+bool FaultyFileEnv::RenameFile(const std::u16string& from,
+                               const std::u16string& to) {
+  if (fail_rename && (Matches(from) || Matches(to))) return false;
+  return target()->RenameFile(from, to);
+}
+
+}  // namespace testsupport::fstest

@@ -1,0 +1,32 @@
+// Runs a program to its end and collects what it wrote.
+
+#ifndef KELTOS3_TESTS_SUPPORT_SUBPROCESS_H_
+#define KELTOS3_TESTS_SUPPORT_SUBPROCESS_H_
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct ProcessResult {
+  // The exit status, or 128 + the signal number when a signal ended it; -1
+  // when the program could not be started.
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs argv[0] (a path) with the arguments argv[1..] in the directory `cwd`
+// (empty: the current one).  Standard input is `input` (at most 64 KiB),
+// or /dev/null without it.  The environment is this process's, with each
+// entry of `env` set (a value) or removed (nullopt).
+ProcessResult RunProcess(
+    const std::vector<std::string>& argv,
+    const std::map<std::string, std::optional<std::string>>& env = {},
+    const std::string& cwd = "", const std::optional<std::string>& input = std::nullopt);
+
+}  // namespace testsupport
+
+#endif  // KELTOS3_TESTS_SUPPORT_SUBPROCESS_H_

@@ -1,0 +1,277 @@
+#include "sync/sync_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/wide_string.h"
+#include "platform/env.h"
+#include "sync/fake_file_system.h"
+
+namespace {
+
+using testsupport::FakeFileSystem;
+
+const std::u16string kT1 = u"2010-06-01T12:00:00.000Z";
+const std::u16string kT2 = u"2010-06-02T12:00:00.000Z";
+const std::u16string kT3 = u"2010-06-03T12:00:00.000Z";
+
+class TraceCapture : public platform::EnvWrapper {
+ public:
+  TraceCapture() : EnvWrapper(platform::Env::Default()) {}
+  void OutputDebugString(const std::u16string& text) override { lines.push_back(text); }
+  std::vector<std::u16string> lines;
+};
+
+class RecordingObserver : public SyncObserver {
+ public:
+  void OnAction(const std::u16string& key, const SyncAction&, Outcome outcome,
+                int32_t) override {
+    const char* word = outcome == Outcome::kDone      ? "done"
+                       : outcome == Outcome::kSkipped ? "skipped"
+                                                      : "planned";
+    seen.push_back(U16ToUtf8(key) + " " + word);
+  }
+  std::vector<std::string> seen;
+};
+
+// Three fake sides sharing one call log, released at the end of the test.
+class SyncEngineTest : public ::testing::Test {
+ protected:
+  SyncEngineTest()
+      : override_(&trace_),
+        local_(new FakeFileSystem("local", &log_)),
+        remote_(new FakeFileSystem("remote", &log_)),
+        catalog_(new FakeFileSystem("catalog", &log_)) {
+    local_->SetRoot(u"\\home\\me\\docs");
+    remote_->SetRoot(u"bucket");
+    catalog_->SetRoot(u"\\home\\me\\catalog");
+  }
+  ~SyncEngineTest() override {
+    local_->Release();
+    remote_->Release();
+    catalog_->Release();
+  }
+
+  void Run() { engine_.RunSync(local_, remote_, catalog_); }
+
+  std::vector<std::string> ActionKeys() const {
+    std::vector<std::string> keys;
+    const SyncActionTable& t = engine_.Actions();
+    for (int i = 0; i < t.Count(); ++i) {
+      const SyncAction a = t.ValueAt(i);
+      if (a.m_strName.empty()) continue;  // group header
+      keys.push_back(U16ToUtf8(t.KeyAt(i)) + " " + U16ToUtf8(a.m_strName) + " " +
+                     std::to_string(a.m_iSource) + "->" + std::to_string(a.m_iTarget));
+    }
+    return keys;
+  }
+
+  TraceCapture trace_;
+  platform::ScopedEnvOverride override_;
+  std::vector<std::string> log_;
+  FakeFileSystem* local_;
+  FakeFileSystem* remote_;
+  FakeFileSystem* catalog_;
+  CSyncEngine engine_;
+};
+
+TEST_F(SyncEngineTest, FirstRunCarriesTheLocalTreeToRemoteAndCatalog) {
+  local_->dirMap.Set(u"\\d", kT1);
+  local_->fileMap.Set(u"\\d\\a.txt", kT1);
+  local_->fileMap.Set(u"\\top.txt", kT2);
+  Run();
+  // File phase first, so the files take the first sequence numbers; the
+  // directory group is still applied first.
+  EXPECT_EQ(ActionKeys(), (std::vector<std::string>{
+                              "DIRADD00005 \\d 1->2", "DIRADD00006 \\d 1->0",
+                              "FILEADD00001 \\d\\a.txt 1->2", "FILEADD00002 \\d\\a.txt 1->0",
+                              "FILEADD00003 \\top.txt 1->2", "FILEADD00004 \\top.txt 1->0"}));
+  EXPECT_EQ(log_, (std::vector<std::string>{
+                      "remote CreateDir \\d", "catalog CreateDir \\d",
+                      "remote CopyFileFrom \\d\\a.txt", "catalog CopyFileFrom \\d\\a.txt",
+                      "remote CopyFileFrom \\top.txt", "catalog CopyFileFrom \\top.txt"}));
+}
+
+std::vector<std::string> Changes(const SyncChangeTable& t) {
+  std::vector<std::string> out;
+  for (int i = 0; i < t.Count(); ++i) {
+    out.push_back(U16ToUtf8(t.KeyAt(i)) + " " + U16ToUtf8(t.ValueAt(i).m_strKind) +
+                  " " + U16ToUtf8(t.ValueAt(i).m_strTime));
+  }
+  return out;
+}
+
+TEST_F(SyncEngineTest, DetectsAddDeleteAndOnlyNewerUpdates) {
+  catalog_->fileMap.Set(u"\\gone.txt", kT1);
+  catalog_->fileMap.Set(u"\\newer.txt", kT1);
+  catalog_->fileMap.Set(u"\\older.txt", kT2);
+  catalog_->fileMap.Set(u"\\same.txt", kT1);
+  catalog_->fileMap.Set(u"\\Docs", kT1);
+  catalog_->dirMap.Set(u"\\dir", kT1);
+  catalog_->dirMap.Set(u"\\olddir", kT1);
+  local_->fileMap.Set(u"\\newer.txt", kT2);
+  local_->fileMap.Set(u"\\older.txt", kT1);
+  local_->fileMap.Set(u"\\same.txt", kT1);
+  local_->fileMap.Set(u"\\docs", kT3);  // differs from \Docs only in case
+  local_->fileMap.Set(u"\\fresh.txt", kT3);
+  local_->dirMap.Set(u"\\dir", kT3);    // directory times never matter
+  local_->dirMap.Set(u"\\newdir", kT2);
+  Run();
+  EXPECT_EQ(Changes(engine_.LocalFileChanges()),
+            (std::vector<std::string>{
+                "\\Docs DELETE 2010-06-01T12:00:00.000Z",
+                "\\docs ADD 2010-06-03T12:00:00.000Z",
+                "\\fresh.txt ADD 2010-06-03T12:00:00.000Z",
+                "\\gone.txt DELETE 2010-06-01T12:00:00.000Z",
+                "\\newer.txt UPDATE 2010-06-02T12:00:00.000Z"}));
+  EXPECT_EQ(Changes(engine_.LocalDirChanges()),
+            (std::vector<std::string>{"\\newdir ADD 2010-06-02T12:00:00.000Z",
+                                      "\\olddir DELETE 2010-06-01T12:00:00.000Z"}));
+  // The remote tree is empty: everything the catalog knows is deleted there.
+  EXPECT_EQ(engine_.RemoteFileChanges().Count(), 5);
+  // Exactly one update trace line, in its fixed form.
+  std::vector<std::u16string> updates;
+  for (const auto& line : trace_.lines) {
+    if (line.rfind(u"UPDATEFILE", 0) == 0) updates.push_back(line);
+  }
+  ASSERT_EQ(updates.size(), 1u);
+  EXPECT_EQ(updates[0],
+            u"UPDATEFILE : \\newer.txt from \\home\\me\\docs to \\home\\me\\catalog \r\n"
+            u"  the temp datetime is 2010-06-02T12:00:00.000Z \r\n"
+            u"  the standard datetiem is 2010-06-01T12:00:00.000Z\r\n");
+}
+
+TEST_F(SyncEngineTest, SettlesFileConflictsByTheFixedRules) {
+  // Both deleted: the catalog alone.
+  catalog_->fileMap.Set(u"\\both-deleted", kT1);
+  // Deleted locally, updated remotely: deleted remotely whatever the times.
+  catalog_->fileMap.Set(u"\\del-vs-upd", kT1);
+  remote_->fileMap.Set(u"\\del-vs-upd", kT3);
+  // Updated locally, deleted remotely: the deletion wins, carried locally.
+  catalog_->fileMap.Set(u"\\upd-vs-del", kT1);
+  local_->fileMap.Set(u"\\upd-vs-del", kT3);
+  // Updated on both sides with equal times: local wins.
+  catalog_->fileMap.Set(u"\\upd-equal", kT1);
+  local_->fileMap.Set(u"\\upd-equal", kT2);
+  remote_->fileMap.Set(u"\\upd-equal", kT2);
+  // Updated on both sides, remote newer: remote wins.
+  catalog_->fileMap.Set(u"\\upd-remote-newer", kT1);
+  local_->fileMap.Set(u"\\upd-remote-newer", kT2);
+  remote_->fileMap.Set(u"\\upd-remote-newer", kT3);
+  // Added on both sides, local newer: local wins.
+  local_->fileMap.Set(u"\\add-local-newer", kT3);
+  remote_->fileMap.Set(u"\\add-local-newer", kT2);
+  Run();
+  EXPECT_EQ(ActionKeys(), (std::vector<std::string>{
+                              "FILEADD00001 \\add-local-newer 1->2",
+                              "FILEADD00002 \\add-local-newer 1->0",
+                              "FILEDELETE00003 \\both-deleted 2->0",
+                              "FILEDELETE00004 \\del-vs-upd 1->2",
+                              "FILEDELETE00005 \\del-vs-upd 1->0",
+                              "FILEDELETE00010 \\upd-vs-del 2->1",
+                              "FILEDELETE00011 \\upd-vs-del 2->0",
+                              "FILEUPDATE00006 \\upd-equal 1->2",
+                              "FILEUPDATE00007 \\upd-equal 1->0",
+                              "FILEUPDATE00008 \\upd-remote-newer 2->1",
+                              "FILEUPDATE00009 \\upd-remote-newer 2->0"}));
+}
+
+TEST_F(SyncEngineTest, SettlesDirectoryConflictsByTheFixedRules) {
+  catalog_->dirMap.Set(u"\\both-deleted", kT1);
+  catalog_->dirMap.Set(u"\\del-local", kT1);
+  catalog_->dirMap.Set(u"\\del-remote", kT1);
+  remote_->dirMap.Set(u"\\del-local", kT1);
+  local_->dirMap.Set(u"\\del-remote", kT1);
+  local_->dirMap.Set(u"\\both-added", kT1);
+  remote_->dirMap.Set(u"\\both-added", kT2);
+  Run();
+  // Added on both sides: the catalog alone; deleted on both: the catalog
+  // alone; deleted on one side: carried to the other.
+  EXPECT_EQ(ActionKeys(), (std::vector<std::string>{
+                              "DIRADD00001 \\both-added 2->0",
+                              "DIRDELETE00002 \\both-deleted 2->0",
+                              "DIRDELETE00003 \\del-local 1->2",
+                              "DIRDELETE00004 \\del-local 1->0",
+                              "DIRDELETE00005 \\del-remote 2->1",
+                              "DIRDELETE00006 \\del-remote 2->0"}));
+}
+
+TEST_F(SyncEngineTest, FailedTransferLeavesTheCatalogAlone) {
+  local_->fileMap.Set(u"\\a.txt", kT1);
+  local_->fileMap.Set(u"\\b.txt", kT1);
+  remote_->SetResult("CopyFileFrom", u"\\a.txt", 1);
+  catalog_->SetResult("CopyFileFrom", u"\\b.txt", 1);  // skips nothing
+  RecordingObserver observer;
+  engine_.SetObserver(&observer);
+  Run();
+  EXPECT_EQ(log_, (std::vector<std::string>{"remote CopyFileFrom \\a.txt",
+                                            "remote CopyFileFrom \\b.txt",
+                                            "catalog CopyFileFrom \\b.txt"}));
+  EXPECT_EQ(observer.seen, (std::vector<std::string>{
+                               "FILEADD00001 done", "FILEADD00002 skipped",
+                               "FILEADD00003 done", "FILEADD00004 done"}));
+}
+
+TEST_F(SyncEngineTest, RemovesDirectoriesDeepestFirstCatalogBeforeLive) {
+  catalog_->dirMap.Set(u"\\a", kT1);
+  catalog_->dirMap.Set(u"\\a\\b", kT1);
+  local_->dirMap.Set(u"\\a", kT1);
+  local_->dirMap.Set(u"\\a\\b", kT1);
+  Run();  // both gone remotely
+  EXPECT_EQ(log_, (std::vector<std::string>{
+                      "catalog RemoveDir \\a\\b", "local RemoveDir \\a\\b",
+                      "catalog RemoveDir \\a", "local RemoveDir \\a"}));
+}
+
+TEST_F(SyncEngineTest, CapsARunAt95ActionsAndStillCompletes) {
+  for (int i = 0; i < 60; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "\\f%02d", i);
+    local_->fileMap.Set(BytesToU16(name), kT1);
+  }
+  local_->dirMap.Set(u"\\dir", kT1);  // directory actions are dropped first
+  Run();
+  EXPECT_EQ(engine_.Actions().Count(), 100);  // 5 headers + 95 actions
+  EXPECT_EQ(log_.size(), 95u);
+  EXPECT_EQ(engine_.Actions().Find(u"DIRADD00121"), -1);
+}
+
+TEST_F(SyncEngineTest, FullTreeMapsNeverYieldDeletions) {
+  // A tree map that reached its capacity may have dropped entries during
+  // its load; those must not look deleted.
+  for (int i = 0; i < 100; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "\\r%03d", i);
+    remote_->fileMap.Set(BytesToU16(name), kT1);
+    catalog_->fileMap.Set(BytesToU16(name), kT1);
+    local_->fileMap.Set(BytesToU16(name), kT1);
+  }
+  catalog_->fileMap.RemoveAll();
+  for (int i = 1; i <= 100; ++i) {  // the catalog knows \r100, beyond the maps
+    char name[16];
+    std::snprintf(name, sizeof name, "\\r%03d", i);
+    catalog_->fileMap.Set(BytesToU16(name), kT1);
+  }
+  Run();
+  for (const auto& line : log_) EXPECT_EQ(line.find("RemoveFile"), std::string::npos) << line;
+  EXPECT_EQ(engine_.LocalFileChanges().Find(u"\\r100"), -1);
+  EXPECT_EQ(engine_.RemoteFileChanges().Find(u"\\r100"), -1);
+}
+
+TEST_F(SyncEngineTest, TracesEveryActionAndDryRunChangesNothing) {
+  local_->fileMap.Set(u"\\a.txt", kT1);
+  RecordingObserver observer;
+  engine_.SetObserver(&observer);
+  engine_.SetDryRun(true);
+  Run();
+  EXPECT_TRUE(log_.empty());
+  EXPECT_EQ(observer.seen,
+            (std::vector<std::string>{"FILEADD00001 planned", "FILEADD00002 planned"}));
+  ASSERT_EQ(trace_.lines.size(), 2u);
+  EXPECT_EQ(trace_.lines[0],
+            u"FILEADD00001 : \\a.txt from 1 to 2 datetime is 2010-06-01T12:00:00.000Z\r\n");
+}
+
+}  // namespace
