@@ -1,7 +1,7 @@
-// A test Env for the S3 client: a virtual clock that records pauses instead
-// of sleeping, a fixed wall clock, captured event records, and an HTTP
-// facility that records every exchange and answers from a script instead of
-// the network.  Install it with platform::ScopedEnvOverride.
+// A test Env for the S3 client: the TestEnv (virtual clock, captured events,
+// hermetic environment) plus an HTTP facility that records every exchange
+// and answers from a script instead of the network.  The wall clock starts
+// at Tue, 27 Mar 2007 19:36:42 GMT.  Install it with ScopedEnvOverride.
 
 #ifndef KELTOS3_TESTS_S3_FAKE_S3_ENV_H_
 #define KELTOS3_TESTS_S3_FAKE_S3_ENV_H_
@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/env.h"
 #include "platform/http.h"
+#include "support/test_env.h"
 
 namespace s3test {
 
@@ -30,10 +30,10 @@ struct Exchange {
 
   // The value of the header `name` (exact name), or "" when absent.
   std::string Header(const std::string& name) const {
-    const std::string prefix = name + ": ";
     for (const std::string& line : header_lines) {
-      if (line.compare(0, prefix.size(), prefix) == 0) {
-        return line.substr(prefix.size());
+      if (line.size() > name.size() + 1 && line.compare(0, name.size(), name) == 0 &&
+          line.compare(name.size(), 2, ": ") == 0) {
+        return line.substr(name.size() + 2);
       }
     }
     return std::string();
@@ -45,13 +45,10 @@ struct Answer {
   std::string body;
 };
 
-// A listing document of `keys` (each written as given, already escaped).
+// A bucket listing of `keys` (each written as given, already escaped).
 inline std::string BucketListing(const std::vector<std::string>& keys,
                                  bool truncated = false) {
-  std::string xml =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><ListBucketResult "
-      "xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\"><Name>b</Name>"
-      "<Prefix></Prefix><Marker></Marker><MaxKeys>1000</MaxKeys>";
+  std::string xml = "<?xml version=\"1.0\"?><ListBucketResult><Name>b</Name>";
   xml += truncated ? "<IsTruncated>true</IsTruncated>"
                    : "<IsTruncated>false</IsTruncated>";
   for (const std::string& key : keys) {
@@ -62,55 +59,23 @@ inline std::string BucketListing(const std::vector<std::string>& keys,
 
 inline std::string ServiceListing(const std::vector<std::string>& buckets) {
   std::string xml =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><ListAllMyBucketsResult>"
-      "<Owner><ID>1</ID><DisplayName>me</DisplayName></Owner><Buckets>";
+      "<?xml version=\"1.0\"?><ListAllMyBucketsResult><Owner><ID>1</ID>"
+      "<DisplayName>me</DisplayName></Owner><Buckets>";
   for (const std::string& bucket : buckets) {
-    xml += "<Bucket><Name>" + bucket +
-           "</Name><CreationDate>2009-01-01T00:00:00.000Z</CreationDate>"
-           "</Bucket>";
+    xml += "<Bucket><Name>" + bucket + "</Name></Bucket>";
   }
   return xml + "</Buckets></ListAllMyBucketsResult>";
 }
 
-class FakeS3Env : public platform::EnvWrapper {
+class FakeS3Env : public testsupport::TestEnv {
  public:
-  // Tue, 27 Mar 2007 19:36:42 GMT
   static constexpr std::int64_t kNow = 1175024202;
 
-  FakeS3Env() : EnvWrapper(platform::Env::Default()) {}
+  FakeS3Env() { SetNowUnixSeconds(kNow); }
 
   // Answers every exchange; the default answers 200 with an empty body.
   std::function<Answer(const Exchange&)> responder;
   std::vector<Exchange> exchanges;
-  std::vector<std::uint32_t> sleeps;
-  std::vector<std::u16string> events;
-  // When non-empty, the value of KELTOS3_INI.
-  std::string ini_path;
-
-  std::uint32_t GetTickCount() override { return tick_; }
-  void Sleep(std::uint32_t ms) override {
-    sleeps.push_back(ms);
-    tick_ += ms;
-  }
-  std::int64_t NowUnixSeconds() override { return kNow; }
-  bool GetEnvironmentVariable(const char* name, std::string* value) override {
-    if (std::strcmp(name, "KELTOS3_INI") == 0 && !ini_path.empty()) {
-      *value = ini_path;
-      return true;
-    }
-    return target()->GetEnvironmentVariable(name, value);
-  }
-  platform::EventSourceHandle RegisterEventSource(
-      const std::u16string&) override {
-    return 1;
-  }
-  bool ReportEvent(platform::EventSourceHandle, std::uint16_t, std::uint16_t,
-                   std::uint32_t, const std::u16string& text) override {
-    events.push_back(text);
-    return true;
-  }
-  void DeregisterEventSource(platform::EventSourceHandle) override {}
-  void OutputDebugString(const std::u16string&) override {}
 
   std::unique_ptr<platform::HttpSession> OpenHttpSession(
       const platform::HttpSessionOptions&) override;
@@ -119,9 +84,6 @@ class FakeS3Env : public platform::EnvWrapper {
     exchanges.push_back(exchange);
     return responder ? responder(exchange) : Answer();
   }
-
- private:
-  std::uint32_t tick_ = 1000;
 };
 
 class FakeRequest : public platform::HttpRequestHandle {
@@ -136,17 +98,14 @@ class FakeRequest : public platform::HttpRequestHandle {
     auto& lines = exchange_.header_lines;
     lines.erase(std::remove_if(lines.begin(), lines.end(),
                                [&](const std::string& l) {
-                                 return l.compare(0, colon + 2,
-                                                  name + ": ") == 0;
+                                 return l.compare(0, colon + 2, name + ": ") == 0;
                                }),
                 lines.end());
     if (colon + 2 < line.size()) lines.push_back(line);
     return true;
   }
   bool SendRequest(const std::uint8_t* body, std::uint32_t length) override {
-    if (body != nullptr) {
-      exchange_.body.assign(reinterpret_cast<const char*>(body), length);
-    }
+    if (body != nullptr) exchange_.body.assign(reinterpret_cast<const char*>(body), length);
     Finish();
     return true;
   }
@@ -167,8 +126,7 @@ class FakeRequest : public platform::HttpRequestHandle {
     *status = answer_.status;
     return true;
   }
-  bool ReadData(std::uint8_t* buffer, std::uint32_t size,
-                std::uint32_t* read) override {
+  bool ReadData(std::uint8_t* buffer, std::uint32_t size, std::uint32_t* read) override {
     Finish();
     const size_t n = std::min<size_t>(size, answer_.body.size() - offset_);
     std::memcpy(buffer, answer_.body.data() + offset_, n);
@@ -198,11 +156,7 @@ class FakeConnection : public platform::HttpConnection {
       : env_(env), host_(std::move(host)), port_(port) {}
   std::unique_ptr<platform::HttpRequestHandle> OpenRequest(
       const std::string& verb, const std::string& path, bool) override {
-    Exchange exchange;
-    exchange.host = host_;
-    exchange.port = port_;
-    exchange.verb = verb;
-    exchange.path = path;
+    Exchange exchange{host_, port_, verb, path, {}, {}};
     return std::make_unique<FakeRequest>(env_, std::move(exchange));
   }
 
@@ -215,8 +169,8 @@ class FakeConnection : public platform::HttpConnection {
 class FakeSession : public platform::HttpSession {
  public:
   explicit FakeSession(FakeS3Env* env) : env_(env) {}
-  std::unique_ptr<platform::HttpConnection> Connect(
-      const std::string& host, std::uint16_t port) override {
+  std::unique_ptr<platform::HttpConnection> Connect(const std::string& host,
+                                                    std::uint16_t port) override {
     return std::make_unique<FakeConnection>(env_, host, port);
   }
 
