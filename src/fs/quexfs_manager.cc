@@ -34,9 +34,20 @@ bool CQUEXFSManager::ScanMapsFull(ScanVariant variant) const {
 int32_t CQUEXFSManager::ScanDirectoryTree(const std::u16string& relative,
                                           ScanVariant variant,
                                           bool skip_dot_dirs) {
+  m_bScanComplete = true;
+  ScanDirectoryLevel(relative, variant, skip_dot_dirs);
+  return 0;
+}
+
+void CQUEXFSManager::ScanDirectoryLevel(const std::u16string& relative,
+                                        ScanVariant variant,
+                                        bool skip_dot_dirs) {
   std::unique_ptr<platform::DirectoryIterator> entries =
       platform::CurrentEnv()->OpenDirectory(root + relative);
-  if (entries == nullptr) return 0;  // a missing directory adds nothing
+  if (entries == nullptr) {  // a missing directory adds nothing
+    m_bScanComplete = false;
+    return;
+  }
 
   const bool fills_dirs = variant != ScanVariant::kFilesOnly;
   const bool fills_files = variant != ScanVariant::kDirsOnly;
@@ -53,11 +64,10 @@ int32_t CQUEXFSManager::ScanDirectoryTree(const std::u16string& relative,
       if (entry.is_symbolic_link) continue;
       if (skip_dot_dirs && name[0] == u'.') continue;
       if (fills_dirs) dirMap.Set(key, FormatTimeText(entry.last_write_time));
-      ScanDirectoryTree(key, variant, skip_dot_dirs);
+      ScanDirectoryLevel(key, variant, skip_dot_dirs);
     } else {
       if (IsCopyFileName(name)) continue;
       if (fills_files) fileMap.Set(key, FormatTimeText(entry.last_write_time));
     }
   }
-  return 0;
 }

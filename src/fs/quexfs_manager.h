@@ -161,6 +161,12 @@ class CQUEXFSManager {
   static std::u16string FormatTimeText(platform::FileTime time);
   static platform::FileTime ParseTimeText(const std::u16string& text);
 
+  // True when the last directory-tree scan listed every directory it met
+  // (the root included).  A scan that could not list a directory leaves its
+  // entries out of the maps, where they look deleted; the synchronisation
+  // driver refuses to run on such a local tree.
+  bool LastScanComplete() const { return m_bScanComplete; }
+
   // ---- Members read by the engine ---------------------------------------
 
   std::u16string root;
@@ -203,6 +209,12 @@ class CQUEXFSManager {
   }
 
  private:
+  // One directory level of ScanDirectoryTree, recursing into subdirectories.
+  void ScanDirectoryLevel(const std::u16string& relative, ScanVariant variant,
+                          bool skip_dot_dirs);
+
+  bool m_bScanComplete = true;
+
   // True when every map the variant fills is full, so that scanning further
   // cannot change them.
   bool ScanMapsFull(ScanVariant variant) const;

@@ -5,8 +5,11 @@
 //
 // The default implementation (Env::Default()) runs on libcurl.  It adds no
 // request header of its own: the server sees exactly the header lines given
-// to AddHeaderLine (plus Host and, for a body, Content-Length), with no
-// Accept, User-Agent, Expect or default Content-Type line.
+// to AddHeaderLine (plus Host and, for a body or a PUT, Content-Length), with
+// no Accept, User-Agent, Expect or default Content-Type line.  Every request
+// goes over TLS with the certificate verified.  A peer that stops answering
+// does not hang the caller: connecting is given 30 seconds, and a transfer
+// that moves less than one byte per second for 60 seconds fails.
 //
 // Every call returns false on failure; a failed handle may still be
 // destroyed safely.
@@ -22,8 +25,9 @@ namespace platform {
 
 struct HttpSessionOptions {
   // When true, every request goes through `proxy` ("host:port") with the
-  // given proxy credentials.  When false, the system's preconfigured access
-  // applies.
+  // given proxy credentials (an empty `proxy` fails the session open).
+  // When false, the system's preconfigured access applies (the proxies
+  // named in the environment).
   bool use_proxy = false;
   std::string proxy;
   std::string proxy_user_name;
@@ -41,9 +45,10 @@ class HttpRequestHandle {
   virtual ~HttpRequestHandle();
 
   // Adds the header line "Name: value" (no line end), replacing an earlier
-  // line of the same name (names compare case-insensitively).  A line with
-  // an empty value removes that header.  A line holding CR, LF or NUL, or
-  // without ": ", is refused.
+  // line of the same name in its place (names compare case-insensitively).
+  // A line whose value is empty or only blanks removes that header.  A line
+  // holding CR, LF, NUL or another control character but tab, without ": ",
+  // or whose name is not an HTTP token, is refused.  Only before the send.
   virtual bool AddHeaderLine(const std::string& line) = 0;
 
   // Sends the request with the whole body (length may be 0) in one call.
@@ -54,7 +59,10 @@ class HttpRequestHandle {
   virtual bool SendRequestStreamed(std::uint64_t total_length) = 0;
 
   // Writes the next `length` bytes of a streamed body; *written receives the
-  // count taken.
+  // count taken.  Refuses bytes beyond the announced length.  When the
+  // server has answered with a status of 300 or more before the whole body
+  // went out, the rest of the body is dropped and the call succeeds, so
+  // that the answer can still be read.
   virtual bool WriteData(const std::uint8_t* data, std::uint32_t length,
                          std::uint32_t* written) = 0;
 
@@ -67,8 +75,12 @@ class HttpRequestHandle {
   virtual bool QueryStatusCode(std::uint32_t* status) = 0;
 
   // Reads up to `size` answer bytes into `buffer`; *read receives the count,
-  // 0 at the end of the answer.  Returns false when the read failed (for
-  // example a connection closed before the announced length arrived).
+  // 0 at the end of the answer.  Like a blocking read, it returns fewer than
+  // `size` bytes only when the answer ended or broke (the break then shows
+  // at the next call).  Returns false when the read failed (for example a
+  // connection closed before the announced length arrived).  The
+  // answer is taken from the network only as fast as it is read, so an
+  // answer of any size holds only a bounded amount of memory.
   virtual bool ReadData(std::uint8_t* buffer, std::uint32_t size,
                         std::uint32_t* read) = 0;
 
@@ -84,8 +96,11 @@ class HttpConnection {
   virtual ~HttpConnection();
 
   // Opens a request.  `path` is the request target exactly as it goes on
-  // the request line ("/" + key + query), sent without any normalisation.
-  // `secure` asks for TLS.  Returns null on failure.
+  // the request line ("/" + key + query), sent without any normalisation;
+  // a target that does not start with "/" or holds a blank, a control
+  // character or "#" is refused.  `verb` must be an HTTP token.  `secure`
+  // asks for TLS (the libcurl implementation uses TLS whatever it says).
+  // Returns null on failure.
   virtual std::unique_ptr<HttpRequestHandle> OpenRequest(
       const std::string& verb, const std::string& path, bool secure) = 0;
 };
@@ -97,7 +112,9 @@ class HttpSession {
   HttpSession& operator=(const HttpSession&) = delete;
   virtual ~HttpSession();
 
-  // Connects to `host` on `port`.  Returns null on failure.
+  // Connects to `host` on `port` (0: the default HTTPS port).  A host text
+  // that would change the request's destination (empty, or holding a blank,
+  // "/", "?", "#", "@", "\\" or "%") is refused.  Returns null on failure.
   virtual std::unique_ptr<HttpConnection> Connect(const std::string& host,
                                                   std::uint16_t port) = 0;
 };

@@ -1,10 +1,651 @@
+// The HTTP handles of platform/http.h on libcurl.
+//
+// Every request is one curl easy handle driven by a multi handle of its own,
+// so the exchange can be pushed forward step by step in the order the
+// caller asks for it:
+//
+//   AddHeaderLine        collects the lines; nothing goes out yet.
+//   SendRequest          starts the transfer with the whole body and drives
+//                        it until the answer's headers are in.
+//   SendRequestStreamed  starts the transfer with an announced length and
+//                        drives it until curl asks for the first body byte.
+//   WriteData            hands one chunk to curl (the read callback pauses
+//                        the upload until the next chunk arrives) and drives
+//                        the transfer until curl has taken all of it; after
+//                        an early error answer (status 300 or more) libcurl
+//                        stops sending and the rest is dropped.
+//   Query...             drive the transfer until the answer's headers are in.
+//   ReadData             pulls answer bytes out of a bounded buffer that the
+//                        write callback fills; the download is paused while
+//                        the buffer is full, so memory stays bounded whatever
+//                        the answer's size.
+//
+// The answer's Content-Length is libcurl's; a length too large for libcurl
+// to represent (which it then ignores) is reported as the largest 64-bit
+// value, so that the caller still refuses it.
+//
+// Options, chosen so that the server sees exactly the caller's request:
+//   - the URL is "https://" + host + ":" + port + path, the path taken as is
+//     (CURLOPT_PATH_AS_IS) and only https allowed (CURLOPT_PROTOCOLS_STR):
+//     TLS on every request whatever the port;
+//   - certificate and host name always verified; CURLOPT_CAINFO from the
+//     session options when set, else the system's trust store;
+//   - HTTP/1.1, no redirects followed, no compression asked for;
+//   - the default "Accept: */*" and "Expect: 100-continue" lines removed;
+//     no User-Agent (libcurl sends none unless told); a body goes out with
+//     CURLOPT_UPLOAD and CURLOPT_INFILESIZE_LARGE, so it carries
+//     "Content-Length: <announced length>" (also 0) and no Content-Type;
+//   - a proxy, when asked for, through CURLOPT_PROXY with its user name and
+//     password (an https request tunnels with CONNECT; the proxy's answers
+//     to CONNECT are not mixed into the server's headers); otherwise
+//     libcurl's default, the proxies preconfigured in the environment;
+//   - no connection kept or reused (CURLOPT_FORBID_REUSE, CURLOPT_FRESH_CONNECT,
+//     a new easy and multi handle per request), CURLOPT_NOSIGNAL;
+//   - a dead peer never hangs a run: connecting (TCP, TLS and proxy tunnel)
+//     is given kConnectTimeoutSeconds, and a transfer that moves less than
+//     one byte per second for kLowSpeedSeconds is aborted.  There is no
+//     limit on the total time of a transfer that keeps moving.
+
 #include "platform/http_curl.h"
 
-namespace platform {
+#include <curl/curl.h>
 
-// Placeholder until the libcurl exchange lands: no session can be opened.
-std::unique_ptr<HttpSession> OpenCurlHttpSession(const HttpSessionOptions&) {
-  return nullptr;
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace platform {
+namespace {
+
+constexpr long kConnectTimeoutSeconds = 30;
+constexpr long kLowSpeedSeconds = 60;
+constexpr long kLowSpeedBytesPerSecond = 1;
+// Longest wait of one poll round; curl's own timers cut it shorter.
+constexpr int kPollMilliseconds = 1000;
+// Answer bytes held for ReadData before the download is paused.
+constexpr size_t kReceiveBufferLimit = 64 * 1024;
+
+// curl_global_init is not thread-safe; it runs once per process.
+bool GlobalInit() {
+  static std::once_flag once;
+  static bool ok = false;
+  std::call_once(once, [] { ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+  return ok;
+}
+
+bool IsTokenChar(unsigned char c) {
+  if (c >= '0' && c <= '9') return true;
+  if (c >= 'a' && c <= 'z') return true;
+  if (c >= 'A' && c <= 'Z') return true;
+  return std::strchr("!#$%&'*+-.^_`|~", c) != nullptr && c != '\0';
+}
+
+bool IsToken(const std::string& text) {
+  if (text.empty()) return false;
+  for (const char c : text) {
+    if (!IsTokenChar(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+// A header value may hold visible characters, blanks, tabs and non-ASCII
+// bytes, but no other control character (CR, LF and NUL above all: they
+// would split the request).
+bool IsHeaderValue(const std::string& value) {
+  for (const char ch : value) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if ((c < 0x20 && c != '\t') || c == 0x7F) return false;
+  }
+  return true;
+}
+
+bool IsBlankOnly(const std::string& value) {
+  return value.find_first_not_of(" \t") == std::string::npos;
+}
+
+bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// A host name or address as it may stand in the URL: no separator or
+// character that would change where the request goes.
+bool IsHostText(const std::string& host) {
+  if (host.empty()) return false;
+  for (const char ch : host) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c <= 0x20 || c >= 0x7F) return false;
+    if (std::strchr("/?#@\\%", c) != nullptr) return false;
+  }
+  return true;
+}
+
+// The request target goes out exactly as given, so it must be one that
+// needs no change: starting with "/", without blanks, control characters or
+// a "#" (which would cut it).
+bool IsRequestTarget(const std::string& path) {
+  if (path.empty() || path[0] != '/') return false;
+  for (const char ch : path) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c <= 0x20 || c == 0x7F || c == '#') return false;
+  }
+  return true;
+}
+
+// Value of a "Content-Length:" header line, saturating at the largest
+// 64-bit value; false when the line is not one or the value is no number.
+bool ParseContentLengthLine(const char* data, size_t size, std::uint64_t* value) {
+  static const char kName[] = "content-length:";
+  const size_t name_length = sizeof(kName) - 1;
+  if (size < name_length) return false;
+  if (!EqualsIgnoreCase(std::string(data, name_length), kName)) return false;
+  size_t i = name_length;
+  while (i < size && (data[i] == ' ' || data[i] == '\t')) ++i;
+  std::uint64_t v = 0;
+  bool any = false;
+  while (i < size && data[i] >= '0' && data[i] <= '9') {
+    const std::uint64_t digit = static_cast<std::uint64_t>(data[i] - '0');
+    if (v > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) {
+      v = std::numeric_limits<std::uint64_t>::max();
+    } else {
+      v = v * 10 + digit;
+    }
+    any = true;
+    ++i;
+  }
+  if (!any) return false;
+  *value = v;
+  return true;
+}
+
+class CurlRequest final : public HttpRequestHandle {
+ public:
+  CurlRequest(const HttpSessionOptions& options, std::string url, std::string verb)
+      : options_(options), url_(std::move(url)), verb_(std::move(verb)) {}
+
+  ~CurlRequest() override {
+    if (multi_ != nullptr && easy_ != nullptr && added_) {
+      curl_multi_remove_handle(multi_, easy_);
+    }
+    if (easy_ != nullptr) curl_easy_cleanup(easy_);
+    if (multi_ != nullptr) curl_multi_cleanup(multi_);
+    if (header_list_ != nullptr) curl_slist_free_all(header_list_);
+  }
+
+  bool Init() {
+    easy_ = curl_easy_init();
+    multi_ = curl_multi_init();
+    return easy_ != nullptr && multi_ != nullptr;
+  }
+
+  bool AddHeaderLine(const std::string& line) override {
+    if (started_) return false;
+    if (line.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+      return false;
+    }
+    const size_t colon = line.find(": ");
+    if (colon == std::string::npos) return false;
+    const std::string name = line.substr(0, colon);
+    const std::string value = line.substr(colon + 2);
+    if (!IsToken(name) || !IsHeaderValue(value)) return false;
+    auto it = std::find_if(headers_.begin(), headers_.end(),
+                           [&](const std::pair<std::string, std::string>& h) {
+                             return EqualsIgnoreCase(h.first, name);
+                           });
+    // libcurl drops a line whose value is only blanks, so such a value
+    // removes the header like an empty one does.
+    if (IsBlankOnly(value)) {
+      if (it != headers_.end()) headers_.erase(it);
+      return true;
+    }
+    if (it != headers_.end()) {
+      *it = {name, value};
+    } else {
+      headers_.emplace_back(name, value);
+    }
+    return true;
+  }
+
+  bool SendRequest(const std::uint8_t* body, std::uint32_t length) override {
+    if (started_) return false;
+    if (length > 0 && body == nullptr) return false;
+    one_shot_body_.assign(body, body + length);
+    send_data_ = one_shot_body_.data();
+    send_left_ = one_shot_body_.size();
+    announced_left_ = length;
+    const bool upload = length > 0 || verb_ == "PUT" || verb_ == "POST";
+    if (!Start(upload, length)) return false;
+    Drive([this] { return headers_done_; });
+    return headers_done_;
+  }
+
+  bool SendRequestStreamed(std::uint64_t total_length) override {
+    if (started_) return false;
+    if (total_length > static_cast<std::uint64_t>(
+                           std::numeric_limits<curl_off_t>::max())) {
+      return false;
+    }
+    announced_left_ = total_length;
+    if (!Start(true, total_length)) return false;
+    // Connected (and the request head on its way) once curl asks for body
+    // bytes; an empty body goes out at once and the answer is awaited.
+    Drive([this] { return send_paused_ || headers_done_; });
+    return send_paused_ || headers_done_;
+  }
+
+  bool WriteData(const std::uint8_t* data, std::uint32_t length,
+                 std::uint32_t* written) override {
+    *written = 0;
+    if (!started_) return false;
+    if (length == 0) return true;
+    if (data == nullptr || length > announced_left_) return false;
+    // An error answer that arrives before the whole body went out makes
+    // libcurl stop sending; the rest of the body is then dropped, so that
+    // the answer can still be read.
+    if (!dropping_ && headers_done_ && (EarlyErrorAnswer() || finished_)) dropping_ = true;
+    if (dropping_) {
+      announced_left_ -= length;
+      *written = length;
+      return true;
+    }
+    if (finished_) return false;
+    send_data_ = data;
+    send_left_ = length;
+    ResumeSend();
+    Drive([this] { return send_left_ == 0 || EarlyErrorAnswer(); });
+    const size_t left = send_left_;
+    send_data_ = nullptr;
+    send_left_ = 0;
+    if (left > 0 && headers_done_ && (EarlyErrorAnswer() || finished_)) {
+      dropping_ = true;
+      announced_left_ -= left;
+    } else if (left > 0) {
+      return false;
+    }
+    *written = length;
+    return true;
+  }
+
+  bool QueryContentLength(std::uint64_t* length) override {
+    if (!AwaitHeaders()) return false;
+    curl_off_t known = -1;
+    if (curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &known) ==
+            CURLE_OK &&
+        known >= 0) {
+      *length = static_cast<std::uint64_t>(known);
+      return true;
+    }
+    // libcurl ignores a length it cannot represent and reads to the end of
+    // the connection; the caller still learns that a length was announced.
+    if (content_length_seen_ && !chunked_) {
+      *length = content_length_;
+      return true;
+    }
+    return false;
+  }
+
+  bool QueryStatusCode(std::uint32_t* status) override {
+    if (!AwaitHeaders()) return false;
+    long code = 0;
+    if (curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code) != CURLE_OK ||
+        code <= 0) {
+      return false;
+    }
+    *status = static_cast<std::uint32_t>(code);
+    return true;
+  }
+
+  bool ReadData(std::uint8_t* buffer, std::uint32_t size,
+                std::uint32_t* read) override {
+    *read = 0;
+    if (!AwaitHeaders()) return false;
+    // Like a blocking read of the platform facility: the call returns once
+    // `size` bytes are in or the answer has ended.
+    std::uint32_t copied = 0;
+    while (copied < size) {
+      const size_t available = ReceiveBuffered();
+      if (available > 0) {
+        const size_t n = std::min<size_t>(available, size - copied);
+        std::memcpy(buffer + copied, receive_.data() + receive_offset_, n);
+        receive_offset_ += n;
+        if (receive_offset_ == receive_.size()) {
+          receive_.clear();
+          receive_offset_ = 0;
+        }
+        copied += static_cast<std::uint32_t>(n);
+        continue;
+      }
+      if (finished_) break;
+      if (send_paused_ && announced_left_ > 0 && !dropping_) break;  // body unsent
+      if (recv_paused_) {
+        ResumeReceive();
+        continue;
+      }
+      if (!Step()) continue;  // the transfer ended; take what it left
+      if (ReceiveBuffered() == 0 && !Wait()) break;
+    }
+    *read = copied;
+    if (copied > 0) return true;  // a failure shows at the next read
+    return finished_ && result_ == CURLE_OK;
+  }
+
+  bool EndRequest() override { return started_ && !Failed(); }
+
+ private:
+  bool Failed() const { return finished_ && result_ != CURLE_OK; }
+
+  // True once the answer's headers are in with a status of 300 or more.
+  bool EarlyErrorAnswer() const {
+    if (!headers_done_) return false;
+    long code = 0;
+    curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
+    return code >= 300;
+  }
+
+  size_t ReceiveBuffered() const { return receive_.size() - receive_offset_; }
+
+  bool Start(bool upload, std::uint64_t length) {
+    started_ = true;
+    if (!Configure(upload, length)) {
+      finished_ = true;
+      result_ = CURLE_FAILED_INIT;
+      return false;
+    }
+    if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
+      finished_ = true;
+      result_ = CURLE_FAILED_INIT;
+      return false;
+    }
+    added_ = true;
+    return true;
+  }
+
+  bool Configure(bool upload, std::uint64_t length) {
+    bool ok = true;
+    auto set = [&ok](CURLcode code) { ok = ok && code == CURLE_OK; };
+    set(curl_easy_setopt(easy_, CURLOPT_URL, url_.c_str()));
+    set(curl_easy_setopt(easy_, CURLOPT_PATH_AS_IS, 1L));
+    set(curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "https"));
+    set(curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "https"));
+    set(curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L));
+    set(curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)));
+    set(curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L));
+    set(curl_easy_setopt(easy_, CURLOPT_FORBID_REUSE, 1L));
+    set(curl_easy_setopt(easy_, CURLOPT_FRESH_CONNECT, 1L));
+    set(curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L));
+    set(curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L));
+    if (!options_.ca_cert_file.empty()) {
+      set(curl_easy_setopt(easy_, CURLOPT_CAINFO, options_.ca_cert_file.c_str()));
+    }
+    set(curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds));
+    set(curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond));
+    set(curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds));
+    if (options_.use_proxy) {
+      set(curl_easy_setopt(easy_, CURLOPT_PROXY, options_.proxy.c_str()));
+      set(curl_easy_setopt(easy_, CURLOPT_PROXYUSERNAME, options_.proxy_user_name.c_str()));
+      set(curl_easy_setopt(easy_, CURLOPT_PROXYPASSWORD, options_.proxy_password.c_str()));
+      set(curl_easy_setopt(easy_, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY)));
+      set(curl_easy_setopt(easy_, CURLOPT_HTTPPROXYTUNNEL, 1L));
+    }
+    set(curl_easy_setopt(easy_, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L));
+
+    if (upload) {
+      set(curl_easy_setopt(easy_, CURLOPT_UPLOAD, 1L));
+      set(curl_easy_setopt(easy_, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(length)));
+      set(curl_easy_setopt(easy_, CURLOPT_READFUNCTION, &CurlRequest::OnRead));
+      set(curl_easy_setopt(easy_, CURLOPT_READDATA, this));
+      if (verb_ != "PUT") {
+        set(curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, verb_.c_str()));
+      }
+    } else if (verb_ == "HEAD") {
+      set(curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L));
+    } else if (verb_ != "GET") {
+      set(curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, verb_.c_str()));
+    }
+    set(curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlRequest::OnHeader));
+    set(curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this));
+    set(curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlRequest::OnWrite));
+    set(curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this));
+
+    // The caller's lines, then the removal of libcurl's defaults that the
+    // caller did not set itself ("Name:" with nothing after the colon tells
+    // libcurl to leave its own line out).
+    bool has_accept = false;
+    bool has_expect = false;
+    for (const auto& [name, value] : headers_) {
+      has_accept = has_accept || EqualsIgnoreCase(name, "Accept");
+      has_expect = has_expect || EqualsIgnoreCase(name, "Expect");
+      ok = ok && Append(name + ": " + value);
+    }
+    if (!has_accept) ok = ok && Append("Accept:");
+    if (!has_expect) ok = ok && Append("Expect:");
+    set(curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, header_list_));
+    return ok;
+  }
+
+  bool Append(const std::string& line) {
+    curl_slist* list = curl_slist_append(header_list_, line.c_str());
+    if (list == nullptr) return false;
+    header_list_ = list;
+    return true;
+  }
+
+  // One round: let curl work, collect the end of the transfer, and wait
+  // for the sockets when nothing is ready.  Returns false when no further
+  // progress can come of driving (the transfer ended or the multi handle
+  // failed).
+  bool Step() {
+    if (finished_) return false;
+    int running = 0;
+    if (curl_multi_perform(multi_, &running) != CURLM_OK) {
+      finished_ = true;
+      result_ = CURLE_FAILED_INIT;
+      return false;
+    }
+    int queued = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi_, &queued)) {
+      if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy_) {
+        finished_ = true;
+        result_ = msg->data.result;
+      }
+    }
+    if (finished_) return false;
+    return true;
+  }
+
+  // Waits until a socket is ready or one of curl's timers is due.
+  bool Wait() {
+    int ready = 0;
+    if (curl_multi_poll(multi_, nullptr, 0, kPollMilliseconds, &ready) != CURLM_OK) {
+      finished_ = true;
+      result_ = CURLE_FAILED_INIT;
+      return false;
+    }
+    return true;
+  }
+
+  // Drives the transfer until `done` holds or the transfer ended.  Every
+  // caller's condition includes the states in which only a further call of
+  // the caller can move the exchange on (a paused direction), so this never
+  // waits for something that cannot come.
+  template <typename Done>
+  void Drive(Done done) {
+    while (!done() && Step()) {
+      if (done() || !Wait()) break;
+    }
+  }
+
+  bool AwaitHeaders() {
+    if (!started_) return false;
+    if (!headers_done_) {
+      Drive([this] { return headers_done_ || (send_paused_ && announced_left_ > 0); });
+    }
+    return headers_done_;
+  }
+
+  void ResumeSend() {
+    if (!send_paused_) return;
+    send_paused_ = false;
+    // Keep the download paused if it is; the call may run the callbacks.
+    curl_easy_pause(easy_, recv_paused_ ? CURLPAUSE_RECV : CURLPAUSE_CONT);
+  }
+
+  void ResumeReceive() {
+    if (!recv_paused_) return;
+    recv_paused_ = false;
+    curl_easy_pause(easy_, send_paused_ ? CURLPAUSE_SEND : CURLPAUSE_CONT);
+  }
+
+  static size_t OnRead(char* buffer, size_t size, size_t count, void* user) {
+    CurlRequest* self = static_cast<CurlRequest*>(user);
+    const size_t room = size * count;
+    if (self->send_left_ == 0) {
+      if (self->announced_left_ == 0) return 0;
+      self->send_paused_ = true;
+      return CURL_READFUNC_PAUSE;
+    }
+    const size_t n = std::min(room, self->send_left_);
+    std::memcpy(buffer, self->send_data_, n);
+    self->send_data_ += n;
+    self->send_left_ -= n;
+    self->announced_left_ -= n;
+    return n;
+  }
+
+  static size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+    CurlRequest* self = static_cast<CurlRequest*>(user);
+    const size_t n = size * count;
+    if (self->headers_done_) return n;  // trailers of a chunked answer
+    if (n >= 5 && std::memcmp(data, "HTTP/", 5) == 0) {
+      // A new answer (after an interim 1xx one): forget what came before.
+      self->content_length_seen_ = false;
+      self->content_length_ = 0;
+      self->chunked_ = false;
+      return n;
+    }
+    if ((n == 2 && data[0] == '\r' && data[1] == '\n') || (n == 1 && data[0] == '\n')) {
+      long code = 0;
+      curl_easy_getinfo(self->easy_, CURLINFO_RESPONSE_CODE, &code);
+      if (code >= 200 || code < 100) self->headers_done_ = true;
+      return n;
+    }
+    std::uint64_t length = 0;
+    if (ParseContentLengthLine(data, n, &length)) {
+      if (!self->content_length_seen_) self->content_length_ = length;
+      self->content_length_seen_ = true;
+    } else if (n >= 18 && EqualsIgnoreCase(std::string(data, 18), "transfer-encoding:")) {
+      self->chunked_ = true;
+    }
+    return n;
+  }
+
+  static size_t OnWrite(char* data, size_t size, size_t count, void* user) {
+    CurlRequest* self = static_cast<CurlRequest*>(user);
+    const size_t n = size * count;
+    const size_t held = self->ReceiveBuffered();
+    if (held > 0 && held + n > kReceiveBufferLimit) {
+      self->recv_paused_ = true;
+      return CURL_WRITEFUNC_PAUSE;
+    }
+    if (self->receive_offset_ > 0) {
+      self->receive_.erase(0, self->receive_offset_);
+      self->receive_offset_ = 0;
+    }
+    self->receive_.append(data, n);
+    return n;
+  }
+
+  const HttpSessionOptions options_;
+  const std::string url_;
+  const std::string verb_;
+
+  CURL* easy_ = nullptr;
+  CURLM* multi_ = nullptr;
+  curl_slist* header_list_ = nullptr;
+  bool added_ = false;
+  std::vector<std::pair<std::string, std::string>> headers_;
+
+  bool started_ = false;
+  bool finished_ = false;
+  CURLcode result_ = CURLE_OK;
+
+  // Upload: the bytes curl may take now, and the announced bytes not yet
+  // taken.
+  std::vector<std::uint8_t> one_shot_body_;
+  const std::uint8_t* send_data_ = nullptr;
+  size_t send_left_ = 0;
+  std::uint64_t announced_left_ = 0;
+  bool send_paused_ = false;
+  // The server answered early; further body bytes are dropped.
+  bool dropping_ = false;
+
+  // Answer.
+  bool headers_done_ = false;
+  bool content_length_seen_ = false;
+  std::uint64_t content_length_ = 0;
+  bool chunked_ = false;
+  std::string receive_;
+  size_t receive_offset_ = 0;
+  bool recv_paused_ = false;
+};
+
+class CurlConnection final : public HttpConnection {
+ public:
+  CurlConnection(const HttpSessionOptions& options, std::string host, std::uint16_t port)
+      : options_(options), host_(std::move(host)), port_(port) {}
+
+  std::unique_ptr<HttpRequestHandle> OpenRequest(const std::string& verb,
+                                                 const std::string& path,
+                                                 bool /*secure*/) override {
+    // Every request is made over TLS, whatever was asked.
+    if (!IsToken(verb) || !IsRequestTarget(path)) return nullptr;
+    std::string url = "https://" + host_;
+    if (port_ != 0) url += ":" + std::to_string(port_);
+    url += path;
+    auto request = std::make_unique<CurlRequest>(options_, std::move(url), verb);
+    if (!request->Init()) return nullptr;
+    return request;
+  }
+
+ private:
+  const HttpSessionOptions options_;
+  const std::string host_;
+  const std::uint16_t port_;
+};
+
+class CurlSession final : public HttpSession {
+ public:
+  explicit CurlSession(const HttpSessionOptions& options) : options_(options) {}
+
+  std::unique_ptr<HttpConnection> Connect(const std::string& host,
+                                          std::uint16_t port) override {
+    if (!IsHostText(host)) return nullptr;
+    return std::make_unique<CurlConnection>(options_, host, port);
+  }
+
+ private:
+  const HttpSessionOptions options_;
+};
+
+}  // namespace
+
+std::unique_ptr<HttpSession> OpenCurlHttpSession(const HttpSessionOptions& options) {
+  if (!GlobalInit()) return nullptr;
+  // A proxy that is asked for but not named would silently become a direct
+  // connection.
+  if (options.use_proxy && options.proxy.empty()) return nullptr;
+  return std::make_unique<CurlSession>(options);
 }
 
 }  // namespace platform

@@ -97,6 +97,46 @@ void ReferenceScan(const std::string& posix_dir, const std::u16string& relative,
   }
 }
 
+// Fails the listing of every directory whose path ends with `suffix`.
+class UnlistableDirectoryEnv : public platform::EnvWrapper {
+ public:
+  explicit UnlistableDirectoryEnv(std::u16string suffix)
+      : EnvWrapper(platform::Env::Default()), suffix_(std::move(suffix)) {}
+  std::unique_ptr<platform::DirectoryIterator> OpenDirectory(
+      const std::u16string& path) override {
+    if (path.size() >= suffix_.size() &&
+        path.compare(path.size() - suffix_.size(), suffix_.size(), suffix_) == 0) {
+      return nullptr;
+    }
+    return EnvWrapper::OpenDirectory(path);
+  }
+
+ private:
+  const std::u16string suffix_;
+};
+
+TEST_F(LocalFileSystemTest, ScanTellsWhetherEveryDirectoryWasListed) {
+  MakeDir(dir_.At("kept"));
+  MakeDir(dir_.At("hidden"));
+  WriteFile(dir_.At("kept/a.txt"), "a");
+  WriteFile(dir_.At("hidden/b.txt"), "b");
+  fs_->LoadTree();
+  EXPECT_TRUE(fs_->LastScanComplete());
+  {
+    UnlistableDirectoryEnv env(u"\\hidden");
+    platform::ScopedEnvOverride use(&env);
+    fs_->LoadTree();
+  }
+  EXPECT_FALSE(fs_->LastScanComplete());
+  EXPECT_EQ(fs_->fileMap.Find(u"\\hidden\\b.txt"), -1);
+  fs_->LoadTree();  // a later complete load clears the mark
+  EXPECT_TRUE(fs_->LastScanComplete());
+  ScopedFileSystem<CLocalFileSystem> missing(new CLocalFileSystem());
+  missing->SetRoot(dir_.LibPath() + u"\\absent");
+  EXPECT_EQ(missing->LoadTree(), 0);
+  EXPECT_FALSE(missing->LastScanComplete());
+}
+
 TEST_F(LocalFileSystemTest, KeepsTheFirstHundredEntriesMetInScanOrder) {
   for (int d = 0; d < 120; ++d) {
     const std::string sub = dir_.At("d" + std::to_string(d));

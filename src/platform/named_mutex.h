@@ -1,0 +1,74 @@
+// A mutex known by name to every process of the machine, the stand-in for a
+// named system mutex.  Every NamedMutex opened with the same name refers to
+// the same lock, whether it lives in this process or another one; a holder
+// that dies releases the lock with its death.
+//
+// The lock is an flock on a file whose name is derived from the mutex name
+// (hex-encoded, so any name maps to a distinct file) in /dev/shm, or in /tmp
+// where /dev/shm is missing.  Each instance holds its own open file, so two
+// instances exclude each other also between threads of one process.
+//
+// The lock is not recursive: Lock on an instance that already holds it
+// returns at once (it is held), and one Unlock releases it; a second
+// instance of the same name in the same thread blocks.
+//
+// Thread safety: one instance is used by one thread at a time.
+
+#ifndef KELTOS3_SRC_PLATFORM_NAMED_MUTEX_H_
+#define KELTOS3_SRC_PLATFORM_NAMED_MUTEX_H_
+
+#include <string>
+
+namespace platform {
+
+class NamedMutex {
+ public:
+  // Opens the mutex `name` (any bytes, at most kMaxNameLength of them)
+  // without taking it.  When the lock file cannot be opened the instance is
+  // not valid() and Lock fails.
+  explicit NamedMutex(const std::string& name);
+  NamedMutex(const NamedMutex&) = delete;
+  NamedMutex& operator=(const NamedMutex&) = delete;
+  // Releases the lock if held and closes the file.
+  ~NamedMutex();
+
+  static constexpr size_t kMaxNameLength = 100;
+
+  bool valid() const { return fd_ >= 0; }
+
+  // Waits without a time limit until the lock is held.  Returns false when
+  // the instance is not valid or the wait failed.
+  bool Lock();
+  // Returns true when the lock was free and is now held, false at once when
+  // another holder has it.
+  bool TryLock();
+  void Unlock();
+
+  // Path of the lock file that stands for `name` ("" for a name that is too
+  // long).
+  static std::string LockFilePath(const std::string& name);
+
+ private:
+  int fd_ = -1;
+};
+
+// Holds a NamedMutex for its lifetime.  locked() tells whether the lock was
+// taken (false only when the mutex is not valid).
+class NamedMutexLock {
+ public:
+  explicit NamedMutexLock(NamedMutex* mutex) : mutex_(mutex), locked_(mutex->Lock()) {}
+  NamedMutexLock(const NamedMutexLock&) = delete;
+  NamedMutexLock& operator=(const NamedMutexLock&) = delete;
+  ~NamedMutexLock() {
+    if (locked_) mutex_->Unlock();
+  }
+  bool locked() const { return locked_; }
+
+ private:
+  NamedMutex* const mutex_;
+  const bool locked_;
+};
+
+}  // namespace platform
+
+#endif  // KELTOS3_SRC_PLATFORM_NAMED_MUTEX_H_

@@ -1,0 +1,67 @@
+#include "s3/s3_message.h"
+
+#include <cstring>
+#include <new>
+
+S3Message::S3Message() = default;
+
+S3Message::S3Message(const S3Message& other)
+    : m_strVerb(other.m_strVerb),
+      m_strBucket(other.m_strBucket),
+      m_strKey(other.m_strKey),
+      m_headers(other.m_headers) {
+  SetBody(other.GetBody(), other.GetBodyLength());
+}
+
+S3Message& S3Message::operator=(const S3Message& other) {
+  if (this == &other) return *this;
+  SetBody(other.GetBody(), other.GetBodyLength());
+  m_strVerb = other.m_strVerb;
+  m_strBucket = other.m_strBucket;
+  m_strKey = other.m_strKey;
+  m_headers = other.m_headers;
+  return *this;
+}
+
+S3Message::~S3Message() = default;
+
+void S3Message::SetBody(const std::uint8_t* data, std::int32_t length) {
+  m_pBody.reset();
+  m_iBodyLength = 0;
+  if (data == nullptr || length <= 0) return;
+  std::unique_ptr<std::uint8_t[]> copy(new (std::nothrow) std::uint8_t[static_cast<size_t>(length)]);
+  if (copy == nullptr) return;
+  std::memcpy(copy.get(), data, static_cast<size_t>(length));
+  AdoptBody(std::move(copy), length);
+}
+
+void S3Message::AdoptBody(std::unique_ptr<std::uint8_t[]> data, std::int32_t length) {
+  m_pBody.reset();
+  m_iBodyLength = 0;
+  if (data == nullptr || length <= 0) return;
+  m_pBody = std::move(data);
+  m_iBodyLength = length;
+}
+
+S3Response::S3Response() = default;
+
+S3Response::S3Response(const S3Response& other) : S3Message() { CopyFrom(other); }
+
+S3Response& S3Response::operator=(const S3Response& other) {
+  if (this != &other) CopyFrom(other);
+  return *this;
+}
+
+S3Response::~S3Response() = default;
+
+void S3Response::CopyFrom(const S3Response& other) {
+  m_strBucket = other.m_strBucket;
+  m_strKey = other.m_strKey;
+  m_strVerb = other.m_strVerb;
+  m_strText = other.m_strText;
+  m_iStatus = other.m_iStatus;
+  SetBody(other.GetBody(), other.GetBodyLength());
+  m_iRetry = other.m_iRetry;
+  // A body that could not be copied must not pass for a complete answer.
+  if (GetBodyLength() != other.GetBodyLength()) m_iRetry = 1;
+}
