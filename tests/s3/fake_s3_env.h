@@ -137,6 +137,7 @@ class FakeRequest : public platform::HttpRequestHandle {
   bool EndRequest() override { return true; }
 
  private:
+  // The answer is fixed once the request is complete.
   void Finish() {
     if (answered_) return;
     answered_ = true;
@@ -150,32 +151,26 @@ class FakeRequest : public platform::HttpRequestHandle {
   size_t offset_ = 0;
 };
 
-class FakeConnection : public platform::HttpConnection {
+// Session and connection in one: each exchange opens both anew.
+class FakeSession : public platform::HttpSession, public platform::HttpConnection {
  public:
-  FakeConnection(FakeS3Env* env, std::string host, std::uint16_t port)
-      : env_(env), host_(std::move(host)), port_(port) {}
+  explicit FakeSession(FakeS3Env* env) : env_(env) {}
+  std::unique_ptr<platform::HttpConnection> Connect(const std::string& host,
+                                                    std::uint16_t port) override {
+    auto connection = std::make_unique<FakeSession>(env_);
+    connection->host_ = host;
+    connection->port_ = port;
+    return connection;
+  }
   std::unique_ptr<platform::HttpRequestHandle> OpenRequest(
       const std::string& verb, const std::string& path, bool) override {
-    Exchange exchange{host_, port_, verb, path, {}, {}};
-    return std::make_unique<FakeRequest>(env_, std::move(exchange));
+    return std::make_unique<FakeRequest>(env_, Exchange{host_, port_, verb, path, {}, {}});
   }
 
  private:
   FakeS3Env* env_;
   std::string host_;
-  std::uint16_t port_;
-};
-
-class FakeSession : public platform::HttpSession {
- public:
-  explicit FakeSession(FakeS3Env* env) : env_(env) {}
-  std::unique_ptr<platform::HttpConnection> Connect(const std::string& host,
-                                                    std::uint16_t port) override {
-    return std::make_unique<FakeConnection>(env_, host, port);
-  }
-
- private:
-  FakeS3Env* env_;
+  std::uint16_t port_ = 0;
 };
 
 inline std::unique_ptr<platform::HttpSession> FakeS3Env::OpenHttpSession(
