@@ -1,5 +1,6 @@
 #include "boundary/s3_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -44,9 +45,32 @@ CS3File::~CS3File() = default;
 // ---- Open -------------------------------------------------------------------
 
 void CS3File::EnsureFolderMarkers(const std::u16string& directory) {
-  FolderMarkerRequest marker(directory);
-  if (m_iNamesSet) marker.m_strBucket = m_strBucket;
-  S3Client().CreateFolder(marker);  // a missing marker only hides the folder
+  // A missing marker only hides the folder from listings; answers are not
+  // examined.
+  if (!m_iNamesSet) {
+    FolderMarkerRequest marker(directory);
+    S3Client().CreateFolder(marker);
+    return;
+  }
+  // With a bucket set, the markers of every ancestor belong in that bucket
+  // too, outermost first; CreateFolder would address the ancestors in the
+  // bucket of the settings.
+  const std::u16string key = FolderMarkerKeyOf(directory);
+  const std::u16string folders = key.substr(std::char_traits<char16_t>::length(kFolderMarkerPrefix));
+  if (folders.empty()) return;
+  S3Client client;
+  if (!client.BucketExists(m_strBucket)) {
+    CreateBucketRequest create(m_strBucket);
+    client.PerformRequest(create);
+  }
+  for (size_t end = folders.find(u'/'); ; end = folders.find(u'/', end + 1)) {
+    FolderMarkerRequest marker(folders.substr(0, end));
+    marker.m_strBucket = m_strBucket;
+    if (!client.FolderExists(m_strBucket, FolderKeyToPath(marker.m_strKey))) {
+      client.PerformRequest(marker);
+    }
+    if (end == std::u16string::npos) break;
+  }
 }
 
 int CS3File::Open(const wchar_t* path) {
