@@ -46,6 +46,17 @@ show "$KELTOS3" init --account "$KELTOS3_TEST_ACCESS_KEY" --secret "$KELTOS3_TES
 # The pause after every request only spares a real service; not needed here.
 echo "RequestPause=0" >>"$KELTOS3_INI"
 
+step "Does the endpoint answer?"
+show "$KELTOS3" check
+
+step "With a wrong secret the same check fails, and says why"
+KELTOS3_INI="$WORK/wrong.ini" "$KELTOS3" init --account "$KELTOS3_TEST_ACCESS_KEY" \
+  --secret not-the-secret --host "$KELTOS3_TEST_S3_HOST" --port "$KELTOS3_TEST_S3_PORT" \
+  --ca "$KELTOS3_TEST_CA" >/dev/null
+echo "RequestPause=0" >>"$WORK/wrong.ini"
+printf '$ KELTOS3_INI=wrong.ini %s check\n' "$KELTOS3"
+KELTOS3_INI="$WORK/wrong.ini" "$KELTOS3" check 2>&1 || printf '(exit status %d, as intended)\n' $?
+
 step "Store a sample file of 5 MiB (1 MiB chunks, each verified by a listing)"
 head -c $((5 * 1048576 + 12345)) /dev/urandom >"$WORK/sample.bin"
 printf '$ %s\n' "$(quoted "$KELTOS3" put "$WORK/sample.bin" /docs/sample.bin)"
