@@ -1,0 +1,148 @@
+#include "s3/s3_client.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "platform/env.h"
+#include "settings/s3_config.h"
+#include "support/url_encode.h"
+
+namespace {
+
+// Sends of one request before its failure is final.
+constexpr int kMaxAttempts = 5;
+
+}  // namespace
+
+S3Client::S3Client() {
+  CS3Config config;
+  m_strAccessKeyId = config.GetAccount();
+  m_strSecretKey = config.GetPassword();
+  m_iSecure = config.IsSecure();
+}
+
+S3Response S3Client::Perform(S3Request& request, bool expect_listing) {
+  S3Response result;
+  CS3Config config;
+  const int32_t pause = std::max<int32_t>(config.GetRequestPause(), 0);
+
+  request.m_strKey = EncodeKeyForUrl(request.m_strKey);
+  // Signed once: every attempt sends the same headers, x-amz-date included.
+  CNHttpRequest http = MakeHttpRequest(request);
+
+  for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+    http.Send();
+    result = http.GetResponse();
+    if (expect_listing && result.m_iRetry == 0 &&
+        !S3ListResult::IsListingDocument(request.m_strBucket,
+                                         result.m_strText)) {
+      result.m_iRetry = 1;
+    }
+    platform::CurrentEnv()->Sleep(static_cast<uint32_t>(pause));
+    if (result.m_iRetry == 0) break;
+  }
+
+  result.m_strBucket = request.m_strBucket;
+  result.m_strKey = request.m_strKey;
+  result.m_strVerb = request.m_strVerb;
+  return result;
+}
+
+S3Response S3Client::PerformRequest(S3Request& request) {
+  return Perform(request, false);
+}
+
+S3ListResult S3Client::PerformListing(S3Request& request) {
+  return S3ListResult(Perform(request, true));
+}
+
+int S3Client::CheckService() {
+  ServiceListRequest request(u"");
+  return PerformListing(request).m_iRetry == 0 ? 1 : 0;
+}
+
+int S3Client::BucketExists(const std::u16string& bucket) {
+  ServiceListRequest request(u"");
+  S3ListResult result = PerformListing(request);
+  if (result.m_iRetry != 0) return 0;
+  result.ParseList();
+  const auto& items = result.m_items;
+  return std::find(items.begin(), items.end(), bucket) != items.end() ? 1 : 0;
+}
+
+S3ListResult S3Client::ListObjects(S3Request& request) {
+  return PerformListing(request);
+}
+
+S3ListResult S3Client::ListWithBucket(S3Request& request) {
+  if (!BucketExists(request.m_strBucket)) {
+    CreateBucketRequest create(request.m_strBucket);
+    PerformRequest(create);
+  }
+  return PerformListing(request);
+}
+
+S3Response S3Client::GetObject(S3Request& request) {
+  return PerformRequest(request);
+}
+
+S3Response S3Client::PutObject(S3Request& request) {
+  return PerformRequest(request);
+}
+
+S3Response S3Client::DeleteObject(S3Request& request) {
+  return PerformRequest(request);
+}
+
+int S3Client::FolderExists(const std::u16string& bucket,
+                           const std::u16string& name) {
+  FolderListRequest request(bucket);
+  S3ListResult result = ListWithBucket(request);
+  if (result.m_iRetry != 0) return 0;
+  result.ParseFolderList();
+  const auto& items = result.m_items;
+  return std::find(items.begin(), items.end(), name) != items.end() ? 1 : 0;
+}
+
+S3Response S3Client::CreateFolder(S3Request& request) {
+  // Walks outwards from the folder itself, checking each marker the way a
+  // recursion over the parents would (bucket, then listing), until one is
+  // found or the outermost folder is reached; then stores the missing
+  // markers outermost first.  A loop rather than a recursion, so that the
+  // depth of a path cannot exhaust the stack.
+  std::vector<std::unique_ptr<S3Request>> ancestors;  // innermost first
+  S3Request* current = &request;
+  bool listed = false;
+  while (true) {
+    const std::u16string bucket = current->m_strBucket;
+    if (!BucketExists(bucket)) {
+      CreateBucketRequest create(bucket);
+      PerformRequest(create);
+    }
+    if (FolderExists(bucket, FolderKeyToPath(current->m_strKey))) {
+      listed = true;
+      break;
+    }
+    const std::u16string& key = current->m_strKey;
+    const size_t slash = key.rfind(u'/');
+    if (key.empty() || slash == std::u16string::npos || slash == 0) break;
+    std::u16string parent = key.substr(0, slash);
+    parent.erase(0, std::min<size_t>(
+                        std::char_traits<char16_t>::length(kFolderMarkerPrefix),
+                        parent.size()));
+    ancestors.push_back(std::make_unique<FolderMarkerRequest>(parent));
+    current = ancestors.back().get();
+  }
+
+  // `current` is the marker that was found listed (nothing to store for it)
+  // or the outermost one, which is stored first.
+  if (listed) {
+    if (current == &request) return S3Response();
+    ancestors.pop_back();
+  }
+  for (auto it = ancestors.rbegin(); it != ancestors.rend(); ++it) {
+    PerformRequest(**it);
+  }
+  return PerformRequest(request);
+}

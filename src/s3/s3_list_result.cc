@@ -1,0 +1,140 @@
+#include "s3/s3_list_result.h"
+
+#include <cstddef>
+#include <limits>
+
+#include "s3/request_kinds.h"
+#include "s3/xml_text.h"
+
+namespace {
+
+constexpr char16_t kTruncatedMark[] = u"<IsTruncated>true</IsTruncated>";
+
+bool IsBlank(char16_t c) {
+  return c == u' ' || c == u'\t' || c == u'\n' || c == u'\v' || c == u'\f' ||
+         c == u'\r';
+}
+
+// _wtoi64-style reading of a size: blanks, an optional sign, digits up to
+// the first non-digit.  Negative values give 0; values beyond 64 bits
+// saturate.
+uint64_t ParseSize(std::u16string_view text) {
+  size_t i = 0;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+    negative = text[i] == u'-';
+    ++i;
+  }
+  constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+  uint64_t value = 0;
+  for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+    const uint64_t digit = static_cast<uint64_t>(text[i] - u'0');
+    if (value > (kMax - digit) / 10) {
+      value = kMax;
+    } else {
+      value = value * 10 + digit;
+    }
+  }
+  return negative ? 0 : value;
+}
+
+}  // namespace
+
+S3ListResult::S3ListResult() { m_iServiceList = 1; }
+
+S3ListResult::S3ListResult(const S3Response& response) {
+  m_strBucket = response.m_strBucket;
+  m_strKey = response.m_strKey;
+  m_strVerb = response.m_strVerb;
+  m_strText = response.m_strText;
+  m_iStatus = response.m_iStatus;
+  m_iRetry = response.m_iRetry;
+  m_iServiceList = m_strBucket.empty() ? 1 : 0;
+}
+
+bool S3ListResult::HoldsListingDocument() const {
+  return IsListingDocument(m_strBucket, m_strText);
+}
+
+bool S3ListResult::IsListingDocument(const std::u16string& bucket,
+                                     const std::u16string& text) {
+  const std::u16string open =
+      bucket.empty() ? u"<ListAllMyBucketsResult" : u"<ListBucketResult";
+  const std::u16string close =
+      bucket.empty() ? u"</ListAllMyBucketsResult>" : u"</ListBucketResult>";
+  const size_t begin = text.find(open);
+  if (begin == std::u16string::npos) return false;
+  return text.find(close, begin + open.size()) != std::u16string::npos;
+}
+
+void S3ListResult::ParseList() {
+  m_iServiceList = m_strBucket.empty() ? 1 : 0;
+  if (m_iServiceList) {
+    ParseItems(u"<Name>", u"</Name>", false);
+  } else {
+    m_iSize = 0;
+    ParseItems(u"<Key>", u"</Key>", false);
+  }
+}
+
+void S3ListResult::ParseFolderList() {
+  ParseItems(u"<Key>", u"</Key>", true);
+}
+
+void S3ListResult::ParseItems(const std::u16string& open,
+                              const std::u16string& close, bool as_folders) {
+  m_items.clear();
+  m_strNextMarker.clear();
+  m_iTruncated =
+      m_strText.find(kTruncatedMark) != std::u16string::npos ? 1 : 0;
+
+  std::u16string last;  // the last item before any folder conversion
+  size_t pos = 0;
+  while (true) {
+    const size_t begin = m_strText.find(open, pos);
+    if (begin == std::u16string::npos) break;
+    const size_t start = begin + open.size();
+    const size_t end = m_strText.find(close, start);
+    if (end == std::u16string::npos) {
+      m_iRetry = 1;  // cut short or malformed: the rest is not a list
+      break;
+    }
+    last = DecodeXmlText(
+        std::u16string_view(m_strText).substr(start, end - start));
+    m_items.push_back(as_folders ? FolderKeyToPath(last) : last);
+    pos = end + close.size();
+  }
+
+  if (!m_iTruncated) return;
+  if (m_items.empty()) {
+    m_iTruncated = 0;
+    m_iRetry = 1;
+    return;
+  }
+  m_strNextMarker = last;
+}
+
+uint64_t S3ListResult::SumSizes() {
+  m_iSize = 0;
+  if (m_strBucket.empty()) return 0;
+  constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+  const std::u16string open = u"<Size>";
+  const std::u16string close = u"</Size>";
+  size_t pos = 0;
+  while (true) {
+    const size_t begin = m_strText.find(open, pos);
+    if (begin == std::u16string::npos) break;
+    const size_t start = begin + open.size();
+    const size_t end = m_strText.find(close, start);
+    if (end == std::u16string::npos) {
+      m_iRetry = 1;
+      break;
+    }
+    const uint64_t size =
+        ParseSize(std::u16string_view(m_strText).substr(start, end - start));
+    m_iSize = size > kMax - m_iSize ? kMax : m_iSize + size;
+    pos = end + close.size();
+  }
+  return m_iSize;
+}
