@@ -123,6 +123,40 @@ extern "C" {
 KELTOS3_API int CreateS3FileManagerObject(KS3FilesManager** out);
 KELTOS3_API int DestroyS3FileManagerObject(KS3FilesManager** out);
 
+// File-object factory pair, the same pattern as the manager's.  A new file
+// object takes the buckets ("QuexBucket", "QuexDataBucket") and the chunk
+// size ("QuexS3BufferSize"; 1048576 when 0 or less) from the settings, and
+// the RFC 1123 date text of its creation ("Tue, 27 Mar 2007 19:36:42 GMT")
+// as the version stamp of what it stores: a file written through it is
+// read back by opening path + "_" + that stamp.  Write is refused until the
+// object is opened, and after the last Write of a version the object must
+// be opened again.
+KELTOS3_API int CreateS3FileObject(KS3File** out);
+KELTOS3_API int DestroyS3FileObject(KS3File** out);
+
+// The total size in bytes of every object in the data bucket, summed over
+// all listing pages.  A failed page ends the sum: what was gathered before
+// it is returned (0 when the first page fails).
+KELTOS3_API unsigned long long GetUsedSpace(void);
+
+// Deletes one stored version, `name` being its stored name in library form
+// (path + "_" + stamp, e.g. \docs\a.txt_Tue, 27 Mar 2007 19:36:42 GMT; for
+// a GetDirList entry of an index object, the entry without its leading
+// "$file$" and trailing "_Info").  Deletes every chunk its index object
+// lists, then the index object.  When no index object is listed, or it
+// cannot be read, nothing is deleted.  Always returns 0; failed deletions
+// are not reported.
+KELTOS3_API int DeleteS3File(const wchar_t* name);
+
+// Every key of the backup bucket in listing order, each converted to local
+// form ("$folder$" and every "/" become "\") and followed by ";": folder
+// markers as \docs\2009, index objects as
+// $file$\docs\a.txt_<stamp>_Info.  Creates the backup bucket when it is
+// missing.  A failed page ends the list with what was gathered before it.
+// The text belongs to the library and stays valid until the next
+// GetDirList call on the same thread.
+KELTOS3_API const wchar_t* GetDirList(void);
+
 // Addition for this platform: the calling thread's last-error value.  It is
 // 12500 after an operation that received an error answer from S3.
 KELTOS3_API unsigned int KeltoS3GetLastError(void);

@@ -1,0 +1,385 @@
+#include "boundary/s3_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "common/wide_string.h"
+#include "layout/object_keys.h"
+#include "s3/content_types.h"
+#include "s3/s3_client.h"
+#include "s3/s3_list_result.h"
+#include "settings/s3_config.h"
+#include "support/http_date.h"
+#include "support/url_encode.h"
+
+namespace {
+
+constexpr int kChunkAttempts = 5;
+
+std::u16string DateHeaderValue() { return BytesToU16(FormatHttpDate()); }
+
+int32_t ChunkSizeSetting(CS3Config& config) {
+  const int32_t size = config.GetBufferSize();
+  return size > 0 ? size : CS3File::kDefaultBufferSize;
+}
+
+}  // namespace
+
+CS3File::CS3File()
+    : m_strBucket(CS3Config().GetBucket()),
+      m_strDataBucket(CS3Config().GetDataBucket()),
+      m_strStamp(DateHeaderValue()),
+      m_upload(m_strDataBucket, std::u16string()),
+      m_download(m_strDataBucket, std::u16string()) {
+  CS3Config config;
+  m_iBufferSize = ChunkSizeSetting(config);
+  // The index reads its own names from the settings; it takes the object's
+  // stamp so that both always agree.
+  m_index.SetStamp(m_strStamp);
+  WriteBuffer();
+}
+
+CS3File::~CS3File() = default;
+
+// ---- Open -------------------------------------------------------------------
+
+void CS3File::EnsureFolderMarkers(const std::u16string& directory) {
+  // A missing marker only hides the folder from listings; answers are not
+  // examined.
+  if (!m_iNamesSet) {
+    FolderMarkerRequest marker(directory);
+    S3Client().CreateFolder(marker);
+    return;
+  }
+  // With a bucket set, the markers of every ancestor belong in that bucket
+  // too, outermost first; CreateFolder would address the ancestors in the
+  // bucket of the settings.
+  const std::u16string key = FolderMarkerKeyOf(directory);
+  const std::u16string folders = key.substr(std::char_traits<char16_t>::length(kFolderMarkerPrefix));
+  if (folders.empty()) return;
+  S3Client client;
+  if (!client.BucketExists(m_strBucket)) {
+    CreateBucketRequest create(m_strBucket);
+    client.PerformRequest(create);
+  }
+  for (size_t end = folders.find(u'/'); ; end = folders.find(u'/', end + 1)) {
+    FolderMarkerRequest marker(folders.substr(0, end));
+    marker.m_strBucket = m_strBucket;
+    if (!client.FolderExists(m_strBucket, FolderKeyToPath(marker.m_strKey))) {
+      client.PerformRequest(marker);
+    }
+    if (end == std::u16string::npos) break;
+  }
+}
+
+int CS3File::Open(const wchar_t* path) {
+  Reset();
+  const std::u16string name = WideToU16(path);
+
+  const std::u16string directory = ParentDirectoryOf(name);
+  if (!directory.empty()) EnsureFolderMarkers(directory);
+
+  m_strFileKey = FileKeyOf(name);
+  const size_t dot = m_strFileKey.rfind(u'.');
+  m_upload.m_strContentType = dot == std::u16string::npos
+                                  ? std::u16string(u"text/plain")
+                                  : ContentTypeFor(m_strFileKey.substr(dot));
+
+  if (!m_index.Load(IndexKeyOf(m_strFileKey))) {
+    m_iState = kWriting;
+    return 0;
+  }
+  IndexRecord last;
+  if (m_index.Record(m_index.Count() - 1, &last)) {
+    m_iSize = static_cast<int64_t>(last.end + 1);
+  }
+  m_iState = kReading;
+  return FetchChunk() ? 1 : 2;
+}
+
+// ---- Write ------------------------------------------------------------------
+
+void CS3File::StartNewVersion() {
+  m_index.Reset();
+  m_iPosition = 0;
+  m_iSize = 0;
+  m_iChunkCounter = 0;
+  m_iBufferOffset = 0;
+  m_iEndOfData = 0;
+  m_response.SetBody(nullptr, 0);
+  m_iState = kWriting;
+}
+
+void CS3File::PrepareChunkSize() {
+  // After a read the chunk size is the length of the chunk last read, which
+  // may be 0.
+  if (m_iBufferSize <= 0) m_iBufferSize = kDefaultBufferSize;
+}
+
+uint8_t* CS3File::WriteBuffer() {
+  // The chunk size only changes while reading, when nothing is pending.
+  if (!m_pWriteBuffer || m_iWriteBufferSize != m_iBufferSize) {
+    m_pWriteBuffer.reset();
+    m_pWriteBuffer.reset(new uint8_t[static_cast<size_t>(m_iBufferSize)]);
+    m_iWriteBufferSize = m_iBufferSize;
+  }
+  return m_pWriteBuffer.get();
+}
+
+bool CS3File::ChunkIsListed(const std::u16string& key) {
+  ServiceListRequest listing(m_strDataBucket);
+  listing.m_query.Set(u"prefix", EncodeKeyForUrl(key));
+  S3ListResult page = S3Client().ListObjects(listing);
+  if (page.m_iRetry != 0) return false;
+  page.ParseList();
+  if (page.m_iRetry != 0) return false;
+  for (const std::u16string& item : page.m_items) {
+    if (item == key) return true;
+  }
+  return false;
+}
+
+bool CS3File::UploadChunk(int32_t length) {
+  if (m_iChunkCounter >= CS3InfoIndex::kMaxRecords) return false;
+  const std::u16string key = ChunkKeyOf(m_strFileKey, m_iChunkCounter);
+  const uint64_t start = static_cast<uint64_t>(m_iChunkCounter) *
+                         static_cast<uint64_t>(m_iBufferSize);
+  const uint64_t end = start + static_cast<uint64_t>(length) - 1;
+  if (!m_index.Append(start, end, key)) return false;
+
+  // The filled buffer becomes the request's body for every attempt, and is
+  // freed afterwards; the next chunk is filled into a new one.
+  m_upload.AdoptBody(std::move(m_pWriteBuffer), length);
+  m_iWriteBufferSize = 0;
+  bool stored = false;
+  for (int attempt = 0; attempt < kChunkAttempts && !stored; ++attempt) {
+    m_upload.m_strKey = key;  // PerformRequest leaves it encoded
+    m_upload.SetHeader(u"x-amz-date", DateHeaderValue());
+    const S3Response answer = S3Client().PutObject(m_upload);
+    // An older version of the path may have left an object under the same
+    // key, so the listing alone cannot tell that this upload arrived.
+    stored = answer.m_iRetry == 0 && ChunkIsListed(key);
+  }
+  m_upload.SetBody(nullptr, 0);
+  ++m_iChunkCounter;
+  if (stored) m_iSize += length;
+  return stored;
+}
+
+int CS3File::FinishVersion() {
+  const bool stored = m_index.Store();
+  Reset();
+  return stored ? 0 : 1;
+}
+
+int CS3File::Write(const char* data, int length, int last) {
+  if (m_iState == kFresh || m_iState == kWriteFailed) return 1;
+  if (length < 0 || (data == nullptr && length > 0)) return 1;
+  if (m_iState == kReading || m_iState == kReadBroken) StartNewVersion();
+  PrepareChunkSize();
+
+  const auto* bytes = reinterpret_cast<const uint8_t*>(data);
+  const int64_t capacity = m_iBufferSize;
+  const auto fail = [this]() {
+    m_iState = kWriteFailed;
+    return 1;
+  };
+
+  if (m_iBufferOffset + static_cast<int64_t>(length) < capacity) {
+    if (length > 0) std::memcpy(WriteBuffer() + m_iBufferOffset, bytes, static_cast<size_t>(length));
+    m_iBufferOffset += length;
+    if (!last) return 0;
+    if (!UploadChunk(m_iBufferOffset)) return fail();
+    return FinishVersion();
+  }
+
+  // Fill the pending chunk, then send whole chunks straight from the data.
+  int64_t taken = capacity - m_iBufferOffset;
+  std::memcpy(WriteBuffer() + m_iBufferOffset, bytes, static_cast<size_t>(taken));
+  m_iBufferOffset = static_cast<int32_t>(capacity);
+  if (!UploadChunk(static_cast<int32_t>(capacity))) return fail();
+  while (length - taken >= capacity) {
+    std::memcpy(WriteBuffer(), bytes + taken, static_cast<size_t>(capacity));
+    taken += capacity;
+    if (!UploadChunk(static_cast<int32_t>(capacity))) return fail();
+  }
+  const int64_t rest = length - taken;
+  if (rest > 0) std::memcpy(WriteBuffer(), bytes + taken, static_cast<size_t>(rest));
+  m_iBufferOffset = static_cast<int32_t>(rest);
+  if (!last) return 0;
+  if (m_iBufferOffset > 0 && !UploadChunk(m_iBufferOffset)) return fail();
+  return FinishVersion();
+}
+
+// ---- Read -------------------------------------------------------------------
+
+bool CS3File::FetchChunk() {
+  IndexRecord record;
+  if (!m_index.CurrentRecord(&record)) {
+    m_iState = kReadBroken;
+    return false;
+  }
+  // The loaded index only holds records whose length fits a body.
+  const uint64_t expected = record.ChunkLength();
+  m_response.SetBody(nullptr, 0);  // one read chunk at a time
+  for (int attempt = 0; attempt < kChunkAttempts; ++attempt) {
+    m_download.m_strKey = record.key;
+    m_download.SetHeader(u"x-amz-date", DateHeaderValue());
+    m_response = S3Client().GetObject(m_download);
+    if (m_response.m_iRetry != 0) break;
+    if (static_cast<uint64_t>(m_response.GetBodyLength()) == expected) {
+      m_iBufferSize = m_response.GetBodyLength();
+      m_iBufferOffset = 0;
+      m_strS3SubFileName = record.key;
+      m_iEndOfData = m_index.Advance() ? 1 : 0;
+      m_iState = kReading;
+      return true;
+    }
+  }
+  m_response.SetBody(nullptr, 0);
+  m_iState = kReadBroken;
+  return false;
+}
+
+int32_t CS3File::BytesLeftInChunk() const {
+  const int32_t held = std::min(m_iBufferSize, m_response.GetBodyLength());
+  return m_iBufferOffset < held ? held - m_iBufferOffset : 0;
+}
+
+int CS3File::Read(void* destination, unsigned int length) {
+  if (!m_index.IsLoaded() ||
+      (m_iState != kReading && m_iState != kReadBroken)) {
+    return 0;
+  }
+  if (destination == nullptr) return -1;
+  if (m_iState == kReadBroken) {
+    Reset();
+    return -1;
+  }
+  const int32_t n = length > static_cast<unsigned int>(std::numeric_limits<int32_t>::max())
+                        ? std::numeric_limits<int32_t>::max()
+                        : static_cast<int32_t>(length);
+  auto* out = static_cast<uint8_t*>(destination);
+
+  int32_t left = BytesLeftInChunk();
+  if (n <= left) {
+    if (n > 0) std::memcpy(out, m_response.GetBody() + m_iBufferOffset, static_cast<size_t>(n));
+    m_iBufferOffset += n;
+    m_iPosition += n;
+    return n;
+  }
+  if (left > 0) std::memcpy(out, m_response.GetBody() + m_iBufferOffset, static_cast<size_t>(left));
+  int32_t delivered = left;
+  while (true) {
+    if (m_iEndOfData) {
+      m_iPosition += delivered;
+      Reset();
+      return delivered;
+    }
+    if (!FetchChunk()) {
+      Reset();
+      return -1;
+    }
+    left = BytesLeftInChunk();
+    if (static_cast<int64_t>(delivered) + left >= n) {
+      const int32_t wanted = n - delivered;
+      if (wanted > 0) std::memcpy(out + delivered, m_response.GetBody(), static_cast<size_t>(wanted));
+      m_iBufferOffset = wanted;
+      m_iPosition += n;
+      return n;
+    }
+    if (left > 0) std::memcpy(out + delivered, m_response.GetBody(), static_cast<size_t>(left));
+    delivered += left;
+  }
+}
+
+long long CS3File::GetSize() { return m_iSize; }
+
+// ---- Seek -------------------------------------------------------------------
+
+int CS3File::Seek(long long offset, int origin) {
+  if (!m_index.IsLoaded() ||
+      (m_iState != kReading && m_iState != kReadBroken)) {
+    return 1;
+  }
+  int64_t target = m_iPosition;
+  switch (origin) {
+    case 0:
+      if (offset < 0 || offset >= m_iSize) return 1;
+      target = offset;
+      break;
+    case 1:
+      if (__builtin_add_overflow(m_iPosition, offset, &target) || target < 0 ||
+          target >= m_iSize) {
+        return 1;
+      }
+      break;
+    case 2:
+      if (offset > 0 || offset <= -m_iSize) return 1;
+      target = m_iSize + offset;
+      break;
+    default:
+      break;  // the position stays; its chunk is loaded again
+  }
+
+  // Chunks are the first chunk's length long, but the record found is
+  // checked to hold the target, so a damaged index can never place the
+  // buffer offset outside the chunk.
+  IndexRecord first;
+  if (!m_index.Record(0, &first)) {
+    m_iState = kReadBroken;
+    return 2;
+  }
+  const int64_t chunk = static_cast<uint32_t>(first.ChunkLength());
+  if (chunk == 0 || target < 0) return 1;
+  int64_t number = target / chunk;
+  // The end of a version whose size is a whole number of chunks lies just
+  // after the last record.
+  if (number >= m_index.Count()) number = m_index.Count() - 1;
+  IndexRecord record;
+  if (!m_index.Record(static_cast<int32_t>(number), &record)) return 1;
+  const uint64_t target_bytes = static_cast<uint64_t>(target);
+  if (target_bytes < record.start || target_bytes - record.start > record.ChunkLength()) {
+    return 1;
+  }
+  m_index.SetCursor(static_cast<int32_t>(number));
+  if (!FetchChunk()) return 2;
+  m_iBufferOffset = static_cast<int32_t>(target_bytes - record.start);
+  m_iPosition = target;
+  return 0;
+}
+
+// ---- The rest ---------------------------------------------------------------
+
+int CS3File::TestConnection() { return S3Client().CheckService(); }
+
+void CS3File::SetBucket(const std::u16string& bucket) {
+  m_strBucket = bucket;
+  m_index.SetBucket(bucket);
+  m_iNamesSet = 1;
+}
+
+void CS3File::SetDataBucket(const std::u16string& bucket) {
+  m_strDataBucket = bucket;
+  m_upload.m_strBucket = bucket;
+  m_download.m_strBucket = bucket;
+  m_index.SetDataBucket(bucket);
+  m_iNamesSet = 1;
+}
+
+void CS3File::SetVersionStamp(const std::u16string& stamp) {
+  m_strStamp = stamp;
+  m_index.SetStamp(stamp);
+}
+
+void CS3File::Reset() {
+  m_iPosition = 0;
+  m_iSize = 0;
+  m_iChunkCounter = 0;
+  m_iBufferOffset = 0;
+  m_iEndOfData = 0;
+  m_index.Reset();
+  m_response.SetBody(nullptr, 0);
+  m_iState = kFresh;
+}

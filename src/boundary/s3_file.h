@@ -1,0 +1,194 @@
+// CS3File: the file object.  It stores one file in S3 as a byte stream and
+// reads a stored version back, hiding the layout of layout/object_keys.h and
+// layout/info_index.h.
+//
+// Writing cuts the stream into chunks of m_iBufferSize bytes ("QuexS3Buffer-
+// Size"), uploads each chunk as soon as it fills (verified by a listing, up
+// to 5 attempts) and, with the last Write, stores the version's index object.
+// Reading loads the index object and fetches one chunk at a time.  Memory
+// stays bounded by one write chunk (the write buffer, which becomes the
+// upload request's body while the chunk is sent), one read chunk (the
+// download response's body) and the index, whatever the size of the file.
+//
+// States:
+//   fresh        after creation and after Reset; Open moves on, Write is
+//                refused, Read returns 0
+//   writing      Open found no stored version (result 0); Write uploads
+//   write failed a chunk upload failed: every Write is refused until the next
+//                Open or Reset, so that no index object of an incomplete
+//                version can be stored
+//   reading      Open (1) or Seek loaded a chunk; Read and Seek work
+//   read broken  a version was found but the chunk the position needs could
+//                not be fetched; Read fails (-1, then the object is reset),
+//                Seek may try again
+// The last Write (and reading past the end, and a failed fetch inside Read)
+// resets the object to fresh.  A Write in a reading state starts a new
+// version of the opened name: the loaded index is dropped and chunk numbers
+// start again at 0.
+//
+// Buckets: the object starts with the buckets of the settings.  The S3 file
+// system may set both names; from then on every request of the object (index
+// load and store, chunk store and fetch, verification listings, folder
+// markers) goes to the buckets set.
+//
+// Thread safety: none; one thread at a time.
+
+#ifndef KELTOS3_SRC_BOUNDARY_S3_FILE_H_
+#define KELTOS3_SRC_BOUNDARY_S3_FILE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "KeltoS3.h"
+#include "layout/info_index.h"
+#include "s3/request_kinds.h"
+#include "s3/s3_message.h"
+#include "support/event_reporter.h"
+
+class CS3File final : public KS3File {
+ public:
+  // The chunk size used when the settings give 0 or less.
+  static constexpr int32_t kDefaultBufferSize = 1048576;
+
+  // Reads the buckets and the chunk size from the settings; the version
+  // stamp is the RFC 1123 date text of this moment.
+  CS3File();
+  CS3File(const CS3File&) = delete;
+  CS3File& operator=(const CS3File&) = delete;
+  // Frees everything; nothing is uploaded or stored.
+  ~CS3File();
+
+  // ---- KS3File (see include/KeltoS3.h for the results) -------------------
+
+  // Starts afresh (as Reset), writes the folder markers of the path's
+  // directories, sets the content type of the chunks from the extension,
+  // and loads the index object of `path` (a stored name when reading).
+  // 0: nothing stored, ready to write.  1: version opened, first chunk
+  // loaded.  2: version listed but its first chunk could not be fetched
+  // (also when its index object could not be fetched or holds no usable
+  // record).
+  int Open(const wchar_t* path) override;
+
+  // Appends data[0, length) to the version; `last` non-zero uploads the
+  // last chunk (a 0-byte chunk when nothing is pending) and stores the
+  // index object, then resets the object.  Returns 1 (and stores nothing)
+  // when the object is not open for writing, the arguments are invalid
+  // (length < 0, or null data with a length), a chunk upload failed, the
+  // version would need more than 99999 chunks, or storing the index object
+  // failed.
+  int Write(const char* data, int length, int last) override;
+
+  // Copies up to `length` bytes from the read position to `destination`.
+  // Returns the bytes delivered: fewer than asked at the end of the version
+  // (the object is then reset, so the next Read returns 0), 0 when nothing
+  // is open; -1 when a chunk could not be fetched (the object is then reset)
+  // or `destination` is null.  At most 2^31 - 1 bytes are delivered a call.
+  int Read(void* destination, unsigned int length) override;
+
+  long long GetSize() override;
+
+  // Origin 0: 0 <= offset < size.  Origin 1: 0 <= position + offset < size.
+  // Origin 2: -size < offset <= 0.  Any other origin keeps the position
+  // and reloads its chunk.  Returns 1 (position unchanged) outside those
+  // ranges or when no version is open, 2 when the chunk could not be
+  // fetched (position unchanged; Read then fails until a Seek succeeds).
+  // Origin 2 with offset 0 on a non-empty version loads the last chunk and
+  // puts the position just after its last byte, so the next Read returns 0;
+  // on an empty version it returns 1 like every other Seek there.
+  int Seek(long long offset, int origin) override;
+
+  int Synchronize(const wchar_t* local_root, const wchar_t* catalog_root,
+                  const wchar_t* s3_root) override;
+
+  int TestConnection() override;
+
+  // ---- For the S3 file system ------------------------------------------
+
+  // Each setter also redirects every later request of the object to the
+  // bucket given (see the file comment).
+  void SetBucket(const std::u16string& bucket);
+  void SetDataBucket(const std::u16string& bucket);
+  // The stamp the index object of the next stored version is named with.
+  void SetVersionStamp(const std::u16string& stamp);
+
+  // Back to fresh: position, size, chunk counter and buffer offset 0, the
+  // index emptied.  The chunk size, the keys, the buckets and the stamp
+  // stay.
+  void Reset();
+
+  // ---- Inspection (tests) ------------------------------------------------
+
+  int32_t GetBufferSize() const { return m_iBufferSize; }
+  int32_t GetBufferOffset() const { return m_iBufferOffset; }
+  long long GetPosition() const { return m_iPosition; }
+  const std::u16string& GetFileKey() const { return m_strFileKey; }
+  const std::u16string& GetBucket() const { return m_strBucket; }
+  const std::u16string& GetDataBucket() const { return m_strDataBucket; }
+  const std::u16string& GetVersionStamp() const { return m_strStamp; }
+  const std::u16string& GetSubFileName() const { return m_strS3SubFileName; }
+  const CS3InfoIndex& GetIndex() const { return m_index; }
+
+ private:
+  enum State : int32_t {
+    kFresh,
+    kWriting,
+    kWriteFailed,
+    kReading,
+    kReadBroken,
+  };
+
+  // Writes the folder markers of `directory` and its ancestors.
+  void EnsureFolderMarkers(const std::u16string& directory);
+
+  // Prepares a Write in a reading state: the loaded version is dropped.
+  void StartNewVersion();
+
+  // Makes the chunk size positive (a read may have left 0 there).
+  void PrepareChunkSize();
+
+  // The write buffer, m_iBufferSize bytes; allocated again after each
+  // upload, which hands the filled one to the upload request.
+  uint8_t* WriteBuffer();
+
+  // Uploads the first `length` bytes of the write buffer as the next chunk
+  // and appends its record.  Returns false when it could not be stored.
+  bool UploadChunk(int32_t length);
+
+  // True when a listing of the data bucket shows `key`.
+  bool ChunkIsListed(const std::u16string& key);
+
+  // Stores the index object and resets the object.  Returns Write's result.
+  int FinishVersion();
+
+  // Fetches the chunk of the record at the index cursor into the read
+  // buffer and advances the cursor.  On failure the state becomes read
+  // broken and false is returned.
+  bool FetchChunk();
+
+  // Bytes the read buffer holds from the buffer offset on.
+  int32_t BytesLeftInChunk() const;
+
+  std::u16string m_strFileKey;
+  std::u16string m_strBucket;          // backup bucket
+  std::u16string m_strDataBucket;
+  std::u16string m_strStamp;
+  int64_t m_iPosition = 0;
+  int64_t m_iSize = 0;
+  int32_t m_iChunkCounter = 0;         // number of the next chunk to upload
+  int32_t m_iBufferSize = 0;           // chunk size; after a fetch its length
+  int32_t m_iBufferOffset = 0;
+  PutObjectRequest m_upload;           // takes the write buffer as body
+  GetObjectRequest m_download;
+  S3Response m_response;               // its body is the read buffer
+  std::u16string m_strS3SubFileName;   // key of the chunk last read
+  int32_t m_iEndOfData = 0;
+  CEventReporter m_reporter;
+  CS3InfoIndex m_index;
+  int32_t m_iNamesSet = 0;             // 1 once a bucket name was set
+  std::unique_ptr<uint8_t[]> m_pWriteBuffer;
+  int32_t m_iWriteBufferSize = 0;
+  int32_t m_iState = kFresh;
+};
+
+#endif  // KELTOS3_SRC_BOUNDARY_S3_FILE_H_

@@ -1,0 +1,128 @@
+// CS3InfoIndex: the in-memory index of one stored version, the list of its
+// chunks in the byte format of layout/index_record.h.
+//
+// A file object owns one.  While a version is written, Append adds one
+// record per chunk and Store writes the collected records as the version's
+// index object.  When a version is read, Load fetches its index object and
+// rebuilds the table of records, and the cursor walks the records one chunk
+// at a time.
+//
+// The record buffer starts at 1 MiB (zero-filled) and grows in steps of
+// 1 MiB.  The table holds the byte offset of each record in the buffer (not
+// a pointer, so growing the buffer never invalidates it) for at most 99999
+// records, the most chunks one version may have.
+//
+// An index object read from the store is checked record by record (see
+// ParseIndexRecords): only the records before the first malformed one are
+// kept, and "bytes used" then ends after the last kept record, so the
+// cursor, Advance and Record never reach a byte that was not checked.
+//
+// Thread safety: none; used by one thread at a time.
+
+#ifndef KELTOS3_SRC_LAYOUT_INFO_INDEX_H_
+#define KELTOS3_SRC_LAYOUT_INFO_INDEX_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "layout/index_record.h"
+
+class CS3InfoIndex {
+ public:
+  // Initial size of the record buffer and the step it grows by.
+  static constexpr int32_t kBufferStep = 1048576;
+  // Entries of the record table: chunk numbers 00000 to 99998.
+  static constexpr int32_t kMaxRecords = 99999;
+
+  // Reads both bucket names from the settings; the stamp is the current
+  // RFC 1123 date text.
+  CS3InfoIndex();
+  // With the given names and stamp; reads no settings.
+  CS3InfoIndex(const std::u16string& bucket, const std::u16string& data_bucket,
+               const std::u16string& stamp);
+  CS3InfoIndex(const CS3InfoIndex&) = delete;
+  CS3InfoIndex& operator=(const CS3InfoIndex&) = delete;
+  ~CS3InfoIndex();
+
+  // Back to an empty, unloaded index with a fresh 1 MiB buffer: count,
+  // used, cursor and the loaded flag become 0.  The index key, the bucket
+  // names and the stamp stay.
+  void Reset();
+
+  // Adds the record (start, end, key) after the bytes used, growing the
+  // buffer as needed, and moves the cursor past it.  The count and the table
+  // are left as they are (Load rebuilds them).  Returns false, changing
+  // nothing, when the record would take the buffer past 2^31 - 1 bytes.
+  bool Append(uint64_t start, uint64_t end, const std::u16string& key);
+
+  // Stores `index_key` as the index key, lists the backup bucket with it as
+  // prefix and, when the first page holds a key, fetches the object and
+  // reads it with LoadFromBytes.  Returns true when an index was loaded
+  // (which may hold no usable record when the fetch failed or the object
+  // is malformed; see Count), false when no object was listed (the index
+  // stays unloaded).  *fetched, when given, tells whether the object itself
+  // was received.
+  bool Load(const std::u16string& index_key, bool* fetched = nullptr);
+
+  // The second half of Load: replaces the content by data[0, length),
+  // rebuilds the table from it, sets the cursor to 0 and the loaded flag.
+  // A null `data` or a length <= 0 gives a loaded index without records.
+  void LoadFromBytes(const uint8_t* data, int32_t length);
+
+  // Replaces the index key by the versioned key (index key without "_Info",
+  // "_", stamp, "_Info") and stores the bytes used under it in the backup
+  // bucket.  Returns true when the store succeeded.
+  bool Store();
+
+  // Record i of a loaded index.  Returns false for i outside [0, Count()).
+  bool Record(int32_t i, IndexRecord* out) const;
+
+  // The record at the cursor.  Returns false when there is none.
+  bool CurrentRecord(IndexRecord* out) const;
+
+  // Moves the cursor past the current record.  Returns true when that
+  // reached the end of the index (or there was no record at the cursor, in
+  // which case the cursor stays).
+  bool Advance();
+
+  // Puts the cursor on record i.  Returns false, leaving the cursor, for i
+  // outside [0, Count()).
+  bool SetCursor(int32_t i);
+
+  int32_t Count() const { return m_iCount; }
+  int32_t Capacity() const { return m_iCapacity; }
+  int32_t Used() const { return m_iUsed; }
+  int32_t Cursor() const { return m_iCursor; }
+  bool IsLoaded() const { return m_iLoaded != 0; }
+  // The bytes used, as Store writes them.
+  const uint8_t* Data() const { return m_pBuffer.get(); }
+
+  const std::u16string& IndexKey() const { return m_strIndexKey; }
+  const std::u16string& Bucket() const { return m_strBucket; }
+  const std::u16string& DataBucket() const { return m_strDataBucket; }
+  const std::u16string& Stamp() const { return m_strStamp; }
+
+  void SetStamp(const std::u16string& stamp) { m_strStamp = stamp; }
+  void SetBucket(const std::u16string& bucket) { m_strBucket = bucket; }
+  void SetDataBucket(const std::u16string& bucket) { m_strDataBucket = bucket; }
+
+ private:
+  // Makes the buffer hold at least `needed` bytes, keeping the bytes used.
+  // Returns false when `needed` is beyond 2^31 - 1.
+  bool Reserve(int64_t needed);
+
+  std::unique_ptr<uint8_t[]> m_pBuffer;   // record buffer, zero-filled
+  std::unique_ptr<int32_t[]> m_pRecords;  // byte offset of record i
+  int32_t m_iCount = 0;
+  int32_t m_iCapacity = 0;
+  int32_t m_iUsed = 0;
+  int32_t m_iCursor = 0;                  // byte offset of the next record
+  int32_t m_iLoaded = 0;
+  std::u16string m_strIndexKey;
+  std::u16string m_strBucket;             // index objects
+  std::u16string m_strDataBucket;         // chunks
+  std::u16string m_strStamp;
+};
+
+#endif  // KELTOS3_SRC_LAYOUT_INFO_INDEX_H_

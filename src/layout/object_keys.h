@@ -1,0 +1,59 @@
+// The key scheme that lays a directory tree onto two flat buckets.  Every
+// object key the library forms is built here, so that the key forms can be
+// changed in one place.
+//
+//   folder marker        "$folder$" + directory path without its leading "\",
+//                        "/" separators, no trailing "/"   (backup bucket)
+//   file key             "$file$" + key form of the path   (not an object)
+//   index object         file key of the stored name + "_Info", written
+//                        under the versioned key file key + "_" + stamp +
+//                        "_Info"                            (backup bucket)
+//   chunk N              file key + "_%05d" of N, with every "$file$"
+//                        replaced by "$data$"               (data bucket)
+//
+// The key form of a local path ("\docs\a.txt") replaces every "\" by "/"
+// ("/docs/a.txt").  A stored name is a path followed by "_" and the version
+// stamp; it is what Open and DeleteS3File take to address one version.
+//
+// All functions are total: any text gives a defined key.
+
+#ifndef KELTOS3_SRC_LAYOUT_OBJECT_KEYS_H_
+#define KELTOS3_SRC_LAYOUT_OBJECT_KEYS_H_
+
+#include <cstdint>
+#include <string>
+
+// Every "\" of `path` replaced by "/".
+std::u16string KeyFormOf(const std::u16string& path);
+
+// "$folder$" + the directory path without one leading "\", with "/"
+// separators and without one trailing "/".  \docs\2009\ and docs\2009 both
+// give $folder$docs/2009.  The rule itself lives with the request that
+// stores markers (FolderMarkerKey of s3/request_kinds.h); this is the
+// layout's name for it.
+std::u16string FolderMarkerKeyOf(const std::u16string& directory);
+
+// The directory part of a local path: the text before its last "\" (empty
+// when there is none).  \docs\a.txt gives \docs, \a.txt gives the empty text.
+std::u16string ParentDirectoryOf(const std::u16string& path);
+
+// "$file$" + key form of `path`.
+std::u16string FileKeyOf(const std::u16string& path);
+
+// The index key a file key is looked up under: file key + "_Info".
+std::u16string IndexKeyOf(const std::u16string& file_key);
+
+// The key a finished version's index object is stored under: `index_key`
+// without its last five characters ("_Info"), then "_" + stamp + "_Info".
+std::u16string VersionedIndexKey(const std::u16string& index_key,
+                                 const std::u16string& stamp);
+
+// The key of chunk `number` of the file with key `file_key`: file key +
+// "_%05d" of the number, then every "$file$" replaced by "$data$".
+std::u16string ChunkKeyOf(const std::u16string& file_key, int32_t number);
+
+// The stored name of a version: path + "_" + stamp.
+std::u16string StoredNameOf(const std::u16string& path,
+                            const std::u16string& stamp);
+
+#endif  // KELTOS3_SRC_LAYOUT_OBJECT_KEYS_H_

@@ -1,0 +1,196 @@
+// GetUsedSpace, DeleteS3File and GetDirList against the S3 test server and,
+// for paging and failures, the scripted stub.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "KeltoS3.h"
+#include "common/wide_string.h"
+#include "layout/object_keys.h"
+#include "support/store_fixture.h"
+#include "support/test_servers.h"
+
+namespace {
+
+using testsupport::JsonString;
+using testsupport::RawS3;
+using testsupport::SplitDirList;
+using testsupport::StoreFixture;
+using testsupport::StubListing;
+using testsupport::StubRequest;
+using testsupport::StubServer;
+using testsupport::Wide;
+
+// Stores `content` at `path` through the exported surface; returns the
+// stored name, or "" on failure.
+std::u16string Put(const std::u16string& path, const std::string& content) {
+  KS3File* file = nullptr;
+  if (CreateS3FileObject(&file) != 0) return u"";
+  std::u16string name;
+  if (file->Open(Wide(path).c_str()) == 0 &&
+      file->Write(content.data(), static_cast<int>(content.size()), 1) == 0) {
+    // The stamp is the one entry of this path that GetDirList shows.
+    for (const std::u16string& entry : SplitDirList(GetDirList())) {
+      const std::u16string head = u"$file$" + path + u"_";
+      if (entry.rfind(head, 0) == 0 && entry.size() > head.size() + 5) {
+        name = entry.substr(6, entry.size() - 6 - 5);
+      }
+    }
+  }
+  DestroyS3FileObject(&file);
+  return name;
+}
+
+TEST(RemoteStoreTest, StoreListMeasureAndDelete) {
+  StoreFixture fixture;
+  ASSERT_TRUE(fixture.UseServer("remote", 1000));
+  EXPECT_EQ(GetUsedSpace(), 0u);
+  EXPECT_STREQ(GetDirList(), L"");
+
+  const std::u16string a = Put(u"\\docs\\2009\\a.txt", testsupport::RandomBytes(2500, 1));
+  const std::u16string b = Put(u"\\b.bin", testsupport::RandomBytes(10, 2));
+  ASSERT_FALSE(a.empty());
+  ASSERT_FALSE(b.empty());
+  EXPECT_EQ(GetUsedSpace(), 2510u);
+
+  const std::vector<std::u16string> entries = SplitDirList(GetDirList());
+  const std::vector<std::u16string> expected = {
+      u"$file$" + b + u"_Info", u"$file$" + a + u"_Info", u"\\docs", u"\\docs\\2009"};
+  EXPECT_EQ(entries, expected);
+
+  EXPECT_EQ(DeleteS3File(Wide(a).c_str()), 0);
+  EXPECT_EQ(GetUsedSpace(), 10u);
+  const std::vector<std::string> data = RawS3::ListKeys(fixture.data_bucket());
+  EXPECT_EQ(data, std::vector<std::string>{"$data$/b.bin_00000"});
+  const std::vector<std::string> backup = RawS3::ListKeys(fixture.bucket());
+  EXPECT_EQ(backup.size(), 3u);  // b's index and the two folder markers
+  EXPECT_EQ(std::count(backup.begin(), backup.end(), "$file$" + U16ToUtf8(KeyFormOf(a)) + "_Info"), 0);
+
+  // Nothing stored under the name: nothing deleted, still 0.
+  EXPECT_EQ(DeleteS3File(Wide(a).c_str()), 0);
+  EXPECT_EQ(DeleteS3File(nullptr), 0);
+  EXPECT_EQ(GetUsedSpace(), 10u);
+}
+
+TEST(RemoteStoreTest, DirListOfAMissingBucketCreatesIt) {
+  StoreFixture fixture;
+  testsupport::StoreSettings settings;
+  settings.bucket = StoreFixture::UniqueBucket("missing");
+  settings.data_bucket = StoreFixture::UniqueBucket("missingdata");
+  fixture.WriteSettings(settings);
+  EXPECT_STREQ(GetDirList(), L"");
+  EXPECT_TRUE(RawS3::CreateBucket(settings.bucket));  // exists now
+  const testsupport::HttpResult head = RawS3::Send("GET", settings.bucket, "");
+  EXPECT_EQ(head.status, 200);
+}
+
+TEST(RemoteStoreTest, DirListTextLivesUntilTheNextCallOnItsThread) {
+  StoreFixture fixture;
+  ASSERT_TRUE(fixture.UseServer("dirlife", 1000));
+  ASSERT_TRUE(RawS3::PutObject(fixture.bucket(), "$folder$kept", ""));
+  const wchar_t* mine = GetDirList();
+  ASSERT_STREQ(mine, L"\\kept;");
+  std::thread other([&fixture] {  // the installed Env is process-wide
+    ASSERT_TRUE(RawS3::PutObject(fixture.bucket(), "$folder$more", ""));
+    EXPECT_STREQ(GetDirList(), L"\\kept;\\more;");
+  });
+  other.join();
+  EXPECT_STREQ(mine, L"\\kept;");  // untouched by the other thread's call
+}
+
+class RemoteStoreStubTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testsupport::StoreSettings settings;
+    settings.bucket = StoreFixture::UniqueBucket("rsb");
+    settings.data_bucket = StoreFixture::UniqueBucket("rsd");
+    settings.use_stub = true;
+    fixture_.WriteSettings(settings);
+  }
+  void TearDown() override {
+    StubServer::Reset(fixture_.bucket());
+    StubServer::Reset(fixture_.data_bucket());
+  }
+  void Script(const std::string& bucket, const std::string& rules) {
+    std::string error;
+    ASSERT_TRUE(StubServer::SetScript(bucket, "[" + rules + "]", &error)) << error;
+  }
+  static std::string Page(const std::string& path, const std::string& listing,
+                          const std::string& extra = "") {
+    return "{\"method\":\"GET\"," + (path.empty() ? "" : "\"path\":" + JsonString(path) + ",") +
+           extra + "\"body\":" + JsonString(listing) + "}";
+  }
+  static std::vector<StubRequest> Listings(const std::string& bucket) {
+    std::vector<StubRequest> out;
+    for (const StubRequest& r : StubServer::Requests(bucket)) {
+      if (r.method == "GET") out.push_back(r);
+    }
+    return out;
+  }
+  StoreFixture fixture_;
+};
+
+TEST_F(RemoteStoreStubTest, UsedSpaceSumsEveryPage) {
+  Script(fixture_.data_bucket(),
+         Page("marker=b%2F2", StubListing({{"c", 5000000000ull}}, false)) + "," +
+             Page("marker=a1", StubListing({{"b/1", 7}, {"b/2", 8}}, true)) + "," +
+             Page("", StubListing({{"a0", 10}, {"a1", 20}}, true)));
+  EXPECT_EQ(GetUsedSpace(), 5000000045ull);
+  const std::vector<StubRequest> pages = Listings(fixture_.data_bucket());
+  ASSERT_EQ(pages.size(), 3u);
+  EXPECT_EQ(pages[0].path.find("marker"), std::string::npos);
+  EXPECT_NE(pages[1].path.find("marker=a1"), std::string::npos);
+  EXPECT_NE(pages[2].path.find("marker=b%2F2"), std::string::npos);
+}
+
+TEST_F(RemoteStoreStubTest, UsedSpaceStopsAtAFailedPage) {
+  Script(fixture_.data_bucket(),
+         "{\"method\":\"GET\",\"path\":\"marker=\",\"status\":500}," +
+             Page("", StubListing({{"a0", 10}}, true)));
+  EXPECT_EQ(GetUsedSpace(), 10u);
+}
+
+TEST_F(RemoteStoreStubTest, UsedSpaceEndsWhenTheMarkerStandsStill) {
+  // A server that hands back the page it was asked for, for ever.
+  Script(fixture_.data_bucket(), Page("", StubListing({{"a0", 10}}, true)));
+  EXPECT_EQ(GetUsedSpace(), 20u);  // the first page, then the repeat once
+}
+
+TEST_F(RemoteStoreStubTest, DirListFollowsEveryPageInOrder) {
+  Script(fixture_.bucket(),
+         "{\"method\":\"PUT\",\"status\":200}," +
+             Page("marker=%24file%24%2Fa", StubListing({{"$folder$z/y", 0}}, false)) + "," +
+             Page("", StubListing({{"$folder$docs", 0}, {"$file$/a", 1}}, true)));
+  EXPECT_STREQ(GetDirList(), L"\\docs;$file$\\a;\\z\\y;");
+}
+
+TEST_F(RemoteStoreStubTest, DirListKeepsWhatCameBeforeAFailedPage) {
+  Script(fixture_.bucket(),
+         "{\"method\":\"PUT\",\"status\":200},"
+         "{\"method\":\"GET\",\"path\":\"marker=\",\"status\":500}," +
+             Page("", StubListing({{"$folder$docs", 0}}, true)));
+  EXPECT_STREQ(GetDirList(), L"\\docs;");
+}
+
+TEST_F(RemoteStoreStubTest, DeleteSendsNothingWithoutAReadableIndex) {
+  // Not listed at all.
+  Script(fixture_.bucket(), Page("?prefix=", StubListing({}, false)));
+  EXPECT_EQ(DeleteS3File(L"\\a.txt_S"), 0);
+  // Listed, but its object cannot be read: its chunks could not be found
+  // again if the index object went now.
+  StubServer::Reset(fixture_.bucket());
+  Script(fixture_.bucket(),
+         Page("?prefix=", StubListing({{"$file$/a.txt_S_Info", 1}}, false)) +
+             ",{\"method\":\"GET\",\"status\":500}");
+  EXPECT_EQ(DeleteS3File(L"\\a.txt_S"), 0);
+  for (const std::string& bucket : {fixture_.bucket(), fixture_.data_bucket()}) {
+    for (const StubRequest& r : StubServer::Requests(bucket)) {
+      EXPECT_NE(r.method, "DELETE") << r.path;
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,227 @@
+// The file object against answers a real server will not give on demand:
+// uploads whose verification never succeeds, an index store that fails,
+// hostile index objects and chunks that cannot be fetched.
+
+#include "boundary/s3_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "layout/index_record.h"
+#include "support/store_fixture.h"
+#include "support/test_servers.h"
+
+namespace {
+
+using testsupport::JsonString;
+using testsupport::StoreFixture;
+using testsupport::StubListing;
+using testsupport::StubRequest;
+using testsupport::StubServer;
+
+std::string Base64(const std::string& bytes) {
+  static const char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    const uint32_t v = (uint8_t(bytes[i]) << 16) | (uint8_t(bytes[i + 1]) << 8) | uint8_t(bytes[i + 2]);
+    out += {kDigits[v >> 18], kDigits[(v >> 12) & 63], kDigits[(v >> 6) & 63], kDigits[v & 63]};
+  }
+  if (i + 1 == bytes.size()) {
+    const uint32_t v = uint8_t(bytes[i]) << 16;
+    out += {kDigits[v >> 18], kDigits[(v >> 12) & 63], '=', '='};
+  } else if (i + 2 == bytes.size()) {
+    const uint32_t v = (uint8_t(bytes[i]) << 16) | (uint8_t(bytes[i + 1]) << 8);
+    out += {kDigits[v >> 18], kDigits[(v >> 12) & 63], kDigits[(v >> 6) & 63], '='};
+  }
+  return out;
+}
+
+std::string Record(uint64_t start, uint64_t end, const std::u16string& key) {
+  std::string bytes(static_cast<size_t>(IndexRecordSize(key.size())), '\0');
+  EncodeIndexRecord(start, end, key, reinterpret_cast<uint8_t*>(bytes.data()));
+  return bytes;
+}
+
+std::string Rule(const std::string& method, const std::string& path, int status,
+                 const std::string& body_field) {
+  std::string rule = "{\"method\":" + JsonString(method);
+  if (!path.empty()) rule += ",\"path\":" + JsonString(path);
+  rule += ",\"status\":" + std::to_string(status);
+  if (!body_field.empty()) rule += "," + body_field;
+  return rule + "}";
+}
+
+std::string Body(const std::string& text) { return "\"body\":" + JsonString(text); }
+std::string RawBody(const std::string& bytes) {
+  return "\"body_base64\":" + JsonString(Base64(bytes));
+}
+
+int Count(const std::vector<StubRequest>& requests, const std::string& method,
+          const std::string& path_part = "") {
+  int n = 0;
+  for (const StubRequest& r : requests) {
+    if (r.method == method && r.path.find(path_part) != std::string::npos) ++n;
+  }
+  return n;
+}
+
+class S3FileStubTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testsupport::StoreSettings settings;
+    settings.bucket = StoreFixture::UniqueBucket("stubb");
+    settings.data_bucket = StoreFixture::UniqueBucket("stubd");
+    settings.buffer_size = 1000;
+    settings.use_stub = true;
+    fixture_.WriteSettings(settings);
+  }
+  void TearDown() override {
+    StubServer::Reset(fixture_.bucket());
+    StubServer::Reset(fixture_.data_bucket());
+  }
+
+  void Script(const std::string& bucket, const std::vector<std::string>& rules) {
+    std::string json = "[";
+    for (size_t i = 0; i < rules.size(); ++i) json += (i ? "," : "") + rules[i];
+    std::string error;
+    ASSERT_TRUE(StubServer::SetScript(bucket, json + "]", &error)) << error;
+  }
+
+  // A backup bucket that lists the index object of \h.bin_S and serves
+  // `index` for it.
+  void ServeIndex(const std::string& index) {
+    Script(fixture_.bucket(),
+           {Rule("GET", "?prefix=", 200, Body(StubListing({{"$file$/h.bin_S_Info", 1}}, false))),
+            Rule("GET", "Info", 200, RawBody(index))});
+  }
+
+  StoreFixture fixture_;
+};
+
+TEST_F(S3FileStubTest, ChunkWhoseVerificationKeepsFailing) {
+  Script(fixture_.bucket(), {Rule("GET", "?prefix=", 200, Body(StubListing({}, false)))});
+  Script(fixture_.data_bucket(),
+         {Rule("PUT", "", 200, ""), Rule("GET", "?prefix=", 200, Body(StubListing({}, false)))});
+  CS3File file;
+  ASSERT_EQ(file.Open(L"\\v.bin"), 0);
+  EXPECT_EQ(file.Write("abc", 3, 1), 1);
+  const std::vector<StubRequest> data = StubServer::Requests(fixture_.data_bucket());
+  EXPECT_EQ(Count(data, "PUT"), 5);
+  EXPECT_EQ(Count(data, "GET", "?prefix=%24data%24%2Fv%2Ebin%5F00000"), 5);
+  // The failed version is never finished: no index object is stored.
+  EXPECT_EQ(file.Write(nullptr, 0, 1), 1);
+  EXPECT_EQ(Count(StubServer::Requests(fixture_.bucket()), "PUT"), 0);
+  EXPECT_EQ(Count(StubServer::Requests(fixture_.data_bucket()), "PUT"), 5);
+}
+
+TEST_F(S3FileStubTest, ListedButRefusedUploadIsNotStored) {
+  // An older object under the chunk key answers the verification listing,
+  // but this upload itself failed.
+  Script(fixture_.bucket(), {Rule("GET", "?prefix=", 200, Body(StubListing({}, false)))});
+  Script(fixture_.data_bucket(),
+         {Rule("PUT", "", 500, ""),
+          Rule("GET", "?prefix=", 200, Body(StubListing({{"$data$/v.bin_00000", 3}}, false)))});
+  CS3File file;
+  ASSERT_EQ(file.Open(L"\\v.bin"), 0);
+  EXPECT_EQ(file.Write("abc", 3, 1), 1);
+  EXPECT_EQ(Count(StubServer::Requests(fixture_.bucket()), "PUT"), 0);
+}
+
+TEST_F(S3FileStubTest, FailedIndexStoreFailsTheLastWrite) {
+  Script(fixture_.bucket(),
+         {Rule("GET", "?prefix=", 200, Body(StubListing({}, false))), Rule("PUT", "", 500, "")});
+  Script(fixture_.data_bucket(),
+         {Rule("PUT", "", 200, ""),
+          Rule("GET", "?prefix=", 200, Body(StubListing({{"$data$/s.bin_00000", 3}}, false)))});
+  CS3File file;
+  file.SetVersionStamp(u"S");
+  ASSERT_EQ(file.Open(L"\\s.bin"), 0);
+  EXPECT_EQ(file.Write("abc", 3, 1), 1);
+  const std::vector<StubRequest> backup = StubServer::Requests(fixture_.bucket());
+  EXPECT_EQ(Count(backup, "PUT", "%24file%24%2Fs%2Ebin%5FS%5FInfo"), 5);
+  EXPECT_EQ(file.GetSize(), 0);  // reset all the same
+}
+
+TEST_F(S3FileStubTest, IndexWithoutUsableRecords) {
+  const std::vector<std::string> hostile = {
+      std::string("\xFF\xFF\xFF\xFF", 4) + std::string(60, 'x'),  // length past the end
+      std::string(40, '\x01'),                                    // garbage
+      Record(5, 9, u"$data$/h.bin_00000"),                        // does not start at 0
+      std::string(),                                              // empty object
+  };
+  for (const std::string& index : hostile) {
+    SCOPED_TRACE(testing::Message() << "index of " << index.size() << " bytes");
+    ServeIndex(index);
+    CS3File file;
+    EXPECT_EQ(file.Open(L"\\h.bin_S"), 2);
+    EXPECT_EQ(file.GetSize(), 0);
+    EXPECT_EQ(file.Seek(0, 5), 2);
+    char buffer[16];
+    EXPECT_EQ(file.Read(buffer, sizeof(buffer)), -1);
+    EXPECT_EQ(file.Read(buffer, sizeof(buffer)), 0);
+  }
+}
+
+TEST_F(S3FileStubTest, MalformedTailKeepsTheRecordsBeforeIt) {
+  std::string bad_tail = Record(5, 9, u"$data$/h.bin_00001");
+  bad_tail[bad_tail.size() - 2] = 'x';  // its key loses its terminating zero
+  ServeIndex(Record(0, 4, u"$data$/h.bin_00000") + bad_tail);
+  Script(fixture_.data_bucket(), {Rule("GET", "00000", 200, Body("hello"))});
+  CS3File file;
+  ASSERT_EQ(file.Open(L"\\h.bin_S"), 1);
+  EXPECT_EQ(file.GetSize(), 5);
+  EXPECT_EQ(file.Seek(7, 0), 1);
+  char buffer[16] = {};
+  EXPECT_EQ(file.Read(buffer, sizeof(buffer)), 5);
+  EXPECT_STREQ(buffer, "hello");
+  EXPECT_EQ(Count(StubServer::Requests(fixture_.data_bucket()), "GET", "00001"), 0);
+}
+
+TEST_F(S3FileStubTest, IndexThatCannotBeFetched) {
+  Script(fixture_.bucket(),
+         {Rule("GET", "?prefix=", 200, Body(StubListing({{"$file$/h.bin_S_Info", 1}}, false))),
+          Rule("GET", "Info", 500, "")});
+  CS3File file;
+  EXPECT_EQ(file.Open(L"\\h.bin_S"), 2);
+  char byte;
+  EXPECT_EQ(file.Read(&byte, 1), -1);
+}
+
+TEST_F(S3FileStubTest, ChunkOfTheWrongLengthIsTriedFiveTimes) {
+  ServeIndex(Record(0, 9, u"$data$/h.bin_00000"));
+  // Four short answers, then the right one: the fifth attempt succeeds.
+  Script(fixture_.data_bucket(), {Rule("GET", "00000", 200, "\"times\":4," + Body("short")),
+                                  Rule("GET", "00000", 200, Body("0123456789"))});
+  CS3File file;
+  EXPECT_EQ(file.Open(L"\\h.bin_S"), 1);
+  EXPECT_EQ(Count(StubServer::Requests(fixture_.data_bucket()), "GET"), 5);
+
+  // Always short: the fetch fails after five attempts.
+  StubServer::Reset(fixture_.data_bucket());
+  Script(fixture_.data_bucket(), {Rule("GET", "00000", 200, Body("short"))});
+  EXPECT_EQ(file.Open(L"\\h.bin_S"), 2);
+  EXPECT_EQ(Count(StubServer::Requests(fixture_.data_bucket()), "GET"), 5);
+  // A failed Seek leaves the position; Read then fails once and resets.
+  EXPECT_EQ(file.Seek(3, 0), 2);
+  EXPECT_EQ(file.GetPosition(), 0);
+  char buffer[4];
+  EXPECT_EQ(file.Read(buffer, 4), -1);
+  EXPECT_EQ(file.GetSize(), 0);
+}
+
+TEST_F(S3FileStubTest, ErrorAnswerEndsTheFetchAtOnce) {
+  ServeIndex(Record(0, 9, u"$data$/h.bin_00000"));
+  // GetObject's own five sends all fail; a further attempt would succeed
+  // but is not made.
+  Script(fixture_.data_bucket(), {Rule("GET", "00000", 500, "\"times\":5"),
+                                  Rule("GET", "00000", 200, Body("0123456789"))});
+  CS3File file;
+  EXPECT_EQ(file.Open(L"\\h.bin_S"), 2);
+  EXPECT_EQ(Count(StubServer::Requests(fixture_.data_bucket()), "GET"), 5);
+}
+
+}  // namespace

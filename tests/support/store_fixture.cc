@@ -1,0 +1,118 @@
+#include "support/store_fixture.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <random>
+
+#include "common/wide_string.h"
+
+namespace testsupport {
+
+StoreFixture::StoreFixture()
+    : env_(std::make_unique<TestEnv>()),
+      override_(std::make_unique<platform::ScopedEnvOverride>(env_.get())),
+      ini_(std::make_unique<IniFixture>(env_.get())) {}
+
+StoreFixture::~StoreFixture() {
+  ini_.reset();
+  override_.reset();
+  env_.reset();
+}
+
+std::string StoreFixture::UniqueBucket(const std::string& hint) {
+  static std::atomic<int> counter{0};
+  char suffix[48];
+  std::snprintf(suffix, sizeof(suffix), "-%ld-%d", static_cast<long>(getpid()),
+                counter.fetch_add(1));
+  return hint.substr(0, 40) + suffix;
+}
+
+bool StoreFixture::UseServer(const std::string& hint, int32_t buffer_size) {
+  StoreSettings settings;
+  settings.bucket = UniqueBucket(hint + "-b");
+  settings.data_bucket = UniqueBucket(hint + "-d");
+  settings.buffer_size = buffer_size;
+  if (!RawS3::CreateBucket(settings.bucket) ||
+      !RawS3::CreateBucket(settings.data_bucket)) {
+    return false;
+  }
+  WriteSettings(settings);
+  return true;
+}
+
+void StoreFixture::WriteSettings(const StoreSettings& settings) {
+  settings_ = settings;
+  const TestServers& servers = TestServers::Get();
+  std::string lines;
+  lines += "ACCOUNT=" + ScrambledHex(Utf8ToU16(servers.access_key)) + "\n";
+  lines += "PASSWORD=" + ScrambledHex(Utf8ToU16(servers.secret_key)) + "\n";
+  lines += "S3Host=" + servers.s3_host + "\n";
+  lines += "S3Port=" +
+           std::to_string(settings.use_stub ? servers.stub_port : servers.s3_port) + "\n";
+  lines += "CACertFile=" + servers.ca_file + "\n";
+  lines += "RequestPause=0\n";
+  lines += "QuexBucket=" + settings.bucket + "\n";
+  lines += "QuexDataBucket=" + settings.data_bucket + "\n";
+  if (settings.buffer_size != 0) {
+    lines += "QuexS3BufferSize=" + std::to_string(settings.buffer_size) + "\n";
+  }
+  lines += settings.extra;
+  ini_->WriteOnline(lines);
+}
+
+std::string RandomBytes(size_t length, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::string bytes(length, '\0');
+  for (char& c : bytes) c = static_cast<char>(random());
+  return bytes;
+}
+
+std::wstring Wide(const std::u16string& text) { return U16ToWide(text); }
+
+std::vector<std::u16string> SplitDirList(const wchar_t* text) {
+  std::vector<std::u16string> entries;
+  const std::u16string all = WideToU16(text);
+  size_t begin = 0;
+  for (size_t at = all.find(u';'); at != std::u16string::npos;
+       at = all.find(u';', begin)) {
+    entries.push_back(all.substr(begin, at - begin));
+    begin = at + 1;
+  }
+  return entries;
+}
+
+std::string StubListing(const std::vector<std::pair<std::string, uint64_t>>& keys,
+                        bool truncated) {
+  std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><ListBucketResult "
+      "xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\"><Name>b</Name>"
+      "<Prefix></Prefix><Marker></Marker><MaxKeys>1000</MaxKeys>";
+  xml += truncated ? "<IsTruncated>true</IsTruncated>"
+                   : "<IsTruncated>false</IsTruncated>";
+  for (const auto& [key, size] : keys) {
+    xml += "<Contents><Key>" + key + "</Key><LastModified>2010-01-01T00:00:00.000Z"
+           "</LastModified><Size>" + std::to_string(size) + "</Size></Contents>";
+  }
+  return xml + "</ListBucketResult>";
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace testsupport

@@ -1,0 +1,80 @@
+// A test's view of the stored-file layer: a TestEnv installed for the
+// test's lifetime, a Kelto.ini pointing the library at the S3 test server
+// (or at the scripted stub), and fresh bucket names so that tests running
+// at the same time never see each other's objects.
+
+#ifndef KELTOS3_TESTS_SUPPORT_STORE_FIXTURE_H_
+#define KELTOS3_TESTS_SUPPORT_STORE_FIXTURE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/env.h"
+#include "support/ini_fixture.h"
+#include "support/test_env.h"
+#include "support/test_servers.h"
+
+namespace testsupport {
+
+// What goes into the INI.
+struct StoreSettings {
+  std::string bucket;       // "QuexBucket"
+  std::string data_bucket;  // "QuexDataBucket"
+  int32_t buffer_size = 0;  // "QuexS3BufferSize"; 0 leaves the key out
+  bool use_stub = false;    // the stub server's port instead of the S3 server's
+  std::string extra;        // further "KEY=value\n" lines
+};
+
+class StoreFixture {
+ public:
+  StoreFixture();
+  StoreFixture(const StoreFixture&) = delete;
+  StoreFixture& operator=(const StoreFixture&) = delete;
+  ~StoreFixture();
+
+  // A bucket name no other test uses: `hint` (lower case) plus this
+  // process's id and a counter.
+  static std::string UniqueBucket(const std::string& hint);
+
+  // Creates two fresh buckets on the S3 server and writes an INI naming
+  // them, with the given chunk size.  Returns false when a bucket could not
+  // be created.
+  bool UseServer(const std::string& hint, int32_t buffer_size);
+
+  // Writes the INI ("RequestPause" is always 0).
+  void WriteSettings(const StoreSettings& settings);
+
+  const StoreSettings& settings() const { return settings_; }
+  const std::string& bucket() const { return settings_.bucket; }
+  const std::string& data_bucket() const { return settings_.data_bucket; }
+  TestEnv& env() { return *env_; }
+  IniFixture& ini() { return *ini_; }
+
+ private:
+  std::unique_ptr<TestEnv> env_;
+  std::unique_ptr<platform::ScopedEnvOverride> override_;
+  std::unique_ptr<IniFixture> ini_;
+  StoreSettings settings_;
+};
+
+// Bytes that differ from one call to the next (a fixed seed per call number).
+std::string RandomBytes(size_t length, uint32_t seed);
+
+// Wide text for the exported functions.
+std::wstring Wide(const std::u16string& text);
+
+// The ";"-terminated entries of a GetDirList text.
+std::vector<std::u16string> SplitDirList(const wchar_t* text);
+
+// A listing document for the stub: `keys` with their sizes.
+std::string StubListing(const std::vector<std::pair<std::string, uint64_t>>& keys,
+                        bool truncated);
+
+// JSON string literal of `text` (quotes included).
+std::string JsonString(const std::string& text);
+
+}  // namespace testsupport
+
+#endif  // KELTOS3_TESTS_SUPPORT_STORE_FIXTURE_H_
