@@ -131,6 +131,11 @@ KELTOS3_API int DestroyS3FileManagerObject(KS3FilesManager** out);
 // read back by opening path + "_" + that stamp.  Write is refused until the
 // object is opened, and after the last Write of a version the object must
 // be opened again.
+//
+// The snapshot-assisted build of the library keeps one version per path and
+// has no stamps: the stored name is the plain path (index object
+// $file$\docs\a.txt_Info in GetDirList), storing a path again replaces its
+// version, and DeleteS3File takes the plain path.
 KELTOS3_API int CreateS3FileObject(KS3File** out);
 KELTOS3_API int DestroyS3FileObject(KS3File** out);
 
