@@ -23,6 +23,7 @@ namespace cli {
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;  // the work could not be done
 constexpr int kExitUsage = 2;    // the command line was wrong
+constexpr int kExitPartial = 3;  // done in part; the rest is retried later
 
 struct Command {
   const char* name;     // "init"

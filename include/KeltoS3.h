@@ -166,6 +166,43 @@ KELTOS3_API const wchar_t* GetDirList(void);
 // 12500 after an operation that received an error answer from S3.
 KELTOS3_API unsigned int KeltoS3GetLastError(void);
 
+// Addition for hosts that show or rehearse a synchronisation: the run of
+// KS3File::Synchronize with a callback that sees every action.
+//
+// The callback receives the action key (such as "FILEADD00001"), the path
+// of the entry ("\docs\a.txt"), the sides it is carried between (source
+// and target: 0 catalog, 1 local tree, 2 remote tree), the time text of the
+// change, the outcome (KELTOS3_SYNC_DONE: the operation ran and `result` is
+// what it returned, 0 meaning success; KELTOS3_SYNC_SKIPPED: the catalog
+// record of a failed transfer, not made; KELTOS3_SYNC_PLANNED: dry run) and
+// that result.  The texts are valid during the call only.
+//
+// With KELTOS3_SYNC_DRY_RUN in `flags`, the trees are loaded and the actions
+// reported, but nothing is changed.  Returns KELTOS3_SYNC_OK when the run
+// was carried out, KELTOS3_SYNC_REMOTE_FAILED when the remote tree could not
+// be loaded, KELTOS3_SYNC_LOCAL_FAILED when the local root is missing or one
+// of its directories could not be listed (nothing is changed in both
+// cases), KELTOS3_SYNC_ERROR for a null root or an internal failure.
+typedef void (*KeltoS3SyncCallback)(void* context, const wchar_t* action_key,
+                                    const wchar_t* name, int source, int target,
+                                    const wchar_t* time, int outcome, int result);
+
+#define KELTOS3_SYNC_DRY_RUN 1
+
+#define KELTOS3_SYNC_DONE 0
+#define KELTOS3_SYNC_SKIPPED 1
+#define KELTOS3_SYNC_PLANNED 2
+
+#define KELTOS3_SYNC_OK 0
+#define KELTOS3_SYNC_REMOTE_FAILED 1
+#define KELTOS3_SYNC_LOCAL_FAILED 2
+#define KELTOS3_SYNC_ERROR 3
+
+KELTOS3_API int KeltoS3Synchronize(const wchar_t* local_root,
+                                   const wchar_t* catalog_root,
+                                   const wchar_t* s3_root, int flags,
+                                   KeltoS3SyncCallback callback, void* context);
+
 }  // extern "C"
 
 #endif  // KELTOS3_INCLUDE_KELTOS3_H_

@@ -132,6 +132,9 @@ S3Response S3Client::CreateFolder(S3Request& request) {
                         std::char_traits<char16_t>::length(kFolderMarkerPrefix),
                         parent.size()));
     ancestors.push_back(std::make_unique<FolderMarkerRequest>(parent));
+    // The ancestors' markers go where the folder's own goes (the same as the
+    // settings' backup bucket unless a caller addressed another bucket).
+    ancestors.back()->m_strBucket = request.m_strBucket;
     current = ancestors.back().get();
   }
 

@@ -40,6 +40,9 @@ struct ContractExpectations {
   int32_t remove_missing = 0;   // RemoveFile of a file that does not exist
   int32_t create_existing = 0;  // CreateDir of an existing directory
   int32_t remove_dir_not_empty = 0;
+  // A subtree load matches keys by their leading characters (S3): loading
+  // \docs also lists \docs itself.
+  bool subtree_lists_its_root = false;
 };
 
 struct FileSystemKind {

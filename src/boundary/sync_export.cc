@@ -1,0 +1,53 @@
+// The exported synchronisation entry for hosts that watch or rehearse a run.
+
+#include <new>
+
+#include "KeltoS3.h"
+#include "common/wide_string.h"
+#include "sync/sync_driver.h"
+#include "sync/sync_engine.h"
+
+namespace {
+
+// Hands each action of a run to the host's callback.
+class CallbackObserver final : public SyncObserver {
+ public:
+  CallbackObserver(KeltoS3SyncCallback callback, void* context)
+      : callback_(callback), context_(context) {}
+
+  void OnAction(const std::u16string& key, const SyncAction& action,
+                Outcome outcome, int32_t result) override {
+    if (callback_ == nullptr) return;
+    int code = KELTOS3_SYNC_DONE;
+    if (outcome == Outcome::kSkipped) code = KELTOS3_SYNC_SKIPPED;
+    if (outcome == Outcome::kPlanned) code = KELTOS3_SYNC_PLANNED;
+    const std::wstring wide_key = U16ToWide(key);
+    const std::wstring name = U16ToWide(action.m_strName);
+    const std::wstring time = U16ToWide(action.m_strTime);
+    callback_(context_, wide_key.c_str(), name.c_str(), action.m_iSource,
+              action.m_iTarget, time.c_str(), code, result);
+  }
+
+ private:
+  const KeltoS3SyncCallback callback_;
+  void* const context_;
+};
+
+}  // namespace
+
+extern "C" int KeltoS3Synchronize(const wchar_t* local_root,
+                                  const wchar_t* catalog_root,
+                                  const wchar_t* s3_root, int flags,
+                                  KeltoS3SyncCallback callback, void* context) {
+  if (local_root == nullptr || catalog_root == nullptr || s3_root == nullptr) {
+    return KELTOS3_SYNC_ERROR;
+  }
+  try {
+    CallbackObserver observer(callback, context);
+    return RunSynchronization(WideToU16(local_root), WideToU16(catalog_root),
+                              WideToU16(s3_root), &observer,
+                              (flags & KELTOS3_SYNC_DRY_RUN) != 0);
+  } catch (...) {
+    return KELTOS3_SYNC_ERROR;
+  }
+}

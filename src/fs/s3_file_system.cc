@@ -1,0 +1,538 @@
+#include "fs/s3_file_system.h"
+
+#include <string_view>
+#include <utility>
+
+#include "boundary/s3_file.h"
+#include "common/wide_string.h"
+#include "fs/s3_tree_listing.h"
+#include "fs/tree_names.h"
+#include "layout/index_record.h"
+#include "layout/info_index.h"
+#include "layout/object_keys.h"
+#include "platform/env.h"
+#include "platform/file_time.h"
+#include "s3/request_kinds.h"
+#include "s3/s3_client.h"
+#include "s3/s3_list_result.h"
+#include "support/time_text.h"
+#include "support/url_encode.h"
+
+namespace {
+
+// The stamp of a version written without a source time: the time text of
+// this moment.
+std::u16string TimeOfWriting() {
+  return FormatTimeText(platform::FileTimeFromUnixSeconds(
+      platform::CurrentEnv()->NowUnixSeconds()));
+}
+
+// Chunks the file object stores for a version of `total` bytes, with chunk
+// size `chunk`, whose last Write carried `last_length` bytes: every full
+// chunk and the rest, plus one chunk of 0 bytes when that last Write
+// brought no data and found nothing pending (so an empty file is one such
+// chunk).
+int32_t StoredChunkCount(int64_t total, int64_t last_length, int64_t chunk) {
+  if (chunk <= 0) return 0;
+  const int64_t full = total / chunk;
+  const int64_t count =
+      (total % chunk != 0 || last_length == 0) ? full + 1 : full;
+  return static_cast<int32_t>(count);
+}
+
+// The text every chunk key of the file key `file_key` begins with (the
+// chunk key of number 0 without its five digits).
+std::u16string ChunkKeyPrefixOf(const std::u16string& file_key) {
+  std::u16string prefix = ChunkKeyOf(file_key, 0);
+  prefix.resize(prefix.size() - 5);
+  return prefix;
+}
+
+// The chunk keys the loaded `index` lists, in order.  A record naming a key
+// that is not a chunk key of `file_key` gives an empty entry, which no
+// removal touches: an index object is read from the network and must not
+// make the library delete another file's objects.
+std::vector<std::u16string> ChunkKeysOf(const CS3InfoIndex& index,
+                                        const std::u16string& file_key) {
+  const std::u16string prefix = ChunkKeyPrefixOf(file_key);
+  std::vector<std::u16string> keys;
+  IndexRecord record;
+  for (int32_t i = 0; index.Record(i, &record); ++i) {
+    const bool own = record.key.size() > prefix.size() &&
+                     std::u16string_view(record.key).substr(0, prefix.size()) ==
+                         prefix;
+    keys.push_back(own ? record.key : std::u16string());
+  }
+  return keys;
+}
+
+void DeleteObject(const std::u16string& bucket, const std::u16string& key) {
+  DeleteObjectRequest request(bucket, key);
+  S3Client().DeleteObject(request);  // the answer is not examined
+}
+
+// One trailing "\" dropped, as the object path of a folder drops it.
+std::u16string WithoutTrailingBackslash(std::u16string path) {
+  if (!path.empty() && path.back() == u'\\') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+CS3FileSystem::CS3FileSystem() : stream(std::make_unique<CS3File>()) {}
+
+CS3FileSystem::~CS3FileSystem() = default;
+
+void CS3FileSystem::SplitBucket(const std::u16string& path,
+                                std::u16string* bucket_out,
+                                std::u16string* remainder) {
+  std::u16string_view text(path);
+  if (!text.empty() && text[0] == u'\\') text.remove_prefix(1);
+  const size_t slash = text.find(u'\\');
+  if (slash == std::u16string_view::npos) {
+    *bucket_out = std::u16string(text);
+    remainder->clear();
+    return;
+  }
+  *bucket_out = std::u16string(text.substr(0, slash));
+  *remainder = std::u16string(text.substr(slash));
+}
+
+std::u16string CS3FileSystem::Address(const std::u16string& full) {
+  std::u16string remainder;
+  SplitBucket(full, &bucket, &remainder);
+  return remainder;
+}
+
+std::unique_ptr<CS3File> CS3FileSystem::NewFileObject(
+    const std::u16string& in_bucket) {
+  auto file = std::make_unique<CS3File>();
+  file->SetBucket(in_bucket);
+  file->SetDataBucket(in_bucket);
+  return file;
+}
+
+// ---- Loads -------------------------------------------------------------------
+
+int32_t CS3FileSystem::LoadTree(std::u16string path) {
+  dirMap.RemoveAll();
+  fileMap.RemoveAll();
+  return LoadRemoteTree(ReplaceAll(Address(root + path), u"\\", u"/"));
+}
+
+int32_t CS3FileSystem::LoadTree() { return LoadTree(std::u16string()); }
+
+int32_t CS3FileSystem::LoadFiles(std::u16string path) {
+  fileMap.RemoveAll();
+  ListFiles(ReplaceAll(Address(root + path), u"\\", u"/"));
+  return 0;
+}
+
+int32_t CS3FileSystem::LoadFiles() { return LoadFiles(std::u16string()); }
+
+int32_t CS3FileSystem::LoadDirs(std::u16string path) {
+  dirMap.RemoveAll();
+  ListFolders(ReplaceAll(Address(root + path), u"\\", u"/"));
+  return 0;
+}
+
+int32_t CS3FileSystem::LoadDirs() { return LoadDirs(std::u16string()); }
+
+int32_t CS3FileSystem::LoadTreeSaveFiles(std::u16string path) {
+  const int32_t result = LoadTree(std::move(path));
+  SaveFileMap();
+  return result;
+}
+
+int32_t CS3FileSystem::LoadTreeSaveFiles() {
+  return LoadTreeSaveFiles(std::u16string());
+}
+
+int32_t CS3FileSystem::LoadRemoteTree(const std::u16string& remainder) {
+  int previous_dirs = -1;
+  int previous_files = -1;
+  bool previous_complete = false;
+  for (int attempt = 0; attempt < kListingAttempts; ++attempt) {
+    const bool final_attempt = attempt == kListingAttempts - 1;
+    const int32_t folders = ListFolders(remainder);
+    if (folders != 0 && final_attempt) return folders;
+    const int dirs = dirMap.Count();
+    const int32_t files_listed = ListFiles(remainder);
+    if (files_listed != 0 && final_attempt) return files_listed;
+    const int files = fileMap.Count();
+
+    // Two failed listings "agree" on whatever little they found; only two
+    // complete ones in a row may end the load.
+    const bool complete = folders == 0 && files_listed == 0;
+    if (complete && previous_complete && dirs == previous_dirs &&
+        files == previous_files) {
+      return 0;
+    }
+    previous_complete = complete;
+    previous_dirs = dirs;
+    previous_files = files;
+    platform::CurrentEnv()->Sleep(kListingPauseMs);
+  }
+  return 1;
+}
+
+int32_t CS3FileSystem::ListPages(const std::u16string& prefix, bool folders) {
+  if (bucket.empty()) return 1;  // the service root lists no objects
+  std::u16string marker;
+  std::string marker_order;  // UTF-8, the order in which S3 lists keys
+  bool truncated = false;
+  do {
+    ServiceListRequest request(bucket);
+    request.m_query.Set(u"prefix", prefix);
+    if (truncated) request.m_query.Set(u"marker", EncodeKeyForUrl(marker));
+    const S3ListResult answer = S3Client().ListObjects(request);
+    if (answer.m_iRetry != 0) return 1;
+
+    const ListingPage page = ReadListingPage(answer.m_strText);
+    for (const ListedEntry& entry : page.objects) {
+      std::u16string key;
+      if (folders) {
+        if (FolderMarkerTreeKey(entry.key, &key)) {
+          dirMap.Set(key, entry.last_modified);
+        }
+      } else {
+        std::u16string stamp;
+        if (IndexObjectTreeEntry(entry.key, &key, &stamp)) {
+          fileMap.Set(key, stamp);
+        }
+      }
+    }
+    if (page.damaged) return 1;
+
+    if (page.truncated) {
+      // Every page must move past the one before; a page that does not
+      // would be asked for again and again.
+      const std::u16string& last = page.objects.back().key;
+      std::string last_order = U16ToUtf8(last);
+      if (truncated && last_order <= marker_order) return 1;
+      marker = last;
+      marker_order = std::move(last_order);
+    }
+    truncated = page.truncated;
+  } while (truncated);
+  return 0;
+}
+
+int32_t CS3FileSystem::ListFolders(std::u16string remainder) {
+  if (!remainder.empty() && remainder[0] == u'/') remainder.erase(0, 1);
+  return ListPages(kFolderMarkerPrefix + EncodeKeyForUrl(remainder),
+                   /*folders=*/true);
+}
+
+int32_t CS3FileSystem::ListFiles(const std::u16string& remainder) {
+  return ListPages(u"$file$" + EncodeKeyForUrl(remainder), /*folders=*/false);
+}
+
+// ---- Directories -------------------------------------------------------------
+
+int32_t CS3FileSystem::CreateDir(std::u16string dir, std::u16string name) {
+  const std::u16string remainder =
+      WithoutTrailingBackslash(Address(dir + name));
+  if (bucket.empty() || !IsSafeTreeName(remainder)) return 0;
+  FolderMarkerRequest marker(remainder);
+  marker.m_strBucket = bucket;
+  S3Client().CreateFolder(marker);  // the answer is not examined
+  return 0;
+}
+
+int32_t CS3FileSystem::CreateDir(std::u16string path) {
+  return CreateDir(root, std::move(path));
+}
+
+int32_t CS3FileSystem::RemoveDir(std::u16string dir, std::u16string name) {
+  const std::u16string remainder =
+      WithoutTrailingBackslash(Address(dir + name));
+  if (bucket.empty() || !IsSafeTreeName(remainder)) return 0;
+  // Only the marker goes; the objects below the folder stay.
+  DeleteObject(bucket, FolderMarkerKey(remainder));
+  return 0;
+}
+
+int32_t CS3FileSystem::RemoveDir(std::u16string path) {
+  return RemoveDir(root, std::move(path));
+}
+
+int32_t CS3FileSystem::ReservedOp(std::u16string, std::u16string,
+                                  std::u16string, int32_t) {
+  return 0;
+}
+
+int32_t CS3FileSystem::ReservedOp(std::u16string, std::u16string, int32_t) {
+  return 0;
+}
+
+// ---- Files ---------------------------------------------------------------------
+
+CS3FileSystem::Superseded CS3FileSystem::FindListedVersion(
+    const std::u16string& remainder, const std::u16string& name) {
+  Superseded listed;
+  listed.bucket = bucket;
+  const std::u16string stamp = GetModifiedTime(name);
+  // Without a loaded stamp there is no version to address: an empty one
+  // would name an object that was never stored.
+  if (!IsVersionStamp(stamp)) return listed;
+  const std::u16string file_key = FileKeyOf(remainder);
+  listed.index_key = VersionedIndexKey(IndexKeyOf(file_key), stamp);
+  // Read from the root's bucket, where the version was listed.
+  CS3InfoIndex index(bucket, bucket, stamp);
+  if (!index.Load(listed.index_key)) return listed;
+  listed.known = true;
+  listed.chunk_keys = ChunkKeysOf(index, file_key);
+  return listed;
+}
+
+void CS3FileSystem::RemoveSuperseded(const Superseded& old,
+                                     const Uploaded& replacement) {
+  if (!old.known) return;
+  if (old.index_key != replacement.index_key) {
+    DeleteObject(old.bucket, old.index_key);
+  }
+  for (size_t i = static_cast<size_t>(replacement.chunk_count);
+       i < old.chunk_keys.size(); ++i) {
+    if (!old.chunk_keys[i].empty()) DeleteObject(old.bucket, old.chunk_keys[i]);
+  }
+}
+
+int32_t CS3FileSystem::ReceiveUpload(const std::u16string& remainder,
+                                     CQUEXFSManager* source,
+                                     const std::u16string& stamp,
+                                     Uploaded* uploaded) {
+  std::unique_ptr<CS3File> file = NewFileObject(bucket);
+  // Whatever Open finds, the first Write starts a new version of the path.
+  file->Open(U16ToWide(remainder).c_str());
+  file->SetVersionStamp(stamp);
+
+  uint8_t buffer[kCopyBlockSize];
+  int64_t total = 0;
+  int32_t n = 0;
+  do {
+    n = source->ReadStream(buffer, kCopyBlockSize);
+    // A failed read stores nothing: the file object is dropped with its
+    // version unfinished, so no index object names a partial copy.
+    if (n < 0 || n > kCopyBlockSize) {
+      source->CloseStream();
+      return 1;
+    }
+    const int last = n != kCopyBlockSize ? 1 : 0;
+    if (file->Write(reinterpret_cast<const char*>(buffer), n, last) != 0) {
+      source->CloseStream();
+      return 1;
+    }
+    total += n;
+  } while (n == kCopyBlockSize);
+  source->CloseStream();
+
+  if (uploaded != nullptr) {
+    uploaded->index_key = VersionedIndexKey(IndexKeyOf(FileKeyOf(remainder)),
+                                            stamp);
+    uploaded->chunk_count =
+        StoredChunkCount(total, n, file->GetBufferSize());
+  }
+  return 0;
+}
+
+int32_t CS3FileSystem::Upload(const std::u16string& dir,
+                              const std::u16string& name,
+                              CQUEXFSManager* source,
+                              const std::u16string& sourceDir,
+                              const std::u16string& sourceName,
+                              Uploaded* uploaded) {
+  if (source == nullptr) return 1;
+  const std::u16string remainder = Address(dir + name);
+  if (bucket.empty() || !IsSafeTreeName(remainder)) return 1;
+  const int32_t opened = source->OpenStream(sourceDir, sourceName);
+  if (opened != 0) return opened;
+  // The stamp names the index object; one the listing cannot read back
+  // (empty, for a key the source never loaded) would hide the copy.
+  std::u16string stamp = source->GetModifiedTime(sourceName);
+  if (!IsVersionStamp(stamp)) stamp = TimeOfWriting();
+  return ReceiveUpload(remainder, source, stamp, uploaded);
+}
+
+int32_t CS3FileSystem::CopyFileFrom(std::u16string dir, std::u16string name,
+                                    CQUEXFSManager* source,
+                                    std::u16string sourceDir,
+                                    std::u16string sourceName) {
+  return Upload(dir, name, source, sourceDir, sourceName, nullptr);
+}
+
+int32_t CS3FileSystem::WriteFileFrom(std::u16string dir, std::u16string name,
+                                     CQUEXFSManager* source) {
+  if (source == nullptr) return 1;
+  const std::u16string remainder = Address(dir + name);
+  if (bucket.empty() || !IsSafeTreeName(remainder)) {
+    source->CloseStream();
+    return 1;
+  }
+  // No source time is known here; the file object's own default stamp (an
+  // RFC 1123 date) would not list back as this path.
+  return ReceiveUpload(remainder, source, TimeOfWriting(), nullptr);
+}
+
+int32_t CS3FileSystem::WriteFileFrom(std::u16string path,
+                                     CQUEXFSManager* source) {
+  return WriteFileFrom(root, std::move(path), source);
+}
+
+int32_t CS3FileSystem::RemoveFile(std::u16string dir, std::u16string name) {
+  const std::u16string remainder =
+      WithoutTrailingBackslash(Address(dir + name));
+  if (bucket.empty() || !IsSafeTreeName(remainder)) return 0;
+  const Superseded listed = FindListedVersion(remainder, name);
+  if (!listed.known) return 0;
+  for (const std::u16string& chunk : listed.chunk_keys) {
+    if (!chunk.empty()) DeleteObject(bucket, chunk);
+  }
+  DeleteObject(bucket, listed.index_key);
+  return 0;
+}
+
+int32_t CS3FileSystem::RemoveFile(std::u16string path) {
+  return RemoveFile(root, std::move(path));
+}
+
+int32_t CS3FileSystem::ReplaceVersion(const std::u16string& dir,
+                                      const std::u16string& name,
+                                      CQUEXFSManager* source,
+                                      const std::u16string& sourceDir,
+                                      const std::u16string& sourceName) {
+  if (source == nullptr) return 1;
+  const std::u16string remainder = Address(dir + name);
+  if (bucket.empty() || !IsSafeTreeName(remainder)) return 1;
+  // Read before the upload: the new index object may take the old one's key.
+  const Superseded old = FindListedVersion(remainder, name);
+  Uploaded uploaded;
+  const int32_t copied =
+      Upload(dir, name, source, sourceDir, sourceName, &uploaded);
+  if (copied != 0) return copied;  // the listed version stays
+  RemoveSuperseded(old, uploaded);
+  return 0;
+}
+
+int32_t CS3FileSystem::ReplaceFileFrom(std::u16string dir, std::u16string name,
+                                       std::u16string, CQUEXFSManager* source,
+                                       std::u16string sourceDir,
+                                       std::u16string sourceName) {
+  return ReplaceVersion(dir, name, source, sourceDir, sourceName);
+}
+
+int32_t CS3FileSystem::UpdateFileFrom(std::u16string dir, std::u16string name,
+                                      std::u16string, CQUEXFSManager* source,
+                                      int32_t) {
+  if (source == nullptr) return 1;
+  return ReplaceVersion(dir, name, source, source->GetRoot(), name);
+}
+
+int32_t CS3FileSystem::UpdateFileFrom(std::u16string path, std::u16string time,
+                                      CQUEXFSManager* source,
+                                      int32_t reserved) {
+  return UpdateFileFrom(root, std::move(path), std::move(time), source,
+                        reserved);
+}
+
+// ---- Stream --------------------------------------------------------------------
+
+int32_t CS3FileSystem::OpenStream(std::u16string dir, std::u16string name) {
+  // The open stream is left alone: replacing its file object would make its
+  // next read look like the end of the file.
+  if (streamOpen) return 1;
+  const std::u16string stamp = GetModifiedTime(name);
+  const std::u16string remainder = Address(dir + name);
+  stream = NewFileObject(bucket);
+  if (bucket.empty() || !IsSafeTreeName(remainder) || !IsVersionStamp(stamp)) {
+    return 3;  // no listed version to read
+  }
+  const std::u16string stored = StoredNameOf(remainder, stamp);
+  // 0 means the listed version is gone: read as it is, it would pass for
+  // an empty file.
+  if (stream->Open(U16ToWide(stored).c_str()) != 1) {
+    stream = NewFileObject(bucket);
+    return 3;
+  }
+  streamOpen = 1;
+  streamWritten = 0;
+  streamBytes = 0;
+  streamPath = remainder;
+  streamVersion = Superseded();
+  streamVersion.known = true;
+  streamVersion.bucket = bucket;
+  streamVersion.index_key = IndexKeyOf(FileKeyOf(stored));
+  return 0;
+}
+
+int32_t CS3FileSystem::OpenStream(std::u16string path) {
+  return OpenStream(root, std::move(path));
+}
+
+int32_t CS3FileSystem::ReadStream(uint8_t* buffer, int32_t size) {
+  if (!streamOpen || streamWritten || size < 0) return -1;
+  return stream->Read(buffer, static_cast<unsigned int>(size));
+}
+
+int32_t CS3FileSystem::SetModifiedTime(std::u16string, std::u16string,
+                                       std::u16string) {
+  return 0;
+}
+
+std::u16string CS3FileSystem::GetModifiedTime(std::u16string key) {
+  return LookupFileTime(key);
+}
+
+int32_t CS3FileSystem::WriteStream(const uint8_t* buffer, int32_t size) {
+  if (!streamOpen) return 1;
+  if (size < 0 || (buffer == nullptr && size > 0)) return 2;
+  if (!streamWritten) {
+    // A new version of the opened path, named like every other upload;
+    // writing on under the opened version's stored name would give a key
+    // that lists back as no path.  The opened version's chunks are noted
+    // now, while its index is still loaded.
+    streamVersion.chunk_keys =
+        ChunkKeysOf(stream->GetIndex(), FileKeyOf(streamPath));
+    stream = NewFileObject(streamVersion.bucket);
+    stream->Open(U16ToWide(streamPath).c_str());
+    stream->SetVersionStamp(TimeOfWriting());
+    streamWritten = 1;
+    streamBytes = 0;
+  }
+  if (stream->Write(reinterpret_cast<const char*>(buffer), size, 0) != 0) {
+    return 2;
+  }
+  streamBytes += size;
+  return 0;
+}
+
+int32_t CS3FileSystem::FinishWrittenStream() {
+  const int finished = stream->Write(nullptr, 0, 1);
+  Uploaded stored;
+  stored.index_key = VersionedIndexKey(IndexKeyOf(FileKeyOf(streamPath)),
+                                       stream->GetVersionStamp());
+  stored.chunk_count =
+      StoredChunkCount(streamBytes, 0, stream->GetBufferSize());
+  streamWritten = 0;
+  streamBytes = 0;
+  stream = NewFileObject(streamVersion.bucket);
+  if (finished != 0) return 2;
+  RemoveSuperseded(streamVersion, stored);
+  return 0;
+}
+
+int32_t CS3FileSystem::CloseStream() {
+  if (!streamOpen) return 1;
+  streamOpen = 0;
+  if (streamWritten) return FinishWrittenStream();
+  return 0;  // a stream only read keeps its file object until the next open
+}
+
+int32_t CS3FileSystem::Release() {
+  if (streamOpen && streamWritten) {
+    streamOpen = 0;
+    FinishWrittenStream();
+  }
+  delete this;
+  return 0;
+}

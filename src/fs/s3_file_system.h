@@ -1,0 +1,244 @@
+// CS3FileSystem: the file system over the remote tree in one bucket.
+//
+// Root.  The root names a bucket, optionally followed by a path inside it,
+// with backslashes: "backups", "\backups" or "backups\docs".  Every
+// operation joins its path (root + path, or dir + name), splits the result
+// with SplitBucket, stores the bucket in `bucket` and addresses that bucket
+// alone: the file objects it uses have both their bucket names set to it,
+// which redirects all of their requests (index objects, chunks,
+// verification listings, folder markers), whatever the settings name.
+//
+// Tree maps.  dirMap holds one key per folder marker ("$folder$docs/sub" ->
+// \docs\sub) with the marker's last-modified text from the listing;
+// fileMap one key per stored path ("$file$/docs/a.txt_" stamp "_Info" ->
+// \docs\a.txt) with the version stamp, a 24-character time text.  When
+// several versions of a path are listed the last one listed (the newest
+// stamp) wins.  Keys are relative to the bucket, not to a path in the root,
+// and a subtree load matches by leading characters: loading \docs also
+// lists \docs itself, \docs2 and everything below them.  Keys that cannot
+// name a safe tree entry are skipped (fs/s3_tree_listing.h).
+//
+// Loading.  LoadTree lists folders and files, pausing 1000 ms between
+// attempts, until two consecutive attempts both listed every page of both
+// completely and found the same number of entries (the maps are not emptied
+// between attempts, so the second adds nothing).  A failed listing never
+// counts towards that agreement: after five attempts without it LoadTree
+// returns 1, so that a bucket that cannot be read is never taken for an
+// empty one.
+//
+// Storing.  A copy into the tree uploads the source's stream into a new
+// version named with the source's time for the file (the time of writing
+// when the source has none, and for WriteFileFrom).  Nothing is stored
+// unless every block was read and every chunk and the index object were
+// stored; a failed copy returns 1 and leaves the versions already stored as
+// they were listed.  ReplaceFileFrom and UpdateFileFrom upload first and
+// only then remove the version the last load listed for the path (its index
+// object, when its key differs from the new one, and its chunks beyond the
+// new version's last; the lower ones were overwritten by the new version,
+// which shares chunk keys with it).  Chunks the new version overwrote
+// before a later failure cannot be restored: the previous version's index
+// object stays, so the path stays in the tree, but its content is whole
+// only when the failure came before its chunks were reached.
+//
+// Results (the rest as CQUEXFSManager):
+//   LoadTree, LoadTreeSaveFiles   0 loaded; 1 no two complete listings agreed
+//   LoadFiles, LoadDirs           0 (one listing, whatever it gave)
+//   CreateDir, RemoveDir, RemoveFile
+//                                 0 (the answers are not examined)
+//   CopyFileFrom                  source's non-zero OpenStream result; 1 the
+//                                 copy failed or the name is not a safe
+//                                 tree key; else 0
+//   WriteFileFrom                 1 the copy failed; else 0
+//   ReplaceFileFrom, UpdateFileFrom
+//                                 the copy's result
+//   OpenStream                    0 opened; 1 a stream is already open (it
+//                                 stays open); 3 the path is not in fileMap
+//                                 or its version cannot be read
+//   ReadStream                    the file object's Read: the count read, -1
+//                                 no stream open or a chunk fetch failed
+//   WriteStream                   0; 1 no stream open; 2 the write failed
+//   CloseStream                   0; 1 no stream open; 2 finishing a written
+//                                 stream failed (nothing was stored)
+//   SetModifiedTime               0 (a remote file's time is its stamp)
+//   ReservedOp, Release           0
+//
+// Writing to a stream.  The first WriteStream after OpenStream starts a new
+// version of the opened path, stamped with the time of writing; CloseStream
+// (or Release) stores it and then removes the version that was opened, as
+// UpdateFileFrom does.
+//
+// All S3 traffic goes through S3Client and CS3File; the pause between
+// listing attempts through platform::CurrentEnv()->Sleep.
+//
+// Thread safety: none; one thread at a time.
+
+#ifndef KELTOS3_SRC_FS_S3_FILE_SYSTEM_H_
+#define KELTOS3_SRC_FS_S3_FILE_SYSTEM_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fs/quexfs_manager.h"
+
+class CS3File;
+
+class CS3FileSystem final : public CQUEXFSManager {
+ public:
+  // Pause between two listing attempts of LoadTree.
+  static constexpr uint32_t kListingPauseMs = 1000;
+  // Listing attempts of LoadTree.
+  static constexpr int kListingAttempts = 5;
+
+  CS3FileSystem();
+
+  int32_t LoadTree(std::u16string path) override;
+  int32_t LoadTree() override;
+  int32_t LoadFiles(std::u16string path) override;
+  int32_t LoadFiles() override;
+  int32_t LoadDirs(std::u16string path) override;
+  int32_t LoadDirs() override;
+  int32_t LoadTreeSaveFiles(std::u16string path) override;
+  int32_t LoadTreeSaveFiles() override;
+
+  int32_t CreateDir(std::u16string dir, std::u16string name) override;
+  int32_t CreateDir(std::u16string path) override;
+  int32_t RemoveDir(std::u16string dir, std::u16string name) override;
+  int32_t RemoveDir(std::u16string path) override;
+  int32_t ReservedOp(std::u16string dir, std::u16string name,
+                     std::u16string text, int32_t value) override;
+  int32_t ReservedOp(std::u16string path, std::u16string text,
+                     int32_t value) override;
+
+  int32_t CopyFileFrom(std::u16string dir, std::u16string name,
+                       CQUEXFSManager* source, std::u16string sourceDir,
+                       std::u16string sourceName) override;
+  int32_t WriteFileFrom(std::u16string dir, std::u16string name,
+                        CQUEXFSManager* source) override;
+  int32_t WriteFileFrom(std::u16string path, CQUEXFSManager* source) override;
+  int32_t RemoveFile(std::u16string dir, std::u16string name) override;
+  int32_t RemoveFile(std::u16string path) override;
+  int32_t ReplaceFileFrom(std::u16string dir, std::u16string name,
+                          std::u16string time, CQUEXFSManager* source,
+                          std::u16string sourceDir,
+                          std::u16string sourceName) override;
+  int32_t UpdateFileFrom(std::u16string dir, std::u16string name,
+                         std::u16string time, CQUEXFSManager* source,
+                         int32_t reserved) override;
+  int32_t UpdateFileFrom(std::u16string path, std::u16string time,
+                         CQUEXFSManager* source, int32_t reserved) override;
+
+  int32_t OpenStream(std::u16string dir, std::u16string name) override;
+  int32_t OpenStream(std::u16string path) override;
+  int32_t ReadStream(uint8_t* buffer, int32_t size) override;
+  int32_t SetModifiedTime(std::u16string dir, std::u16string name,
+                          std::u16string time) override;
+  std::u16string GetModifiedTime(std::u16string key) override;
+  int32_t WriteStream(const uint8_t* buffer, int32_t size) override;
+  int32_t CloseStream() override;
+
+  // Finishes a stream that is open and was written to (as CloseStream),
+  // then deletes the object.
+  int32_t Release() override;
+
+  // ---- The parts of the loads, public for tests -----------------------------
+
+  // Splits `path`: one leading "\" is dropped; the bucket is the text up to
+  // the next "\" (all of it when there is none) and the remainder the rest,
+  // beginning with that "\" ("backups\docs\a.txt" gives "backups" and
+  // "\docs\a.txt"; "backups" gives "backups" and "").
+  static void SplitBucket(const std::u16string& path, std::u16string* bucket,
+                          std::u16string* remainder);
+
+  // Lists folders and files of `remainder` (key form, "/docs") in the
+  // bucket member until two complete listings agree, as described above.
+  // Adds to the maps; does not empty them.  0, or 1.
+  int32_t LoadRemoteTree(const std::u16string& remainder);
+
+  // One listing of the folder markers (ListFolders) or the index objects
+  // (ListFiles) whose keys begin with "$folder$" + remainder (one leading
+  // "/" dropped) or "$file$" + remainder, every page of it, adding what it
+  // finds to dirMap or fileMap.  0 when every page was listed; 1 when a
+  // page's request failed, the page was damaged or its last key did not
+  // move past the previous page's (the pages before stay in the map).  A
+  // bucket member that is empty fails at once.
+  int32_t ListFolders(std::u16string remainder);
+  int32_t ListFiles(const std::u16string& remainder);
+
+ private:
+  // A stored version that a new one of the same path replaces.
+  struct Superseded {
+    bool known = false;             // a version was listed for the path
+    std::u16string bucket;          // where it is stored
+    std::u16string index_key;
+    std::vector<std::u16string> chunk_keys;  // in index order
+  };
+
+  // What an upload stored.
+  struct Uploaded {
+    std::u16string index_key;
+    int32_t chunk_count = 0;
+  };
+
+  ~CS3FileSystem();
+
+  // Splits `full`, stores the bucket member and returns the remainder.
+  std::u16string Address(const std::u16string& full);
+
+  // Uploads the source's open stream into a new version of `remainder` in
+  // the bucket member, named with `stamp`, and closes the source's stream.
+  // 0, or 1 when a read, a chunk upload or the index store failed (no index
+  // object is then stored).  On success *uploaded, when given, names it.
+  int32_t ReceiveUpload(const std::u16string& remainder,
+                        CQUEXFSManager* source, const std::u16string& stamp,
+                        Uploaded* uploaded);
+
+  // CopyFileFrom with what it stored.
+  int32_t Upload(const std::u16string& dir, const std::u16string& name,
+                 CQUEXFSManager* source, const std::u16string& sourceDir,
+                 const std::u16string& sourceName, Uploaded* uploaded);
+
+  // The version of the tree key `name` that the last load listed, with its
+  // chunks read from its index object in the bucket member (none when it
+  // cannot be read).  `remainder` is name's path in the bucket.
+  Superseded FindListedVersion(const std::u16string& remainder,
+                               const std::u16string& name);
+
+  // Deletes from old.bucket the chunks of `old` numbered from
+  // `replacement.chunk_count` on, and its index object when its key differs
+  // from the replacement's.  The index object goes first, so that an
+  // interrupted removal leaves unreferenced chunks, never an index naming
+  // missing ones.
+  void RemoveSuperseded(const Superseded& old, const Uploaded& replacement);
+
+  // The upload behind ReplaceFileFrom and UpdateFileFrom.
+  int32_t ReplaceVersion(const std::u16string& dir, const std::u16string& name,
+                         CQUEXFSManager* source, const std::u16string& sourceDir,
+                         const std::u16string& sourceName);
+
+  // Stores the version written through the stream and removes the one it
+  // replaces.  0, or 2 when storing failed.
+  int32_t FinishWrittenStream();
+
+  // A fresh file object whose requests all go to `in_bucket`.
+  static std::unique_ptr<CS3File> NewFileObject(const std::u16string& in_bucket);
+
+  // The paging behind ListFolders (folders true) and ListFiles: lists the
+  // keys beginning with `prefix` (already percent-encoded where it must be)
+  // and adds the entries they name to dirMap or fileMap.
+  int32_t ListPages(const std::u16string& prefix, bool folders);
+
+  std::unique_ptr<CS3File> stream;
+  int32_t streamOpen = 0;
+  int32_t streamWritten = 0;
+  std::u16string bucket;
+
+  // The open stream: the path it was opened on (remainder form, without
+  // stamp), the version it opened, and the bytes written to it so far.
+  std::u16string streamPath;
+  Superseded streamVersion;
+  int64_t streamBytes = 0;
+};
+
+#endif  // KELTOS3_SRC_FS_S3_FILE_SYSTEM_H_

@@ -1,0 +1,123 @@
+#include "fs/s3_tree_listing.h"
+
+#include <string_view>
+
+#include "fs/tree_names.h"
+#include "s3/xml_text.h"
+#include "support/time_text.h"
+
+namespace {
+
+constexpr std::u16string_view kKeyOpen = u"<Key>";
+constexpr std::u16string_view kKeyClose = u"</Key>";
+constexpr std::u16string_view kTimeOpen = u"<LastModified>";
+constexpr std::u16string_view kTimeClose = u"</LastModified>";
+constexpr std::u16string_view kTruncated = u"<IsTruncated>true</IsTruncated>";
+constexpr std::u16string_view kFolderPrefix = u"$folder$";
+constexpr std::u16string_view kFilePrefix = u"$file$/";
+constexpr std::u16string_view kInfoSuffix = u"_Info";
+
+bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
+// The tree key of a path in key form ("/docs/a.txt"), or false when it
+// holds a backslash or is not a safe tree key.
+bool TreeKeyOfKeyForm(std::u16string_view key_form, std::u16string* tree_key) {
+  std::u16string key(key_form);
+  for (char16_t& c : key) {
+    if (c == u'\\') return false;
+    if (c == u'/') c = u'\\';
+  }
+  if (key.empty() || key[0] != u'\\' || !IsSafeTreeName(key)) return false;
+  *tree_key = std::move(key);
+  return true;
+}
+
+}  // namespace
+
+ListingPage ReadListingPage(const std::u16string& text) {
+  const std::u16string_view page(text);
+  ListingPage result;
+  result.truncated = page.find(kTruncated) != std::u16string_view::npos;
+
+  size_t at = 0;
+  for (;;) {
+    const size_t key_open = page.find(kKeyOpen, at);
+    if (key_open == std::u16string_view::npos) break;
+    const size_t key_begin = key_open + kKeyOpen.size();
+    const size_t key_close = page.find(kKeyClose, key_begin);
+    if (key_close == std::u16string_view::npos) {
+      result.damaged = true;
+      break;
+    }
+    at = key_close + kKeyClose.size();
+    // The time belongs to this key only when it comes before the next key.
+    const size_t time_open = page.find(kTimeOpen, at);
+    const size_t next_key = page.find(kKeyOpen, at);
+    if (time_open == std::u16string_view::npos || time_open > next_key) {
+      result.damaged = true;
+      break;
+    }
+    const size_t time_begin = time_open + kTimeOpen.size();
+    const size_t time_close = page.find(kTimeClose, time_begin);
+    if (time_close == std::u16string_view::npos) {
+      result.damaged = true;
+      break;
+    }
+    at = time_close + kTimeClose.size();
+    ListedEntry entry;
+    entry.key = DecodeXmlText(page.substr(key_begin, key_close - key_begin));
+    entry.last_modified =
+        std::u16string(page.substr(time_begin, time_close - time_begin));
+    result.objects.push_back(std::move(entry));
+  }
+  if (result.truncated && result.objects.empty()) result.damaged = true;
+  return result;
+}
+
+bool IsVersionStamp(const std::u16string& text) {
+  if (text.size() != kStampLength) return false;
+  static constexpr char16_t kShape[] = u"0000-00-00T00:00:00.000Z";
+  for (size_t i = 0; i < kStampLength; ++i) {
+    if (kShape[i] == u'0' ? !IsDigit(text[i]) : text[i] != kShape[i]) {
+      return false;
+    }
+  }
+  // No valid text converts to this value: it is beyond the year 30827.
+  constexpr platform::FileTime kUnset = ~platform::FileTime{0};
+  platform::FileTime time = kUnset;
+  ParseTimeText(text, &time);
+  return time != kUnset;
+}
+
+bool FolderMarkerTreeKey(const std::u16string& key, std::u16string* tree_key) {
+  const std::u16string_view text(key);
+  if (text.substr(0, kFolderPrefix.size()) != kFolderPrefix) return false;
+  std::u16string key_form = u"/";
+  key_form.append(text.substr(kFolderPrefix.size()));
+  return TreeKeyOfKeyForm(key_form, tree_key);
+}
+
+bool IndexObjectTreeEntry(const std::u16string& key, std::u16string* tree_key,
+                          std::u16string* stamp) {
+  const std::u16string_view text(key);
+  if (text.size() < kFilePrefix.size() + kIndexSuffixLength) return false;
+  if (text.substr(text.size() - kInfoSuffix.size()) != kInfoSuffix) {
+    return false;
+  }
+  if (text.substr(0, kFilePrefix.size()) != kFilePrefix) return false;
+  const size_t path_end = text.size() - kIndexSuffixLength;
+  if (text[path_end] != u'_') return false;
+  std::u16string listed_stamp(text.substr(path_end + 1, kStampLength));
+  if (!IsVersionStamp(listed_stamp)) return false;
+  // "$file$" is dropped once, from the front: a name that itself holds
+  // "$file$" keeps it.
+  const size_t path_begin = kFilePrefix.size() - 1;  // keeps the "/"
+  std::u16string key_tree;
+  if (!TreeKeyOfKeyForm(text.substr(path_begin, path_end - path_begin),
+                        &key_tree)) {
+    return false;
+  }
+  *tree_key = std::move(key_tree);
+  *stamp = std::move(listed_stamp);
+  return true;
+}

@@ -1,0 +1,69 @@
+// Reading the remote tree out of bucket listings: one listing page's
+// objects, and the tree entries that folder-marker and index-object keys
+// stand for (layout/object_keys.h gives the key forms).
+//
+//   folder marker   "$folder$docs/sub"                    -> \docs\sub
+//   index object    "$file$/docs/a.txt_" stamp "_Info"    -> \docs\a.txt, stamp
+//
+// Listings come from the network, so every reader here is total and
+// refuses what cannot name a tree entry: a key whose path would have an
+// empty, "." or ".." component, a NUL, or a backslash (the key form has
+// none, so such a key cannot be addressed again), and an index key whose
+// last 30 characters are not "_", a 24-character time text and "_Info".
+// A bucket can therefore never make the library write outside the local
+// root or the catalog root.
+
+#ifndef KELTOS3_SRC_FS_S3_TREE_LISTING_H_
+#define KELTOS3_SRC_FS_S3_TREE_LISTING_H_
+
+#include <string>
+#include <vector>
+
+// One object of a listing page, its key XML-decoded.
+struct ListedEntry {
+  std::u16string key;
+  std::u16string last_modified;  // as the page gives it
+};
+
+// What one page of a bucket listing holds.
+struct ListingPage {
+  std::vector<ListedEntry> objects;  // in page order
+  bool truncated = false;             // "<IsTruncated>true</IsTruncated>"
+  // The page cannot be trusted to list everything it should: a "<Key>"
+  // without its "</Key>", a key without its "<LastModified>" element before
+  // the next key, a "<LastModified>" without its end, or a truncated page
+  // that lists no key (its marker could not move on).  The objects read
+  // before the damage are kept.
+  bool damaged = false;
+};
+
+// Reads the "<Key>" ... "</Key>" and "<LastModified>" ... "</LastModified>"
+// pairs of `text`, from the front, in time linear in its length.
+ListingPage ReadListingPage(const std::u16string& text);
+
+// Length of the stamp in an index key: a time text such as
+// "2008-09-20T06:33:34.000Z".
+constexpr size_t kStampLength = 24;
+// "_" + stamp + "_Info".
+constexpr size_t kIndexSuffixLength = 1 + kStampLength + 5;
+
+// True when `text` has the shape of a time text ("%04d-%02d-%02dT%02d:%02d:
+// %02d.%03dZ", 24 characters) and names a possible date and time.
+bool IsVersionStamp(const std::u16string& text);
+
+// The tree key of the folder marker `key`: the text after its leading
+// "$folder$" with "\" before it and for every "/".  False (and *tree_key
+// unchanged) when the key does not begin with "$folder$" or the result is
+// not a safe tree key.
+bool FolderMarkerTreeKey(const std::u16string& key, std::u16string* tree_key);
+
+// The tree key and stamp of the index object `key` of a stored version:
+// the key without its last 30 characters and without its leading "$file$",
+// "\" for every "/", and the 24 characters of the stamp.  False (outputs
+// unchanged) when the key does not end with "_Info", is too short, has no
+// "_" + time text before "_Info", does not begin with "$file$/", or gives a
+// tree key that is not safe.
+bool IndexObjectTreeEntry(const std::u16string& key, std::u16string* tree_key,
+                          std::u16string* stamp);
+
+#endif  // KELTOS3_SRC_FS_S3_TREE_LISTING_H_
