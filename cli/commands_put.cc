@@ -1,5 +1,6 @@
 // keltos3 put LOCALFILE PATH: stores one version of a local file.
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -27,19 +28,22 @@ struct FileObject {
   ~FileObject() { DestroyS3FileObject(&file); }
 };
 
-// The stamp of a file object created between `before` and `after`: the
-// second is known at once when both agree, otherwise the listing shows
-// which of the candidates was stored.
-std::wstring FindStamp(const std::wstring& path, int64_t before, int64_t after) {
-  if (before == after) return StampAt(before);
+// The stored name of what a file object created between `before` and
+// `after` stored at `path`: path + "_" + the stamp of one of those seconds,
+// as the listing shows it.  The snapshot-assisted library stores one
+// version per path under the path itself; the listing then shows the plain
+// path's entry and no stamped one.
+std::wstring FindStoredName(const std::wstring& path, int64_t before, int64_t after) {
   const std::vector<std::wstring> entries = SplitDirList(GetDirList());
+  const auto listed = [&entries](const std::wstring& entry) {
+    return std::find(entries.begin(), entries.end(), entry) != entries.end();
+  };
   for (int64_t t = before; t <= after; ++t) {
-    const std::wstring entry = IndexEntryOf(path + L"_" + StampAt(t));
-    for (const std::wstring& listed : entries) {
-      if (listed == entry) return StampAt(t);
-    }
+    const std::wstring stored = path + L"_" + StampAt(t);
+    if (listed(IndexEntryOf(stored))) return stored;
   }
-  return StampAt(before);
+  if (listed(IndexEntryOf(path))) return path;
+  return path + L"_" + StampAt(before);
 }
 
 int RunPut(const std::vector<std::string>& args);
@@ -48,8 +52,9 @@ const Command kPut = {
     "put", "put LOCALFILE PATH",
     "stores one version of a local file and prints its stored name",
     "PATH names the file in the store, as \\docs\\a.txt or /docs/a.txt.  The\n"
-    "stored name printed (PATH, \"_\" and the version stamp) is what `get` and\n"
-    "`rm` take.  A progress bar is shown on a terminal.",
+    "stored name printed (PATH, \"_\" and the version stamp; PATH alone with\n"
+    "the snapshot-assisted library) is what `get` and `rm` take.  A progress\n"
+    "bar is shown on a terminal.",
     RunPut};
 
 int RunPut(const std::vector<std::string>& args) {
@@ -97,7 +102,7 @@ int RunPut(const std::vector<std::string>& args) {
     pending_length = next_length;
   }
   progress.Finish();
-  std::printf("%s\n", WideToUtf8(path + L"_" + FindStamp(path, before, after)).c_str());
+  std::printf("%s\n", WideToUtf8(FindStoredName(path, before, after)).c_str());
   return kExitOk;
 }
 

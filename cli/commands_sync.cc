@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -64,6 +65,11 @@ struct Tally {
   int done = 0;
   int failed = 0;
   int not_recorded = 0;
+  // How each action key was counted.  The snapshot-assisted library reports
+  // an action again, under the same key, when it retried it from a snapshot
+  // copy; a retry that succeeded turns its first count into a done one.
+  enum Counted { kDone, kFailed, kNotRecorded };
+  std::map<std::string, Counted> counted;
 };
 
 void OnAction(void* context, const wchar_t* action_key, const wchar_t* name,
@@ -72,6 +78,20 @@ void OnAction(void* context, const wchar_t* action_key, const wchar_t* name,
   const std::string key = WideToUtf8(action_key);
   const std::string path = WideToUtf8(name);
   const std::string what = Describe(key, path, source, target);
+  const auto seen = tally->counted.find(key);
+  if (seen != tally->counted.end()) {
+    if (outcome == KELTOS3_SYNC_DONE && result == 0 && seen->second != Tally::kDone) {
+      std::printf("%s (retried from a snapshot copy)\n", what.c_str());
+      --(seen->second == Tally::kFailed ? tally->failed : tally->not_recorded);
+      ++tally->done;
+      seen->second = Tally::kDone;
+    } else if (outcome == KELTOS3_SYNC_DONE) {
+      std::printf("FAILED again from a snapshot copy: %s (%s side answered %d)\n",
+                  what.c_str(), SideName(target), result);
+    }
+    std::fflush(stdout);
+    return;
+  }
   if (outcome == KELTOS3_SYNC_PLANNED) {
     std::printf("would %s\n", what.c_str());
     ++tally->done;
@@ -79,9 +99,11 @@ void OnAction(void* context, const wchar_t* action_key, const wchar_t* name,
     std::printf("not recorded in catalog: %s (the transfer failed; the next run tries again)\n",
                 path.c_str());
     ++tally->not_recorded;
+    tally->counted[key] = Tally::kNotRecorded;
   } else if (result == 0) {
     std::printf("%s\n", what.c_str());
     ++tally->done;
+    tally->counted[key] = Tally::kDone;
   } else if (Group(key) == "DIRADD" || Group(key) == "DIRDELETE") {
     // Directory results are advisory: an existing directory, or one that
     // still holds files, is not an error of the run.
@@ -90,6 +112,7 @@ void OnAction(void* context, const wchar_t* action_key, const wchar_t* name,
   } else {
     std::printf("FAILED: %s (%s side answered %d)\n", what.c_str(), SideName(target), result);
     ++tally->failed;
+    tally->counted[key] = Tally::kFailed;
   }
   std::fflush(stdout);
 }

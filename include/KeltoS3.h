@@ -131,6 +131,11 @@ KELTOS3_API int DestroyS3FileManagerObject(KS3FilesManager** out);
 // read back by opening path + "_" + that stamp.  Write is refused until the
 // object is opened, and after the last Write of a version the object must
 // be opened again.
+//
+// The snapshot-assisted build of the library keeps one version per path and
+// has no stamps: the stored name is the plain path (index object
+// $file$\docs\a.txt_Info in GetDirList), storing a path again replaces its
+// version, and DeleteS3File takes the plain path.
 KELTOS3_API int CreateS3FileObject(KS3File** out);
 KELTOS3_API int DestroyS3FileObject(KS3File** out);
 
@@ -170,7 +175,10 @@ KELTOS3_API unsigned int KeltoS3GetLastError(void);
 // change, the outcome (KELTOS3_SYNC_DONE: the operation ran and `result` is
 // what it returned, 0 meaning success; KELTOS3_SYNC_SKIPPED: the catalog
 // record of a failed transfer, not made; KELTOS3_SYNC_PLANNED: dry run) and
-// that result.  The texts are valid during the call only.
+// that result.  The texts are valid during the call only.  With the
+// snapshot-assisted library an action whose local file was in use is
+// reported a second time, under the same action key, when the end of the
+// run carried it from a snapshot copy (and so is its catalog record).
 //
 // With KELTOS3_SYNC_DRY_RUN in `flags`, the trees are loaded and the actions
 // reported, but nothing is changed.  Returns KELTOS3_SYNC_OK when the run

@@ -29,14 +29,18 @@ int32_t ChunkSizeSetting(CS3Config& config) {
 CS3File::CS3File()
     : m_strBucket(CS3Config().GetBucket()),
       m_strDataBucket(CS3Config().GetDataBucket()),
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
       m_strStamp(DateHeaderValue()),
+#endif
       m_upload(m_strDataBucket, std::u16string()),
       m_download(m_strDataBucket, std::u16string()) {
   CS3Config config;
   m_iBufferSize = ChunkSizeSetting(config);
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   // The index reads its own names from the settings; it takes the object's
   // stamp so that both always agree.
   m_index.SetStamp(m_strStamp);
+#endif
   WriteBuffer();
 }
 
@@ -108,6 +112,14 @@ void CS3File::StartNewVersion() {
   m_iBufferOffset = 0;
   m_iEndOfData = 0;
   m_response.SetBody(nullptr, 0);
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  // Storing a path again is the normal case here (one version per path), and
+  // the version read by Open left its first chunk's length as chunk size:
+  // the new version would be cut into chunks of that length, too many of
+  // them for one index when the file has grown.
+  CS3Config config;
+  m_iBufferSize = ChunkSizeSetting(config);
+#endif
   m_iState = kWriting;
 }
 
@@ -368,10 +380,12 @@ void CS3File::SetDataBucket(const std::u16string& bucket) {
   m_iNamesSet = 1;
 }
 
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
 void CS3File::SetVersionStamp(const std::u16string& stamp) {
   m_strStamp = stamp;
   m_index.SetStamp(stamp);
 }
+#endif
 
 void CS3File::Reset() {
   m_iPosition = 0;

@@ -52,7 +52,11 @@ class CS3File final : public KS3File {
   static constexpr int32_t kDefaultBufferSize = 1048576;
 
   // Reads the buckets and the chunk size from the settings; the version
-  // stamp is the RFC 1123 date text of this moment.
+  // stamp is the RFC 1123 date text of this moment.  The snapshot-assisted
+  // build (KELTOS3_SNAPSHOT_BUILD) has no stamp: a version is stored under
+  // the index key of the path it was opened on, replacing the one stored
+  // there, and a Write after an Open that found a version uses the chunk
+  // size of the settings again.
   CS3File();
   CS3File(const CS3File&) = delete;
   CS3File& operator=(const CS3File&) = delete;
@@ -109,8 +113,10 @@ class CS3File final : public KS3File {
   // bucket given (see the file comment).
   void SetBucket(const std::u16string& bucket);
   void SetDataBucket(const std::u16string& bucket);
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   // The stamp the index object of the next stored version is named with.
   void SetVersionStamp(const std::u16string& stamp);
+#endif
 
   // Back to fresh: position, size, chunk counter and buffer offset 0, the
   // index emptied.  The chunk size, the keys, the buckets and the stamp
@@ -125,7 +131,9 @@ class CS3File final : public KS3File {
   const std::u16string& GetFileKey() const { return m_strFileKey; }
   const std::u16string& GetBucket() const { return m_strBucket; }
   const std::u16string& GetDataBucket() const { return m_strDataBucket; }
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   const std::u16string& GetVersionStamp() const { return m_strStamp; }
+#endif
   const std::u16string& GetSubFileName() const { return m_strS3SubFileName; }
   const CS3InfoIndex& GetIndex() const { return m_index; }
 
@@ -172,7 +180,9 @@ class CS3File final : public KS3File {
   std::u16string m_strFileKey;
   std::u16string m_strBucket;          // backup bucket
   std::u16string m_strDataBucket;
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   std::u16string m_strStamp;
+#endif
   int64_t m_iPosition = 0;
   int64_t m_iSize = 0;
   int32_t m_iChunkCounter = 0;         // number of the next chunk to upload

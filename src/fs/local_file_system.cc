@@ -6,6 +6,7 @@
 #include "platform/env.h"
 #include "platform/file.h"
 
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
 namespace {
 
 // Gives the open work file the source's recorded time for source_name.  An
@@ -21,6 +22,7 @@ bool StampCopy(platform::File* file, CQUEXFSManager* source,
 }
 
 }  // namespace
+#endif
 
 // ---- Loads -------------------------------------------------------------------
 
@@ -126,9 +128,13 @@ int32_t CLocalFileSystem::ReceiveCopy(const std::u16string& target,
   }
   source->CloseStream();
 
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   if (complete && source_name != nullptr) {
     complete = StampCopy(file.get(), source, *source_name);
   }
+#else
+  (void)source_name;  // copies carry no time
+#endif
   if (complete) complete = file->Sync();
   file.reset();  // closed before it is renamed or removed
   if (complete) complete = env->RenameFile(work, target);
@@ -222,6 +228,7 @@ int32_t CLocalFileSystem::ReadStream(uint8_t* buffer, int32_t size) {
   return stream.Read(buffer, size);
 }
 
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
 int32_t CLocalFileSystem::SetModifiedTime(std::u16string dir,
                                           std::u16string name,
                                           std::u16string time) {
@@ -232,6 +239,7 @@ int32_t CLocalFileSystem::SetModifiedTime(std::u16string dir,
 std::u16string CLocalFileSystem::GetModifiedTime(std::u16string key) {
   return LookupFileTime(key);
 }
+#endif
 
 int32_t CLocalFileSystem::WriteStream(const uint8_t* buffer, int32_t size) {
   return stream.Write(buffer, size);

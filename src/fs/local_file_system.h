@@ -14,7 +14,8 @@
 // UpdateFileFrom after their in-use test) never write the target in place:
 // the data goes to a work file in the target's directory (tree_names.h),
 // which gets the source's time, is flushed, and is renamed over the target
-// only when every block was read and written in full.  A failed copy
+// only when every block was read and written in full.  (The snapshot-assisted
+// build sets no time: the copy keeps the time at which it was written.)  A failed copy
 // removes the work file, leaves the target exactly as it was and returns 1.
 //
 // Names handed to the operations must be safe (IsSafeTreeName); an unsafe
@@ -94,9 +95,11 @@ class CLocalFileSystem final : public CQUEXFSManager {
   int32_t OpenStream(std::u16string dir, std::u16string name) override;
   int32_t OpenStream(std::u16string path) override;
   int32_t ReadStream(uint8_t* buffer, int32_t size) override;
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   int32_t SetModifiedTime(std::u16string dir, std::u16string name,
                           std::u16string time) override;
   std::u16string GetModifiedTime(std::u16string key) override;
+#endif
   int32_t WriteStream(const uint8_t* buffer, int32_t size) override;
   int32_t CloseStream() override;
 
@@ -112,8 +115,8 @@ class CLocalFileSystem final : public CQUEXFSManager {
 
   // Receives a copy into `target` from source's open stream: reads it to
   // its end, closes it, and, when `source_name` is not null, gives the copy
-  // the time source->GetModifiedTime(*source_name).  0, or 1 on failure
-  // (the target then is as it was).
+  // the time source->GetModifiedTime(*source_name) (standard build only).
+  // 0, or 1 on failure (the target then is as it was).
   int32_t ReceiveCopy(const std::u16string& target, CQUEXFSManager* source,
                       const std::u16string* source_name);
 

@@ -24,7 +24,11 @@
 //
 // Slot order.  The thirty operations are declared in their fixed slot order
 // (0..29); a dir-and-name form and its path form are one operation in two
-// consecutive slots.  Do not reorder, insert or remove declarations.
+// consecutive slots.  Do not reorder, insert or remove declarations.  The
+// snapshot-assisted build (KELTOS3_SNAPSHOT_BUILD) carries no file times: it
+// has neither SetModifiedTime nor GetModifiedTime, so its interface has 28
+// slots, WriteStream at 25, CloseStream at 26 and Release at 27, and its
+// copies leave every target with the time at which it was written.
 //
 // Ownership.  A file system is created with new and destroyed only through
 // Release(), which deletes the object; the base has no virtual destructor.
@@ -130,11 +134,13 @@ class CQUEXFSManager {
 
   // Slots 25 and 26 carry file times; the snapshot-assisted build has
   // neither of them (its slot 25 is WriteStream).
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   // Sets the last-write time of dir + name from a time text.
   virtual int32_t SetModifiedTime(std::u16string dir, std::u16string name,
                                   std::u16string time) = 0;             // 25
   // The time text fileMap holds for key, or the empty text.
   virtual std::u16string GetModifiedTime(std::u16string key) = 0;       // 26
+#endif
 
   // Writes `size` bytes to the current stream.  0 on success, 1 when no
   // stream is open.

@@ -20,11 +20,25 @@
 
 namespace {
 
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
 // The stamp of a version written without a source time: the time text of
 // this moment.
 std::u16string TimeOfWriting() {
   return FormatTimeText(platform::FileTimeFromUnixSeconds(
       platform::CurrentEnv()->NowUnixSeconds()));
+}
+#endif
+
+// The key the index object of `remainder` (a path in the bucket) is stored
+// under when its version is named with `stamp`.  The snapshot-assisted
+// build keeps one version per path, under the path's own index key.
+std::u16string StoredIndexKey(const std::u16string& remainder,
+                              [[maybe_unused]] const std::u16string& stamp) {
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+  return VersionedIndexKey(IndexKeyOf(FileKeyOf(remainder)), stamp);
+#else
+  return IndexKeyOf(FileKeyOf(remainder));
+#endif
 }
 
 // Chunks the file object stores for a version of `total` bytes, with chunk
@@ -171,7 +185,9 @@ int32_t CS3FileSystem::LoadRemoteTree(const std::u16string& remainder) {
     previous_complete = complete;
     previous_dirs = dirs;
     previous_files = files;
+#if !defined(KELTOS3_SNAPSHOT_BUILD)  // which lists again at once
     platform::CurrentEnv()->Sleep(kListingPauseMs);
+#endif
   }
   return 1;
 }
@@ -196,10 +212,16 @@ int32_t CS3FileSystem::ListPages(const std::u16string& prefix, bool folders) {
           dirMap.Set(key, entry.last_modified);
         }
       } else {
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
         std::u16string stamp;
         if (IndexObjectTreeEntry(entry.key, &key, &stamp)) {
           fileMap.Set(key, stamp);
         }
+#else
+        if (IndexObjectTreeKey(entry.key, &key)) {
+          fileMap.Set(key, ListedFileTime(entry.last_modified));
+        }
+#endif
       }
     }
     if (page.damaged) return 1;
@@ -272,14 +294,21 @@ CS3FileSystem::Superseded CS3FileSystem::FindListedVersion(
     const std::u16string& remainder, const std::u16string& name) {
   Superseded listed;
   listed.bucket = bucket;
+  const std::u16string file_key = FileKeyOf(remainder);
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   const std::u16string stamp = GetModifiedTime(name);
   // Without a loaded stamp there is no version to address: an empty one
   // would name an object that was never stored.
   if (!IsVersionStamp(stamp)) return listed;
-  const std::u16string file_key = FileKeyOf(remainder);
-  listed.index_key = VersionedIndexKey(IndexKeyOf(file_key), stamp);
+  listed.index_key = StoredIndexKey(remainder, stamp);
   // Read from the root's bucket, where the version was listed.
   CS3InfoIndex index(bucket, bucket, stamp);
+#else
+  // Only a path the last load listed has a version to address.
+  if (fileMap.Find(name) < 0) return listed;
+  listed.index_key = StoredIndexKey(remainder, std::u16string());
+  CS3InfoIndex index(bucket, bucket);
+#endif
   if (!index.Load(listed.index_key)) return listed;
   listed.known = true;
   listed.chunk_keys = ChunkKeysOf(index, file_key);
@@ -305,7 +334,9 @@ int32_t CS3FileSystem::ReceiveUpload(const std::u16string& remainder,
   std::unique_ptr<CS3File> file = NewFileObject(bucket);
   // Whatever Open finds, the first Write starts a new version of the path.
   file->Open(U16ToWide(remainder).c_str());
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   file->SetVersionStamp(stamp);
+#endif
 
   uint8_t buffer[kCopyBlockSize];
   int64_t total = 0;
@@ -328,8 +359,7 @@ int32_t CS3FileSystem::ReceiveUpload(const std::u16string& remainder,
   source->CloseStream();
 
   if (uploaded != nullptr) {
-    uploaded->index_key = VersionedIndexKey(IndexKeyOf(FileKeyOf(remainder)),
-                                            stamp);
+    uploaded->index_key = StoredIndexKey(remainder, stamp);
     uploaded->chunk_count =
         StoredChunkCount(total, n, file->GetBufferSize());
   }
@@ -347,11 +377,15 @@ int32_t CS3FileSystem::Upload(const std::u16string& dir,
   if (bucket.empty() || !IsSafeTreeName(remainder)) return 1;
   const int32_t opened = source->OpenStream(sourceDir, sourceName);
   if (opened != 0) return opened;
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   // The stamp names the index object; one the listing cannot read back
   // (empty, for a key the source never loaded) would hide the copy.
   std::u16string stamp = source->GetModifiedTime(sourceName);
   if (!IsVersionStamp(stamp)) stamp = TimeOfWriting();
   return ReceiveUpload(remainder, source, stamp, uploaded);
+#else
+  return ReceiveUpload(remainder, source, std::u16string(), uploaded);
+#endif
 }
 
 int32_t CS3FileSystem::CopyFileFrom(std::u16string dir, std::u16string name,
@@ -369,9 +403,13 @@ int32_t CS3FileSystem::WriteFileFrom(std::u16string dir, std::u16string name,
     source->CloseStream();
     return 1;
   }
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   // No source time is known here; the file object's own default stamp (an
   // RFC 1123 date) would not list back as this path.
   return ReceiveUpload(remainder, source, TimeOfWriting(), nullptr);
+#else
+  return ReceiveUpload(remainder, source, std::u16string(), nullptr);
+#endif
 }
 
 int32_t CS3FileSystem::WriteFileFrom(std::u16string path,
@@ -441,13 +479,22 @@ int32_t CS3FileSystem::OpenStream(std::u16string dir, std::u16string name) {
   // The open stream is left alone: replacing its file object would make its
   // next read look like the end of the file.
   if (streamOpen) return 1;
-  const std::u16string stamp = GetModifiedTime(name);
   const std::u16string remainder = Address(dir + name);
   stream = NewFileObject(bucket);
-  if (bucket.empty() || !IsSafeTreeName(remainder) || !IsVersionStamp(stamp)) {
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+  const std::u16string stamp = GetModifiedTime(name);
+  const bool listed = IsVersionStamp(stamp);
+#else
+  const bool listed = fileMap.Find(name) >= 0;
+#endif
+  if (bucket.empty() || !IsSafeTreeName(remainder) || !listed) {
     return 3;  // no listed version to read
   }
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   const std::u16string stored = StoredNameOf(remainder, stamp);
+#else
+  const std::u16string& stored = remainder;  // one version, under the path
+#endif
   // 0 means the listed version is gone: read as it is, it would pass for
   // an empty file.
   if (stream->Open(U16ToWide(stored).c_str()) != 1) {
@@ -474,6 +521,7 @@ int32_t CS3FileSystem::ReadStream(uint8_t* buffer, int32_t size) {
   return stream->Read(buffer, static_cast<unsigned int>(size));
 }
 
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
 int32_t CS3FileSystem::SetModifiedTime(std::u16string, std::u16string,
                                        std::u16string) {
   return 0;
@@ -482,6 +530,7 @@ int32_t CS3FileSystem::SetModifiedTime(std::u16string, std::u16string,
 std::u16string CS3FileSystem::GetModifiedTime(std::u16string key) {
   return LookupFileTime(key);
 }
+#endif
 
 int32_t CS3FileSystem::WriteStream(const uint8_t* buffer, int32_t size) {
   if (!streamOpen) return 1;
@@ -495,7 +544,9 @@ int32_t CS3FileSystem::WriteStream(const uint8_t* buffer, int32_t size) {
         ChunkKeysOf(stream->GetIndex(), FileKeyOf(streamPath));
     stream = NewFileObject(streamVersion.bucket);
     stream->Open(U16ToWide(streamPath).c_str());
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
     stream->SetVersionStamp(TimeOfWriting());
+#endif
     streamWritten = 1;
     streamBytes = 0;
   }
@@ -509,8 +560,11 @@ int32_t CS3FileSystem::WriteStream(const uint8_t* buffer, int32_t size) {
 int32_t CS3FileSystem::FinishWrittenStream() {
   const int finished = stream->Write(nullptr, 0, 1);
   Uploaded stored;
-  stored.index_key = VersionedIndexKey(IndexKeyOf(FileKeyOf(streamPath)),
-                                       stream->GetVersionStamp());
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+  stored.index_key = StoredIndexKey(streamPath, stream->GetVersionStamp());
+#else
+  stored.index_key = StoredIndexKey(streamPath, std::u16string());
+#endif
   stored.chunk_count =
       StoredChunkCount(streamBytes, 0, stream->GetBufferSize());
   streamWritten = 0;

@@ -18,6 +18,13 @@
 // lists \docs itself, \docs2 and everything below them.  Keys that cannot
 // name a safe tree entry are skipped (fs/s3_tree_listing.h).
 //
+// Snapshot-assisted build (KELTOS3_SNAPSHOT_BUILD): one version per path,
+// its index object "$file$/docs/a.txt_Info"; fileMap holds the listing's
+// LastModified of that object (to the second); uploads carry no time;
+// LoadTree lists again without pausing; a replaced version's index object
+// is overwritten in place, and only its chunks beyond the new version's
+// last are removed.
+//
 // Loading.  LoadTree lists folders and files, pausing 1000 ms between
 // attempts, until two consecutive attempts both listed every page of both
 // completely and found the same number of entries (the maps are not emptied
@@ -132,9 +139,11 @@ class CS3FileSystem final : public CQUEXFSManager {
   int32_t OpenStream(std::u16string dir, std::u16string name) override;
   int32_t OpenStream(std::u16string path) override;
   int32_t ReadStream(uint8_t* buffer, int32_t size) override;
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   int32_t SetModifiedTime(std::u16string dir, std::u16string name,
                           std::u16string time) override;
   std::u16string GetModifiedTime(std::u16string key) override;
+#endif
   int32_t WriteStream(const uint8_t* buffer, int32_t size) override;
   int32_t CloseStream() override;
 

@@ -121,3 +121,27 @@ bool IndexObjectTreeEntry(const std::u16string& key, std::u16string* tree_key,
   *stamp = std::move(listed_stamp);
   return true;
 }
+
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+bool IndexObjectTreeKey(const std::u16string& key, std::u16string* tree_key) {
+  const std::u16string_view text(key);
+  if (text.size() < kFilePrefix.size() + kInfoSuffix.size()) return false;
+  if (text.substr(text.size() - kInfoSuffix.size()) != kInfoSuffix) {
+    return false;
+  }
+  if (text.substr(0, kFilePrefix.size()) != kFilePrefix) return false;
+  const size_t path_begin = kFilePrefix.size() - 1;  // keeps the "/"
+  const size_t path_end = text.size() - kInfoSuffix.size();
+  return TreeKeyOfKeyForm(text.substr(path_begin, path_end - path_begin),
+                          tree_key);
+}
+
+std::u16string ListedFileTime(const std::u16string& last_modified) {
+  constexpr platform::FileTime kUnset = ~platform::FileTime{0};
+  platform::FileTime time = kUnset;
+  ParseTimeText(last_modified, &time);
+  if (time == kUnset) return last_modified;
+  const std::u16string text = FormatTimeText(time);
+  return text.empty() ? last_modified : text;
+}
+#endif

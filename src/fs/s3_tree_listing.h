@@ -4,6 +4,8 @@
 //
 //   folder marker   "$folder$docs/sub"                    -> \docs\sub
 //   index object    "$file$/docs/a.txt_" stamp "_Info"    -> \docs\a.txt, stamp
+//   (snapshot-assisted build: "$file$/docs/a.txt_Info"   -> \docs\a.txt,
+//    with the object's LastModified as time)
 //
 // Listings come from the network, so every reader here is total and
 // refuses what cannot name a tree entry: a key whose path would have an
@@ -65,5 +67,20 @@ bool FolderMarkerTreeKey(const std::u16string& key, std::u16string* tree_key);
 // tree key that is not safe.
 bool IndexObjectTreeEntry(const std::u16string& key, std::u16string* tree_key,
                           std::u16string* stamp);
+
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+// The tree key of the index object `key` of a path's one version: the key
+// without its leading "$file$" and its last five characters ("_Info"), ""
+// for every "/".  False (output unchanged) when the key does not begin with
+// "$file$/", does not end with "_Info", or gives a tree key that is not safe.
+bool IndexObjectTreeKey(const std::u16string& key, std::u16string* tree_key);
+
+// The time a listed index object gives its path: its "<LastModified>" text
+// to the second, milliseconds written as 000 (the precision of the times on
+// disk, so that a catalog record written just after an upload is not older
+// than the upload's listed time).  A text that does not form a date and time
+// is kept as it is.
+std::u16string ListedFileTime(const std::u16string& last_modified);
+#endif
 
 #endif  // KELTOS3_SRC_FS_S3_TREE_LISTING_H_

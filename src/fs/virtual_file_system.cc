@@ -83,12 +83,16 @@ int32_t CVirtualFileSystem::CopyFileFrom(std::u16string dir,
                                          std::u16string name,
                                          CQUEXFSManager* source,
                                          std::u16string,
-                                         std::u16string sourceName) {
+                                         [[maybe_unused]] std::u16string sourceName) {
   if (!IsSafeTreeName(name)) return 1;
   CreatePlaceholder(dir + name);
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   if (source != nullptr) {
     SetModifiedTime(dir, name, source->GetModifiedTime(sourceName));
   }
+#else
+  (void)source;  // the placeholder keeps the time of writing
+#endif
   return 0;
 }
 
@@ -160,6 +164,7 @@ int32_t CVirtualFileSystem::ReadStream(uint8_t* buffer, int32_t size) {
   return stream.Read(buffer, size);
 }
 
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
 int32_t CVirtualFileSystem::SetModifiedTime(std::u16string dir,
                                             std::u16string name,
                                             std::u16string time) {
@@ -170,6 +175,7 @@ int32_t CVirtualFileSystem::SetModifiedTime(std::u16string dir,
 std::u16string CVirtualFileSystem::GetModifiedTime(std::u16string key) {
   return LookupFileTime(key);
 }
+#endif
 
 int32_t CVirtualFileSystem::WriteStream(const uint8_t* buffer, int32_t size) {
   return stream.Write(buffer, size);

@@ -18,8 +18,9 @@
 //   CreateDir        0 created; 1 a directory of that name exists; 2 failed
 //   RemoveDir        0 removed; 1 failed (for example not empty)
 //   CopyFileFrom     creates the placeholder with the time
-//                    source->GetModifiedTime(sourceName); the source's
-//                    stream is not opened; 0
+//                    source->GetModifiedTime(sourceName) (the
+//                    snapshot-assisted build: the time of writing); the
+//                    source's stream is not opened; 0
 //   WriteFileFrom    creates the placeholder; source untouched; 0
 //   RemoveFile       0 deleted; 1 failed (no in-use test)
 //   ReplaceFileFrom, UpdateFileFrom
@@ -88,9 +89,11 @@ class CVirtualFileSystem final : public CQUEXFSManager {
   int32_t OpenStream(std::u16string dir, std::u16string name) override;
   int32_t OpenStream(std::u16string path) override;
   int32_t ReadStream(uint8_t* buffer, int32_t size) override;
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   int32_t SetModifiedTime(std::u16string dir, std::u16string name,
                           std::u16string time) override;
   std::u16string GetModifiedTime(std::u16string key) override;
+#endif
   int32_t WriteStream(const uint8_t* buffer, int32_t size) override;
   int32_t CloseStream() override;
 

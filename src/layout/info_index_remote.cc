@@ -17,9 +17,14 @@ std::u16string SettingsDataBucket() { return CS3Config().GetDataBucket(); }
 
 }  // namespace
 
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
 CS3InfoIndex::CS3InfoIndex()
     : CS3InfoIndex(SettingsBucket(), SettingsDataBucket(),
                    BytesToU16(FormatHttpDate())) {}
+#else
+CS3InfoIndex::CS3InfoIndex()
+    : CS3InfoIndex(SettingsBucket(), SettingsDataBucket()) {}
+#endif
 
 bool CS3InfoIndex::Load(const std::u16string& index_key, bool* fetched) {
   m_strIndexKey = index_key;
@@ -47,7 +52,9 @@ bool CS3InfoIndex::Load(const std::u16string& index_key, bool* fetched) {
 }
 
 bool CS3InfoIndex::Store() {
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   m_strIndexKey = VersionedIndexKey(m_strIndexKey, m_strStamp);
+#endif
   PutObjectRequest put(m_strBucket, m_strIndexKey);
   put.SetBody(m_pBuffer.get(), m_iUsed);
   const S3Response answer = S3Client().PutObject(put);

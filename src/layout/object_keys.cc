@@ -10,7 +10,9 @@ namespace {
 constexpr char16_t kFilePrefix[] = u"$file$";
 constexpr char16_t kDataPrefix[] = u"$data$";
 constexpr char16_t kIndexSuffix[] = u"_Info";
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
 constexpr size_t kIndexSuffixLength = 5;
+#endif
 
 }  // namespace
 
@@ -36,6 +38,7 @@ std::u16string IndexKeyOf(const std::u16string& file_key) {
   return file_key + kIndexSuffix;
 }
 
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
 std::u16string VersionedIndexKey(const std::u16string& index_key,
                                  const std::u16string& stamp) {
   const size_t keep = index_key.size() > kIndexSuffixLength
@@ -43,6 +46,7 @@ std::u16string VersionedIndexKey(const std::u16string& index_key,
                           : 0;
   return index_key.substr(0, keep) + u"_" + stamp + kIndexSuffix;
 }
+#endif
 
 std::u16string ChunkKeyOf(const std::u16string& file_key, int32_t number) {
   char digits[16];
@@ -50,7 +54,9 @@ std::u16string ChunkKeyOf(const std::u16string& file_key, int32_t number) {
   return ReplaceAll(file_key + BytesToU16(digits), kFilePrefix, kDataPrefix);
 }
 
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
 std::u16string StoredNameOf(const std::u16string& path,
                             const std::u16string& stamp) {
   return path + u"_" + stamp;
 }
+#endif

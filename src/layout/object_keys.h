@@ -15,6 +15,10 @@
 // ("/docs/a.txt").  A stored name is a path followed by "_" and the version
 // stamp; it is what Open and DeleteS3File take to address one version.
 //
+// The snapshot-assisted build (KELTOS3_SNAPSHOT_BUILD) keeps one version per
+// path: the index object is stored under the file key + "_Info" itself, and
+// the stored name is the plain path.  It has no versioned keys.
+//
 // All functions are total: any text gives a defined key.
 
 #ifndef KELTOS3_SRC_LAYOUT_OBJECT_KEYS_H_
@@ -43,17 +47,21 @@ std::u16string FileKeyOf(const std::u16string& path);
 // The index key a file key is looked up under: file key + "_Info".
 std::u16string IndexKeyOf(const std::u16string& file_key);
 
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
 // The key a finished version's index object is stored under: `index_key`
 // without its last five characters ("_Info"), then "_" + stamp + "_Info".
 std::u16string VersionedIndexKey(const std::u16string& index_key,
                                  const std::u16string& stamp);
+#endif
 
 // The key of chunk `number` of the file with key `file_key`: file key +
 // "_%05d" of the number, then every "$file$" replaced by "$data$".
 std::u16string ChunkKeyOf(const std::u16string& file_key, int32_t number);
 
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
 // The stored name of a version: path + "_" + stamp.
 std::u16string StoredNameOf(const std::u16string& path,
                             const std::u16string& stamp);
+#endif
 
 #endif  // KELTOS3_SRC_LAYOUT_OBJECT_KEYS_H_

@@ -321,12 +321,16 @@ std::u16string CNHttpRequest::Send() {
   m_response.m_iStatus = static_cast<std::int32_t>(
       std::min<std::uint32_t>(status, std::numeric_limits<std::int32_t>::max()));
 
-  // 13. Anything but 2xx failed; an S3 error document is reported.
+  // 13. Anything but 2xx failed; an S3 error document is reported.  The
+  // snapshot-assisted build also reports any other error answer whole.
   if (m_response.m_iStatus < 200 || m_response.m_iStatus > 299) {
     if (text.find(kErrorStart) != std::u16string::npos &&
         text.find(kErrorEnd) != std::u16string::npos) {
       SetS3Error(text);
     }
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+    if (text.find(kErrorStart) == std::u16string::npos) Report(text + u"\r\n");
+#endif
     m_response.m_iRetry = 1;
   }
 

@@ -92,8 +92,10 @@ class CNHttpRequest {
   // read leaves status, text and body of the response as they were;
   // otherwise the response holds the answer's status, its text and its
   // bytes (none without a Content-Length).  An error answer holding an S3
-  // error document is reported (SetS3Error).  The request itself is left
-  // unchanged, so a repeated Send sends the same request again.
+  // error document is reported (SetS3Error).  In the snapshot-assisted build
+  // an error answer without "<Error><Code>" is reported too: its text
+  // followed by "\r\n", through a reporter of its own.  The request itself
+  // is left unchanged, so a repeated Send sends the same request again.
   std::u16string Send();
 
   // A copy of the outcome of the last Send.

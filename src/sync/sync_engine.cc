@@ -5,6 +5,9 @@
 #include "common/wide_string.h"
 #include "fs/quexfs_manager.h"
 #include "support/event_reporter.h"
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+#include "snapshot/snapshot_pass.h"
+#endif
 
 namespace {
 
@@ -26,8 +29,13 @@ std::u16string Decimal(int32_t value) { return BytesToU16(std::to_string(value))
 
 SyncObserver::~SyncObserver() = default;
 
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+CSyncEngine::CSyncEngine() { InitializeEngineCom(); }
+CSyncEngine::~CSyncEngine() { UninitializeEngineCom(); }
+#else
 CSyncEngine::CSyncEngine() = default;
 CSyncEngine::~CSyncEngine() = default;
+#endif
 
 int32_t CSyncEngine::RunSync(CQUEXFSManager* local, CQUEXFSManager* remote,
                              CQUEXFSManager* catalog) {
@@ -197,6 +205,9 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
     return (index >= 0 && index < 3) ? sides[index] : nullptr;
   };
   const int count = m_actions.Count();
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  ResetDeferredTable(&m_deferred);
+#endif
 
   // [begin, end) of the group under `header`: the entries strictly between
   // it and the next header.
@@ -243,6 +254,10 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
   auto walk = [&](const char16_t* header, Op op, bool backwards, bool skip_rule) {
     int begin, end;
     group(header, &begin, &end);
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+    const std::u16string group_name = header;
+    const bool defer = group_name == u"FILEADD" || group_name == u"FILEUPDATE";
+#endif
     const int step = backwards ? -1 : 1;
     int k = backwards ? end - 1 : begin;
     while (backwards ? k >= begin : k < end) {
@@ -256,9 +271,17 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
         r = run(op, a);
         Notify(key, a, SyncObserver::Outcome::kDone, r);
       }
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+      if (defer && ShouldDefer(r, a.m_iSource)) m_deferred.Set(key, a);
+#endif
       const int next = k + step;
       if (skip_rule && r != 0 && next >= begin && next < end &&
           m_actions.ValueAt(next).m_strName == a.m_strName) {
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+        if (defer && ShouldDefer(r, m_actions.ValueAt(next).m_iSource)) {
+          m_deferred.Set(m_actions.KeyAt(next), m_actions.ValueAt(next));
+        }
+#endif
         Notify(m_actions.KeyAt(next), m_actions.ValueAt(next),
                SyncObserver::Outcome::kSkipped, 0);
         k = next + step;
@@ -273,5 +296,8 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
   walk(u"FILEUPDATE", Op::kUpdate, false, true);
   walk(u"FILEDELETE", Op::kRemoveFile, false, true);
   walk(u"DIRDELETE", Op::kRemoveDir, true, false);
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  RunSnapshotPass(m_deferred, sides, m_pObserver);
+#endif
   return 0;
 }

@@ -17,6 +17,12 @@
 //   "<action key> : <name> from <source> to <target> datetime is <time>\r\n"
 // An optional SyncObserver sees every action as it is carried out.
 //
+// Snapshot-assisted build (KELTOS3_SNAPSHOT_BUILD): a FILEADD or FILEUPDATE
+// transfer that fails because its local source file is in use is deferred,
+// together with its catalog half, and retried at the end of ApplyActions
+// from a snapshot copy (snapshot/snapshot_pass.h).  The engine object holds
+// COM initialised for its lifetime.
+//
 // The engine holds no pointers to the file systems; they are passed to each
 // operation.  Thread safety: none; one run on one thread.
 
@@ -83,6 +89,11 @@ class CSyncEngine {
   const SyncChangeTable& LocalFileChanges() const { return m_localFileChanges; }
   const SyncChangeTable& RemoteFileChanges() const { return m_remoteFileChanges; }
   const SyncActionTable& Actions() const { return m_actions; }
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  // The transfers the last ApplyActions deferred to its snapshot pass
+  // (snapshot/snapshot_pass.h), with the five group headers.
+  const SyncActionTable& DeferredActions() const { return m_deferred; }
+#endif
 
  private:
   enum class Phase { kFile, kDir };
@@ -106,6 +117,9 @@ class CSyncEngine {
   SyncChangeTable m_localFileChanges{kSyncTableCapacity};
   SyncChangeTable m_remoteFileChanges{kSyncTableCapacity};
   SyncActionTable m_actions{kSyncTableCapacity};
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  SyncActionTable m_deferred{kSyncTableCapacity};
+#endif
   int32_t m_iSequence = 0;
   SyncObserver* m_pObserver = nullptr;
   bool m_bDryRun = false;

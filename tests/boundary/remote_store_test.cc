@@ -32,10 +32,15 @@ std::u16string Put(const std::u16string& path, const std::string& content) {
   std::u16string name;
   if (file->Open(Wide(path).c_str()) == 0 &&
       file->Write(content.data(), static_cast<int>(content.size()), 1) == 0) {
-    // The stamp is the one entry of this path that GetDirList shows.
+    // The stamp is the one entry of this path that GetDirList shows; the
+    // snapshot-assisted build stores the path under its own name.
     for (const std::u16string& entry : SplitDirList(GetDirList())) {
       const std::u16string head = u"$file$" + path + u"_";
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
       if (entry.rfind(head, 0) == 0 && entry.size() > head.size() + 5) {
+#else
+      if (entry == head + u"Info") {
+#endif
         name = entry.substr(6, entry.size() - 6 - 5);
       }
     }

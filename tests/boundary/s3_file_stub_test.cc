@@ -138,11 +138,16 @@ TEST_F(S3FileStubTest, FailedIndexStoreFailsTheLastWrite) {
          {Rule("PUT", "", 200, ""),
           Rule("GET", "?prefix=", 200, Body(StubListing({{"$data$/s.bin_00000", 3}}, false)))});
   CS3File file;
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   file.SetVersionStamp(u"S");
+  const char kIndexKey[] = "%24file%24%2Fs%2Ebin%5FS%5FInfo";
+#else
+  const char kIndexKey[] = "%24file%24%2Fs%2Ebin%5FInfo";
+#endif
   ASSERT_EQ(file.Open(L"\\s.bin"), 0);
   EXPECT_EQ(file.Write("abc", 3, 1), 1);
   const std::vector<StubRequest> backup = StubServer::Requests(fixture_.bucket());
-  EXPECT_EQ(Count(backup, "PUT", "%24file%24%2Fs%2Ebin%5FS%5FInfo"), 5);
+  EXPECT_EQ(Count(backup, "PUT", kIndexKey), 5);
   EXPECT_EQ(file.GetSize(), 0);  // reset all the same
 }
 

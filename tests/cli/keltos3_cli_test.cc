@@ -30,8 +30,13 @@ class Keltos3CliTest : public ::testing::Test {
   ProcessResult Run(std::vector<std::string> args,
                     const std::optional<std::string>& input = std::nullopt) {
     args.insert(args.begin(), kBinary);
-    return RunProcess(args, {{"KELTOS3_INI", ini()}, {"KELTOS3_TRACE", std::nullopt}}, "",
-                      input);
+    // The library under test: the standard one beside the program, or the
+    // snapshot-assisted one for the snapshot test binary.
+    return RunProcess(args,
+                      {{"KELTOS3_INI", ini()},
+                       {"KELTOS3_TRACE", std::nullopt},
+                       {"LD_LIBRARY_PATH", KELTOS3_TEST_LIBRARY_DIR}},
+                      "", input);
   }
 
   // The library's settings for the same file.

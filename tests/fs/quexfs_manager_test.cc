@@ -28,7 +28,9 @@ std::ptrdiff_t SlotOf(F f) {
 using M = CQUEXFSManager;
 using S = std::u16string;
 
-TEST(QuexFSManagerTest, ThirtyOperationsInTheirSlotOrder) {
+// Thirty slots; the snapshot-assisted build has no SetModifiedTime and no
+// GetModifiedTime, so its last three operations move up to 25..27.
+TEST(QuexFSManagerTest, OperationsInTheirSlotOrder) {
   EXPECT_EQ(SlotOf(static_cast<int32_t (M::*)(S)>(&M::LoadTree)), 0);
   EXPECT_EQ(SlotOf(static_cast<int32_t (M::*)()>(&M::LoadTree)), 1);
   EXPECT_EQ(SlotOf(static_cast<int32_t (M::*)(S)>(&M::LoadFiles)), 2);
@@ -61,11 +63,17 @@ TEST(QuexFSManagerTest, ThirtyOperationsInTheirSlotOrder) {
   EXPECT_EQ(SlotOf(static_cast<int32_t (M::*)(S, S)>(&M::OpenStream)), 22);
   EXPECT_EQ(SlotOf(static_cast<int32_t (M::*)(S)>(&M::OpenStream)), 23);
   EXPECT_EQ(SlotOf(&M::ReadStream), 24);
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   EXPECT_EQ(SlotOf(&M::SetModifiedTime), 25);
   EXPECT_EQ(SlotOf(&M::GetModifiedTime), 26);
   EXPECT_EQ(SlotOf(&M::WriteStream), 27);
   EXPECT_EQ(SlotOf(&M::CloseStream), 28);
   EXPECT_EQ(SlotOf(&M::Release), 29);
+#else
+  EXPECT_EQ(SlotOf(&M::WriteStream), 25);
+  EXPECT_EQ(SlotOf(&M::CloseStream), 26);
+  EXPECT_EQ(SlotOf(&M::Release), 27);
+#endif
 }
 
 TEST(QuexFSManagerTest, TimeTextMembers) {

@@ -53,13 +53,17 @@ TEST_F(CatalogTest, AddedFileTakesTheSourceTimeWithoutReadingIt) {
                                    local->GetRoot(), u"\\a.txt"),
             0);
   EXPECT_EQ(FileSize(dir_.At("a.txt")), 0);
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   EXPECT_EQ(MTime(dir_.At("a.txt")).tv_sec, kTime1Unix);
   EXPECT_EQ(MTime(dir_.At("a.txt")).tv_nsec, 0);
+#endif
   EXPECT_EQ(local->CloseStream(), 1);  // never opened
   ASSERT_EQ(catalog_->LoadTree(), 0);
-  EXPECT_EQ(catalog_->GetModifiedTime(u"\\a.txt"), kTime1);
+  ExpectCarriedTime(catalog_->fileMap, u"\\a.txt", kTime1);
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   EXPECT_EQ(catalog_->GetModifiedTime(u"\\a.txt"),
             local->GetModifiedTime(u"\\a.txt"));
+#endif
 
   // A source that knows no time for the key leaves the creation time.
   const std::int64_t before = ::time(nullptr);

@@ -8,7 +8,11 @@
 
 namespace {
 
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
 CS3InfoIndex* NewIndex() { return new CS3InfoIndex(u"backup", u"data", u"STAMP"); }
+#else
+CS3InfoIndex* NewIndex() { return new CS3InfoIndex(u"backup", u"data"); }
+#endif
 
 // The three records of a 2 500 000-byte file in 1 MiB chunks, appended as a
 // writer does and read back as a reader does.
@@ -74,7 +78,8 @@ TEST(InfoIndexTest, BufferGrowsByWholeMebibytesKeepingContent) {
   EXPECT_GE(index->Capacity(), index->Used());
   EXPECT_EQ(index->Capacity() % 1048576, 0);
 
-  CS3InfoIndex copy(u"b", u"d", u"s");
+  std::unique_ptr<CS3InfoIndex> copy_owner(NewIndex());
+  CS3InfoIndex& copy = *copy_owner;
   copy.LoadFromBytes(index->Data(), index->Used());
   EXPECT_EQ(copy.Count(), n);
   EXPECT_EQ(copy.Capacity(), (index->Used() / 1048576 + 1) * 1048576);
@@ -86,7 +91,9 @@ TEST(InfoIndexTest, BufferGrowsByWholeMebibytesKeepingContent) {
 TEST(InfoIndexTest, ResetEmptiesButKeepsNamesAndStamp) {
   std::unique_ptr<CS3InfoIndex> index(NewIndex());
   index->SetBucket(u"b2");
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   index->SetStamp(u"S2");
+#endif
   ASSERT_TRUE(index->Append(0, 9, u"k"));
   index->LoadFromBytes(index->Data(), index->Used());
   ASSERT_EQ(index->Count(), 1);
@@ -102,7 +109,9 @@ TEST(InfoIndexTest, ResetEmptiesButKeepsNamesAndStamp) {
   EXPECT_FALSE(index->SetCursor(0));
   EXPECT_EQ(index->Bucket(), u"b2");
   EXPECT_EQ(index->DataBucket(), u"data");
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   EXPECT_EQ(index->Stamp(), u"S2");
+#endif
 }
 
 TEST(InfoIndexTest, HostileObjectKeepsOnlyCheckedRecords) {

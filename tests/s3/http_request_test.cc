@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <future>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -289,6 +290,7 @@ TEST_F(HttpRequestStubTest, BodiesUpTo10240GoInOneSendLongerOnesIn1024ByteChunks
 
 TEST_F(HttpRequestStubTest, ErrorAnswersSetRetryAndOnlyS3ErrorDocumentsAreReported) {
   Script(R"([{"path": "/empty500", "status": 500, "body": ""},
+             {"path": "/plain500", "status": 500, "body": "Internal trouble"},
              {"path": "/plain403", "status": 403, "body": "<html>no</html>"},
              {"path": "/s999", "status": 999, "body": "odd"},
              {"path": "/interim", "status": 100, "body": "not an answer"},
@@ -306,15 +308,35 @@ TEST_F(HttpRequestStubTest, ErrorAnswersSetRetryAndOnlyS3ErrorDocumentsAreReport
   EXPECT_EQ(env_.events()[0].text, u"NoSuchKey");
 
   platform::SetLastError(0);
-  for (const char16_t* path : {u"/plain403", u"/s999", u"/interim", u"/long", u"/empty500"}) {
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  // The snapshot-assisted build reports an answer without an S3 error
+  // document whole, followed by a line end.
+  const std::map<std::u16string, std::u16string> reported = {
+      {u"/plain500", u"Internal trouble\r\n"},
+      {u"/plain403", u"<html>no</html>\r\n"},
+      {u"/s999", u"odd\r\n"},
+      {u"/empty500", u"\r\n"}};
+#endif
+  for (const char16_t* path :
+       {u"/plain500", u"/plain403", u"/s999", u"/interim", u"/long", u"/empty500"}) {
+    const size_t events_before = env_.events().size();
     missing->SetPath(path);
     missing->Send();
     EXPECT_EQ(missing->GetResponse().m_iRetry, 1) << U16ToUtf8(path);
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+    const auto it = reported.find(path);
+    const std::vector<testsupport::EventRecord> events = env_.events();
+    ASSERT_EQ(events.size(), events_before + (it != reported.end() ? 1 : 0)) << U16ToUtf8(path);
+    if (it != reported.end()) {
+      EXPECT_EQ(events.back().text, it->second);
+    }
+#else
+    EXPECT_EQ(env_.events().size(), events_before) << U16ToUtf8(path);
+#endif
   }
   EXPECT_EQ(missing->GetResponse().m_iStatus, 500);
   EXPECT_EQ(missing->GetResponse().m_strText, u"");
   EXPECT_EQ(missing->GetResponse().GetBody(), nullptr);
-  EXPECT_EQ(env_.events().size(), 1u);
   EXPECT_EQ(platform::GetLastError(), 0u);
 }
 

@@ -17,6 +17,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/wide_string.h"
+#include "platform/file_time.h"
 #include "platform/path.h"
 
 namespace testsupport::fstest {
@@ -127,6 +129,20 @@ std::vector<std::string> ListNames(const std::string& dir) {
   }
   ::closedir(d);
   return names;
+}
+
+void ExpectCarriedTime(const CSortedMap<std::u16string>& map,
+                       const std::u16string& key,
+                       const std::u16string& source_time) {
+  const std::u16string recorded = map.Lookup(key);
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+  EXPECT_EQ(recorded, source_time) << U16ToUtf8(key);
+#else
+  const std::u16string recent = CQUEXFSManager::FormatTimeText(
+      platform::FileTimeFromUnixSeconds(::time(nullptr) - 120));
+  EXPECT_NE(recorded, source_time) << U16ToUtf8(key);
+  EXPECT_GE(recorded, recent) << U16ToUtf8(key);
+#endif
 }
 
 std::string PatternText(size_t size, char seed) {

@@ -39,8 +39,12 @@ std::vector<std::u16string> MapKeys(const CSortedMap<std::u16string>& map) {
 }
 
 std::string IndexObjectKey(const std::string& path,
-                           const std::u16string& stamp) {
+                           [[maybe_unused]] const std::u16string& stamp) {
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
   return "$file$" + path + "_" + U16ToUtf8(stamp) + "_Info";
+#else
+  return "$file$" + path + "_Info";
+#endif
 }
 
 int CountSleeps(const std::vector<uint32_t>& sleeps, uint32_t ms) {

@@ -27,7 +27,9 @@ std::string ReadBack(CQUEXFSManager* fs, const std::u16string& key);
 // The keys of a tree map, in order.
 std::vector<std::u16string> MapKeys(const CSortedMap<std::u16string>& map);
 
-// The index key of the version of `path` ("/docs/a.txt") with `stamp`.
+// The index key of the version of `path` ("/docs/a.txt") with `stamp`; in
+// the snapshot-assisted build, which has no stamps, the index key of the
+// path's one version ("$file$/docs/a.txt_Info").
 std::string IndexObjectKey(const std::string& path, const std::u16string& stamp);
 
 // How many of `sleeps` lasted `ms` milliseconds.

@@ -1,0 +1,64 @@
+// SnapKeeper: the snapshot agent.  It stands outside KeltoS3: the
+// snapshot-assisted library imports CSnapKeeper from libSnapKeeper.so by
+// name and relies only on the call contract below.
+//
+// A backup asks the agent for a stable copy of files that another process
+// holds open.  On this platform the agent's "snapshot" of a file is a copy
+// in a private directory of its own (mode 0700 below $TMPDIR, else /tmp):
+// a reflink clone where the file system supports one, a plain copy
+// otherwise.  Locks held on a file are advisory, so a file locked by another
+// process is read all the same.
+//
+// Paths are wide strings (wchar_t, one code point per character on this
+// platform) in the form the library uses: "\" separators standing for "/",
+// e.g. L"\home\me\docs\a.txt".
+//
+// Test hooks (environment variables, read at each call):
+//   KELTOS3_SNAPKEEPER_FAIL=1    VssStartBackup2 fails (returns 1) without
+//                                copying or writing anything.
+//   KELTOS3_SNAPKEEPER_LOG=PATH  every call appends one line to PATH:
+//                                "construct", "start <n>",
+//                                "source <i> <path>", "output <i> <path>",
+//                                "result <r>", "complete", "destroy"
+//                                (paths as UTF-8 in the library's form).
+//
+// Thread safety: an agent object is used by one thread at a time.
+
+#ifndef KELTOS3_SNAPKEEPER_INCLUDE_SNAPKEEPER_H_
+#define KELTOS3_SNAPKEEPER_INCLUDE_SNAPKEEPER_H_
+
+#define SNAPKEEPER_API __attribute__((visibility("default")))
+
+// Output buffers handed to VssStartBackup2 hold this many wide characters;
+// a snapshot path is at most kSnapKeeperPathMax - 1 characters long.
+constexpr int kSnapKeeperPathMax = 260;
+
+class SNAPKEEPER_API CSnapKeeper {
+ public:
+  CSnapKeeper();
+  CSnapKeeper(const CSnapKeeper&) = delete;
+  CSnapKeeper& operator=(const CSnapKeeper&) = delete;
+  // Removes copies that VssBackupComplete has not removed yet.
+  virtual ~CSnapKeeper();
+
+  // Takes a snapshot copy of each of the n files named by sources[0..n-1]
+  // (NUL-terminated wide paths).  On success returns 0 and has written into
+  // each outputs[i] (a buffer of kSnapKeeperPathMax wide characters) the
+  // NUL-terminated path of the copy of sources[i].  Any failure (a bad
+  // argument, a source that is missing or not a regular file, a failed copy,
+  // a copy path too long for the buffer, a snapshot already in progress)
+  // returns non-zero; the outputs then hold nothing to be used and no copy
+  // is left behind.  n == 0 succeeds without doing anything.
+  int VssStartBackup2(wchar_t** sources, wchar_t** outputs, int n);
+
+  // Ends the snapshot: removes every copy and the private directory.  The
+  // paths written by VssStartBackup2 are no longer valid afterwards.
+  // Returns 0, or 1 when something could not be removed.
+  int VssBackupComplete();
+
+ private:
+  struct State;
+  State* m_pState;
+};
+
+#endif  // KELTOS3_SNAPKEEPER_INCLUDE_SNAPKEEPER_H_
