@@ -98,3 +98,5 @@ run_library() {  # LABEL PAUSE_LINE
 
 run_library "RequestPause 0" "RequestPause=0"
 run_library "default pause (1000 ms)" ""
+
+"$ROOT/bench/sync_bench.sh" "$BUILD"

@@ -80,9 +80,12 @@ std::vector<std::u16string> ChunkKeysOf(const CS3InfoIndex& index,
   return keys;
 }
 
-void DeleteObject(const std::u16string& bucket, const std::u16string& key) {
+// True when the object is gone: deleted (2xx) or not there (404).
+bool DeleteObject(const std::u16string& bucket, const std::u16string& key) {
   DeleteObjectRequest request(bucket, key);
-  S3Client().DeleteObject(request);  // the answer is not examined
+  const S3Response response = S3Client().DeleteObject(request);
+  return (response.m_iStatus >= 200 && response.m_iStatus < 300) ||
+         response.m_iStatus == 404;
 }
 
 // One trailing "\" dropped, as the object path of a folder drops it.
@@ -422,12 +425,17 @@ int32_t CS3FileSystem::RemoveFile(std::u16string dir, std::u16string name) {
       WithoutTrailingBackslash(Address(dir + name));
   if (bucket.empty() || !IsSafeTreeName(remainder)) return 0;
   const Superseded listed = FindListedVersion(remainder, name);
-  if (!listed.known) return 0;
+  if (listed.index_key.empty()) return 0;  // not listed: nothing to delete
+  // An index that could not be read (the server gone, say) names no
+  // chunks, but its own key is known and must still go.
   for (const std::u16string& chunk : listed.chunk_keys) {
     if (!chunk.empty()) DeleteObject(bucket, chunk);
   }
-  DeleteObject(bucket, listed.index_key);
-  return 0;
+  // While the index object stays, the file is still listed: report the
+  // failure, so that the catalog keeps its record and the next run deletes
+  // the file again instead of fetching it back.  Chunks left behind are
+  // never listed.
+  return DeleteObject(bucket, listed.index_key) ? 0 : 1;
 }
 
 int32_t CS3FileSystem::RemoveFile(std::u16string path) {

@@ -131,11 +131,17 @@ int32_t CVirtualFileSystem::ReplaceFileFrom(std::u16string dir,
 
 int32_t CVirtualFileSystem::UpdateFileFrom(std::u16string dir,
                                            std::u16string name,
-                                           std::u16string, CQUEXFSManager*,
-                                           int32_t) {
+                                           std::u16string time,
+                                           CQUEXFSManager*, int32_t) {
   if (!IsSafeTreeName(name)) return 1;
   RemoveFile(dir, name);
   CreatePlaceholder(dir + name);
+  // The record carries the time of the change, as an added file's does.
+  // With the moment of the run instead, a later update on the other side
+  // whose time lies before that moment would never be seen, and the two
+  // sides would keep different contents for good.  An unreadable time
+  // leaves the moment of the run.
+  SetModifiedTime(dir, name, time);
   return 0;
 }
 

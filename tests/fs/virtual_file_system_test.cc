@@ -73,28 +73,32 @@ TEST_F(CatalogTest, AddedFileTakesTheSourceTimeWithoutReadingIt) {
   EXPECT_GE(MTime(dir_.At("b")).tv_sec, before - 1);
 }
 
-// An update is recorded with the time of the run, not the file's time.
-TEST_F(CatalogTest, UpdateAndReplaceRecordTheTimeOfTheRun) {
-  WriteFile(dir_.At("u"), "");
-  WriteFile(dir_.At("r"), "");
-  SetMTime(dir_.At("u"), kTime1Unix);
-  SetMTime(dir_.At("r"), kTime1Unix);
+// An update is recorded with the change's time (a text that is no time
+// leaves the time of the run); a replacement with the time of the run.
+TEST_F(CatalogTest, UpdateRecordsTheChangesTimeReplaceTheRuns) {
+  for (const char* name : {"u", "r", "bad"}) {
+    WriteFile(dir_.At(name), "");
+    SetMTime(dir_.At(name), kTime1Unix);
+  }
   MemoryFileSystem source;
   source.AddFile(u"\\u", "new data", kTime2);
   source.AddFile(u"\\r", "new data", kTime2);
 
   const std::int64_t before = ::time(nullptr);
   EXPECT_EQ(catalog_->UpdateFileFrom(Root(), u"\\u", kTime2, &source, 0), 0);
+  EXPECT_EQ(catalog_->UpdateFileFrom(Root(), u"\\bad", u"garbage", &source, 0), 0);
   EXPECT_EQ(catalog_->ReplaceFileFrom(Root(), u"\\r", kTime2, &source,
                                       source.GetRoot(), u"\\r"),
             0);
   const std::int64_t after = ::time(nullptr);
-  for (const char* name : {"u", "r"}) {
+  ASSERT_EQ(catalog_->LoadTree(), 0);
+  EXPECT_EQ(catalog_->GetModifiedTime(u"\\u"), kTime2);
+  for (const char* name : {"r", "bad"}) {
     const std::int64_t recorded = MTime(dir_.At(name)).tv_sec;
     EXPECT_GE(recorded, before - 1) << name;
     EXPECT_LE(recorded, after + 1) << name;
-    EXPECT_EQ(FileSize(dir_.At(name)), 0) << name;
   }
+  for (const char* name : {"u", "r", "bad"}) EXPECT_EQ(FileSize(dir_.At(name)), 0) << name;
   EXPECT_EQ(source.open_calls, 0);
 }
 

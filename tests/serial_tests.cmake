@@ -1,0 +1,7 @@
+# Read by CTest after the test discovery: the tests that stop and start the
+# shared S3 server run alone, as they would break every test running beside them.
+foreach(test_name IN LISTS keltos3_tests_TESTS)
+  if(test_name MATCHES "^SyncServerOutageTest\\.")
+    set_tests_properties("${test_name}" PROPERTIES RUN_SERIAL TRUE)
+  endif()
+endforeach()

@@ -1,0 +1,91 @@
+#include "support/sync_tree_util.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "KeltoS3.h"
+#include "common/wide_string.h"
+#include "support/store_fixture.h"
+
+namespace testsupport::synctest {
+namespace {
+
+std::string Narrow(const wchar_t* text) {
+  std::u16string wide;
+  for (; text != nullptr && *text != 0; ++text) {
+    wide.push_back(static_cast<char16_t>(*text));
+  }
+  return U16ToUtf8(wide);
+}
+
+struct CallbackContext {
+  std::vector<SeenAction>* actions;
+  const std::function<void(const SeenAction&)>* on_action;
+};
+
+void OnAction(void* context, const wchar_t* action_key, const wchar_t* name,
+              int source, int target, const wchar_t*, int outcome, int result) {
+  auto* c = static_cast<CallbackContext*>(context);
+  SeenAction seen{Narrow(action_key), Narrow(name), source, target, outcome,
+                  result};
+  if (c->actions != nullptr) c->actions->push_back(seen);
+  if (*c->on_action) (*c->on_action)(seen);
+}
+
+}  // namespace
+
+void Machine::Put(const std::string& relative, const std::string& content,
+                  std::int64_t unix_seconds) const {
+  const std::filesystem::path path(tree.At(relative));
+  std::filesystem::create_directories(path.parent_path());
+  fstest::WriteFile(path.string(), content);
+  fstest::SetMTime(path.string(), unix_seconds);
+}
+
+int Machine::Sync(const std::string& bucket, std::vector<SeenAction>* actions,
+                  int flags,
+                  const std::function<void(const SeenAction&)>& on_action,
+                  const std::string& root) const {
+  if (actions != nullptr) actions->clear();
+  CallbackContext context{actions, &on_action};
+  const std::wstring local =
+      Wide(root.empty() ? tree.LibPath() : fstest::Lib(root));
+  const std::wstring catalog_root = Wide(catalog.LibPath());
+  const std::wstring remote = Wide(Utf8ToU16(bucket));
+  return KeltoS3Synchronize(local.c_str(), catalog_root.c_str(), remote.c_str(),
+                            flags, &OnAction, &context);
+}
+
+std::map<std::string, std::string> Snapshot(const std::string& dir) {
+  std::map<std::string, std::string> out;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+    const std::string relative =
+        std::filesystem::relative(entry.path(), dir).string();
+    if (entry.is_directory()) {
+      out[relative + "/"] = "";
+    } else {
+      out[relative] = fstest::ReadFile(entry.path().string());
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> Describe(const std::vector<SeenAction>& actions) {
+  std::vector<std::string> out;
+  for (const SeenAction& a : actions) {
+    out.push_back(a.key + " " + a.name + " " + std::to_string(a.source) + ">" +
+                  std::to_string(a.target));
+  }
+  return out;
+}
+
+int LiveTransfers(const std::vector<SeenAction>& actions) {
+  int count = 0;
+  for (const SeenAction& a : actions) {
+    if (a.outcome == KELTOS3_SYNC_DONE && a.result == 0 && a.target != 0) ++count;
+  }
+  return count;
+}
+
+}  // namespace testsupport::synctest

@@ -1,0 +1,198 @@
+// The promise of a synchronisation under faults: a failed transfer leaves
+// its target and the catalog as they were, the next run carries it out, and
+// no failure ever turns into a deletion.  Every test ends with a recovery
+// run and checks every file on both sides, the remote side read back through
+// a second machine.
+//
+// The SyncServerOutageTest cases stop and start the shared S3 server; CTest
+// runs them on their own (RUN_SERIAL).
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KeltoS3.h"
+#include "common/wide_string.h"
+#include "support/faulty_file.h"
+#include "support/fs_test_util.h"
+#include "support/store_fixture.h"
+#include "support/sync_tree_util.h"
+#include "support/test_servers.h"
+
+namespace testsupport::synctest {
+namespace {
+
+using fstest::PatternText;
+using Tree = std::map<std::string, std::string>;
+using Names = std::vector<std::string>;
+
+constexpr std::int64_t kT1 = 1275393600;
+constexpr std::int64_t kT2 = kT1 + 3600;
+
+class SyncFaultTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(fixture_.UseServer("syncfault", 1000));
+    bucket_ = StoreFixture::UniqueBucket("syncfault-root");
+    ASSERT_TRUE(RawS3::CreateBucket(bucket_));
+    a_.Put("keep.txt", "kept", kT1);
+    a_.Put("docs/big.bin", RandomBytes(4500, 7), kT1);
+    a_.Put("docs/small.txt", "small", kT1);
+    ASSERT_EQ(a_.Sync(bucket_, nullptr), KELTOS3_SYNC_OK);
+    ASSERT_EQ(b_.Sync(bucket_, nullptr), KELTOS3_SYNC_OK);
+    base_ = Snapshot(a_.tree.path());
+    ASSERT_EQ(Snapshot(b_.tree.path()), base_);
+  }
+
+  // Runs both machines until neither has anything left to do, then expects
+  // both trees to hold `expected`.
+  void RecoverTo(const Tree& expected) {
+    for (int round = 0; round < 3; ++round) {
+      EXPECT_EQ(a_.Sync(bucket_, nullptr), KELTOS3_SYNC_OK);
+      EXPECT_EQ(b_.Sync(bucket_, nullptr), KELTOS3_SYNC_OK);
+    }
+    std::vector<SeenAction> left;
+    EXPECT_EQ(a_.Sync(bucket_, &left), KELTOS3_SYNC_OK);
+    EXPECT_EQ(Describe(left), Names{});
+    EXPECT_EQ(Digest(Snapshot(a_.tree.path())), Digest(expected));
+    EXPECT_EQ(Digest(Snapshot(b_.tree.path())), Digest(expected));
+  }
+
+  // Path -> size and hash of the content, for readable failures.
+  static std::map<std::string, std::string> Digest(const Tree& tree) {
+    std::map<std::string, std::string> out;
+    for (const auto& [path, content] : tree) {
+      out[path] = std::to_string(content.size()) + ":" +
+                  std::to_string(std::hash<std::string>()(content));
+    }
+    return out;
+  }
+
+  static int Failed(const std::vector<SeenAction>& actions) {
+    int failed = 0;
+    for (const SeenAction& a : actions) failed += a.result != 0 ? 1 : 0;
+    return failed;
+  }
+
+  StoreFixture fixture_;
+  std::string bucket_;
+  Machine a_;
+  Machine b_;
+  Tree base_;
+};
+
+TEST_F(SyncFaultTest, FailedListingOrMissingLocalRootChangesNothing) {
+  const Names stored = RawS3::ListKeys(bucket_);
+  // A bucket that is not there: its listing fails, and the catalog's
+  // records must not be taken for files deleted remotely.
+  std::vector<SeenAction> actions;
+  EXPECT_EQ(a_.Sync(StoreFixture::UniqueBucket("syncfault-none"), &actions),
+            KELTOS3_SYNC_REMOTE_FAILED);
+  EXPECT_TRUE(actions.empty());
+  EXPECT_EQ(Snapshot(a_.tree.path()), base_);
+
+  // A local root that is not there (an unmounted disk) deletes nothing.
+  EXPECT_EQ(a_.Sync(bucket_, &actions, 0, {}, a_.tree.At("unmounted")),
+            KELTOS3_SYNC_LOCAL_FAILED);
+  EXPECT_TRUE(actions.empty());
+  EXPECT_EQ(RawS3::ListKeys(bucket_), stored);
+  RecoverTo(base_);
+}
+
+TEST_F(SyncFaultTest, FilesInUseAreLeftAloneAndRetried) {
+  b_.Put("docs/small.txt", "b's edit", kT2);
+  ASSERT_EQ(b_.Sync(bucket_, nullptr), KELTOS3_SYNC_OK);
+  a_.Put("mine.txt", "a's new file", kT2);
+  {
+    fstest::LockHolder small(a_.tree.At("docs/small.txt"), fstest::LockHolder::Kind::kFlock);
+    fstest::LockHolder mine(a_.tree.At("mine.txt"), fstest::LockHolder::Kind::kFlock);
+    ASSERT_TRUE(small.locked() && mine.locked());
+    std::vector<SeenAction> actions;
+    EXPECT_EQ(a_.Sync(bucket_, &actions), KELTOS3_SYNC_OK);
+    EXPECT_EQ(Failed(actions), 2) << ::testing::PrintToString(Describe(actions));
+    EXPECT_EQ(fstest::ReadFile(a_.tree.At("docs/small.txt")), "small");
+    EXPECT_EQ(fstest::ReadFile(a_.tree.At("mine.txt")), "a's new file");
+  }
+  Tree expected = base_;
+  expected["docs/small.txt"] = "b's edit";
+  expected["mine.txt"] = "a's new file";
+  RecoverTo(expected);
+}
+
+// Reads of one local file fail part way through its upload; writes of one
+// downloaded file fail part way through.
+TEST_F(SyncFaultTest, BrokenLocalReadsAndWritesAreRetried) {
+  a_.Put("docs/big.bin", RandomBytes(4700, 8), kT2);  // an update
+  a_.Put("new.bin", RandomBytes(3000, 9), kT2);       // an add
+  b_.Put("from-b.bin", RandomBytes(2600, 10), kT2);
+  ASSERT_EQ(b_.Sync(bucket_, nullptr), KELTOS3_SYNC_OK);
+  fixture_.env().SetOpenFileHook(
+      [](const std::u16string& path, platform::FileOpenMode mode,
+         platform::Env* target) -> std::unique_ptr<platform::File> {
+        std::unique_ptr<platform::File> file = target->OpenFile(path, mode);
+        const std::string p = U16ToUtf8(path);
+        const bool broken = p.find(".bin") != std::string::npos &&
+                            p.find("catalog") == std::string::npos;
+        if (file == nullptr || !broken) return file;
+        return std::make_unique<FaultyFile>(std::move(file), nullptr, 1500, 1500);
+      });
+  std::vector<SeenAction> actions;
+  EXPECT_EQ(a_.Sync(bucket_, &actions), KELTOS3_SYNC_OK);
+  EXPECT_GE(Failed(actions), 2) << ::testing::PrintToString(Describe(actions));
+  fixture_.env().SetOpenFileHook(nullptr);
+  EXPECT_EQ(fstest::ReadFile(a_.tree.At("docs/big.bin")), RandomBytes(4700, 8));
+  EXPECT_EQ(fstest::ReadFile(a_.tree.At("new.bin")), RandomBytes(3000, 9));
+
+  Tree expected = base_;
+  expected["docs/big.bin"] = RandomBytes(4700, 8);
+  expected["new.bin"] = RandomBytes(3000, 9);
+  expected["from-b.bin"] = RandomBytes(2600, 10);
+  RecoverTo(expected);
+}
+
+// The S3 server goes away in the middle of a run.
+using SyncServerOutageTest = SyncFaultTest;
+
+TEST_F(SyncServerOutageTest, StoppedDuringUploadsDownloadsAndListing) {
+  const TestServers& servers = TestServers::Get();
+  b_.Put("b1.bin", RandomBytes(2500, 11), kT2);
+  b_.Put("b2.bin", RandomBytes(2500, 12), kT2);
+  ASSERT_EQ(b_.Sync(bucket_, nullptr), KELTOS3_SYNC_OK);
+  a_.Put("a1.bin", RandomBytes(3300, 13), kT2);
+  a_.Put("a2.bin", RandomBytes(3300, 14), kT2);
+  a_.Put("docs/big.bin", RandomBytes(5100, 15), kT2);
+  std::filesystem::remove(a_.tree.At("keep.txt"));
+
+  // The server stops after the first action of A's run: the rest of the
+  // uploads, the downloads and the remote deletion all fail.
+  std::vector<SeenAction> actions;
+  bool stopped = false;
+  EXPECT_EQ(a_.Sync(bucket_, &actions, 0,
+                    [&](const SeenAction&) {
+                      if (!stopped) stopped = servers.Control("stop-s3");
+                    }),
+            KELTOS3_SYNC_OK);
+  ASSERT_TRUE(stopped);
+  EXPECT_GT(Failed(actions), 3);
+
+  // While it is down, a listing fails: nothing happens on either machine.
+  EXPECT_EQ(b_.Sync(bucket_, &actions), KELTOS3_SYNC_REMOTE_FAILED);
+  EXPECT_TRUE(actions.empty());
+  ASSERT_TRUE(servers.Control("start-s3"));
+
+  Tree expected = base_;
+  expected.erase("keep.txt");
+  expected["b1.bin"] = RandomBytes(2500, 11);
+  expected["b2.bin"] = RandomBytes(2500, 12);
+  expected["a1.bin"] = RandomBytes(3300, 13);
+  expected["a2.bin"] = RandomBytes(3300, 14);
+  expected["docs/big.bin"] = RandomBytes(5100, 15);
+  RecoverTo(expected);
+}
+
+}  // namespace
+}  // namespace testsupport::synctest
