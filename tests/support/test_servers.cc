@@ -172,11 +172,9 @@ TestServers TestServers::Load(const std::string& path) {
     if (eq != std::string::npos) env[line.substr(0, eq)] = line.substr(eq + 1);
   }
   const char* const kRequired[] = {
-      "KELTOS3_TEST_CA",          "KELTOS3_TEST_S3_HOST",
-      "KELTOS3_TEST_S3_PORT",     "KELTOS3_TEST_ACCESS_KEY",
-      "KELTOS3_TEST_SECRET_KEY",  "KELTOS3_TEST_STUB_PORT",
-      "KELTOS3_TEST_PROXY",       "KELTOS3_TEST_PROXY_USER",
-      "KELTOS3_TEST_PROXY_PASSWORD", "KELTOS3_TEST_PROXY_BUCKETS"};
+      "KELTOS3_TEST_CA",         "KELTOS3_TEST_S3_HOST",
+      "KELTOS3_TEST_S3_PORT",    "KELTOS3_TEST_ACCESS_KEY",
+      "KELTOS3_TEST_SECRET_KEY"};
   for (const char* name : kRequired) {
     if (env.count(name) == 0) {
       s.error = path + " lacks " + name;
@@ -204,15 +202,11 @@ TestServers TestServers::Load(const std::string& path) {
 
 const TestServers& TestServers::Get() {
   static const TestServers servers = [] {
+    const char* from_env = getenv("KELTOS3_TEST_SERVERS_FILE");
+    std::string path = from_env != nullptr ? from_env : "";
 #ifdef KELTOS3_TEST_SERVERS_FILE
-    std::string path = KELTOS3_TEST_SERVERS_FILE;
-#else
-    std::string path;
+    if (path.empty()) path = KELTOS3_TEST_SERVERS_FILE;
 #endif
-    if (path.empty()) {
-      const char* from_env = getenv("KELTOS3_TEST_SERVERS_FILE");
-      if (from_env != nullptr) path = from_env;
-    }
     if (path.empty()) {
       TestServers none;
       none.error = "KELTOS3_TEST_SERVERS_FILE is not set";
