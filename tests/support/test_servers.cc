@@ -19,6 +19,8 @@
 #include <mutex>
 #include <sstream>
 
+#include "support/test_paths.h"
+
 namespace testsupport {
 
 namespace {
@@ -202,11 +204,12 @@ TestServers TestServers::Load(const std::string& path) {
 
 const TestServers& TestServers::Get() {
   static const TestServers servers = [] {
+    // The environment names other servers (for example a gateway of a real
+    // object store); without it the binary uses the servers of its build.
+    std::string path;
     const char* from_env = getenv("KELTOS3_TEST_SERVERS_FILE");
-    std::string path = from_env != nullptr ? from_env : "";
-#ifdef KELTOS3_TEST_SERVERS_FILE
-    if (path.empty()) path = KELTOS3_TEST_SERVERS_FILE;
-#endif
+    if (from_env != nullptr) path = from_env;
+    if (path.empty()) path = kTestServersFile;
     if (path.empty()) {
       TestServers none;
       none.error = "KELTOS3_TEST_SERVERS_FILE is not set";
