@@ -57,6 +57,10 @@ cli_round() { # SIGNATURE PATHSTYLE: the host program's own round trip
     --host "$KELTOS3_TEST_S3_HOST" --port "$KELTOS3_TEST_S3_PORT" --ca "$KELTOS3_TEST_CA" \
     --bucket "$b-backup" --data-bucket "$b-data" > /dev/null || fail init || return
   printf 'RequestPause=0\nSignatureVersion=%s\nPathStyle=%s\n' "$1" "$2" >> "$KELTOS3_INI"
+  # A library that does not know the keys would silently run the defaults.
+  [ "$1 $2" = "2 0" ] || { "$KELTOS3" config | grep -Eq "^ *SignatureVersion +$1 " \
+    && "$KELTOS3" config | grep -Eq "^ *PathStyle +$2 "; } \
+    || fail "config showing SignatureVersion $1 and PathStyle $2" || return
   "$KELTOS3" check > /dev/null || fail check || return
   "$KELTOS3" ls > /dev/null || fail "ls (which makes the backup bucket)" || return
   "$KELTOS3" sync "$dir/a" "$dir/cat-a" "$b-sync" > /dev/null 2>&1
@@ -67,6 +71,11 @@ cli_round() { # SIGNATURE PATHSTYLE: the host program's own round trip
   printf 'alpha\n' > "$dir/a/a.txt"
   name=$("$KELTOS3" put "$dir/a/big.bin" '\docs\big.bin') || fail put || return
   "$KELTOS3" ls | grep -qF "$name" || fail "ls after put" || return
+  # The gateway's access log shows the bucket in the path only for path-style.
+  local in_path
+  in_path=$(grep -c "\"PUT /$b-data/" "$STATE/log/client.rgw.keltos3.log")
+  if [ "$2" = 1 ]; then [ "$in_path" -gt 0 ]; else [ "$in_path" = 0 ]; fi \
+    || fail "addressing as PathStyle=$2 asks" || return
   "$KELTOS3" get "$name" "$dir/back.bin" > /dev/null && cmp -s "$dir/a/big.bin" "$dir/back.bin" \
     || fail get || return
   "$KELTOS3" get "$name" "$dir/tail.bin" --offset 2499000 > /dev/null \
