@@ -103,10 +103,14 @@ for combination in "${COMBINATIONS[@]}"; do
     "$TESTS" --gtest_filter="$FILTER" --gtest_brief=1 > "$log" 2>&1
   rc=$?
   grep -E '^\[  (FAILED|PASSED)|^\[==========\]|Failure|error' "$log" | head -n 40
-  passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?.*/\1/p' "$log")
-  failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below.*/\1/p' "$log")
-  [ "$rc" = 0 ] || status=1
-  summary+=("| $label | $cli | ${passed:-0} | ${failed:-0} | $(seconds_since "$begun") s |")
+  ran=$(sed -n 's/^\[==========\] \([0-9]*\) tests\? from .* ran\..*/\1/p' "$log")
+  passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p' "$log")
+  failed=$(( ${ran:-0} - ${passed:-0} ))
+  if [ "$rc" != 0 ]; then
+    status=1
+    [ -n "$ran" ] || { failed="did not run"; tail -n 5 "$log"; }
+  fi
+  summary+=("| $label | $cli | ${passed:-0} | $failed | $(seconds_since "$begun") s |")
 done
 
 echo
