@@ -20,6 +20,7 @@
 #include "support/store_fixture.h"
 #include "support/subprocess.h"
 #include "support/sync_tree_util.h"
+#include "support/test_paths.h"
 #include "support/test_servers.h"
 
 namespace testsupport::synctest {
@@ -59,11 +60,11 @@ class SyncRemoteSafetyTest : public ::testing::Test {
 
   // `keltos3 sync` as a user runs it, with the library under test.
   ProcessResult Keltos3Sync(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {KELTOS3_TEST_BINARY_DIR "/keltos3", "sync"};
+    std::vector<std::string> argv = {std::string(kTestBinaryDir) + "/keltos3", "sync"};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProcess(argv, {{"KELTOS3_INI", fixture_.ini().ini_posix_path()},
                              {"KELTOS3_TRACE", std::nullopt},
-                             {"LD_LIBRARY_PATH", KELTOS3_TEST_LIBRARY_DIR}});
+                             {"LD_LIBRARY_PATH", kTestLibraryDir}});
   }
 
   StoreFixture fixture_;
