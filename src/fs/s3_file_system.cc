@@ -80,6 +80,20 @@ std::vector<std::u16string> ChunkKeysOf(const CS3InfoIndex& index,
   return keys;
 }
 
+// Turns `key`, a listed entry's tree key relative to the bucket, into one
+// relative to the root's path `root_path` (RootPath).  False when the entry
+// lies outside that path (the root itself included).
+bool ToRootKey(const std::u16string& root_path, std::u16string* key) {
+  if (root_path.empty()) return true;
+  if (key->size() <= root_path.size() + 1 ||
+      key->compare(0, root_path.size(), root_path) != 0 ||
+      (*key)[root_path.size()] != u'\\') {
+    return false;
+  }
+  key->erase(0, root_path.size());
+  return true;
+}
+
 // True when the object is gone: deleted (2xx) or not there (404).
 bool DeleteObject(const std::u16string& bucket, const std::u16string& key) {
   DeleteObjectRequest request(bucket, key);
@@ -129,19 +143,12 @@ std::u16string CS3FileSystem::ListingRemainder(const std::u16string& path) {
   return remainder;
 }
 
-bool CS3FileSystem::ToRootKey(std::u16string* key) const {
+std::u16string CS3FileSystem::RootPath() const {
   std::u16string root_bucket;
   std::u16string root_path;
   SplitBucket(root, &root_bucket, &root_path);
   while (!root_path.empty() && root_path.back() == u'\\') root_path.pop_back();
-  if (root_path.empty()) return true;
-  if (key->size() <= root_path.size() + 1 ||
-      key->compare(0, root_path.size(), root_path) != 0 ||
-      (*key)[root_path.size()] != u'\\') {
-    return false;
-  }
-  key->erase(0, root_path.size());
-  return true;
+  return root_path;
 }
 
 std::unique_ptr<CS3File> CS3FileSystem::NewFileObject(
@@ -230,6 +237,7 @@ int32_t CS3FileSystem::LoadRemoteTree(const std::u16string& remainder) {
 
 int32_t CS3FileSystem::ListPages(const std::u16string& prefix, bool folders) {
   if (bucket.empty()) return 1;  // the service root lists no objects
+  const std::u16string root_path = RootPath();
   std::u16string marker;
   std::string marker_order;  // UTF-8, the order in which S3 lists keys
   bool truncated = false;
@@ -244,7 +252,7 @@ int32_t CS3FileSystem::ListPages(const std::u16string& prefix, bool folders) {
     for (const ListedEntry& entry : page.objects) {
       std::u16string key;
       if (folders) {
-        if (FolderMarkerTreeKey(entry.key, &key) && ToRootKey(&key) &&
+        if (FolderMarkerTreeKey(entry.key, &key) && ToRootKey(root_path, &key) &&
             !IsBelowDotDirectory(key, /*directory=*/true)) {
           dirMap.Set(key, entry.last_modified);
         }
@@ -255,7 +263,8 @@ int32_t CS3FileSystem::ListPages(const std::u16string& prefix, bool folders) {
       if (kind != IndexKeyKind::kThisBuild && kind != IndexKeyKind::kOtherBuild) {
         continue;
       }
-      if (!ToRootKey(&key) || IsBelowDotDirectory(key, /*directory=*/false)) {
+      if (!ToRootKey(root_path, &key) ||
+          IsBelowDotDirectory(key, /*directory=*/false)) {
         continue;
       }
       if (kind == IndexKeyKind::kOtherBuild) return kLoadOtherLayout;

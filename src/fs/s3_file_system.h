@@ -220,10 +220,9 @@ class CS3FileSystem final : public CQUEXFSManager {
   // listed.  Stores the bucket member.
   std::u16string ListingRemainder(const std::u16string& path);
 
-  // Turns `key`, a listed entry's key relative to the bucket, into one
-  // relative to the root.  False when the entry lies outside the root's
-  // path (the root itself included).
-  bool ToRootKey(std::u16string* key) const;
+  // The path inside the bucket that the root names, as a tree key ("\docs"),
+  // or "" for a root that names the bucket alone.
+  std::u16string RootPath() const;
 
   // Uploads the source's open stream into a new version of `remainder` in
   // the bucket member, named with `stamp`, and closes the source's stream.
