@@ -110,35 +110,4 @@ TEST(S3TreeListingTest, IndexObjectsNameSafeFilesWithTheirStamps) {
   }
 }
 
-// Each build recognises the other build's index objects, and neither takes
-// the host's own versions for files of the tree.
-TEST(S3TreeListingTest, IndexKeysAreClassifiedByTheirForm) {
-  const std::u16string stamped = IndexKey(u"/docs/a.txt");
-  const std::u16string plain = u"$file$/docs/a.txt_Info";
-  const std::u16string host = u"$file$/docs/a.txt_Tue, 27 Mar 2007 19:36:42 GMT_Info";
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-  const std::u16string own = stamped;
-  const std::u16string other = plain;
-#else
-  const std::u16string own = plain;
-  const std::u16string other = stamped;
-#endif
-  std::u16string key;
-  std::u16string stamp;
-  EXPECT_EQ(ClassifyIndexKey(own, &key, &stamp), IndexKeyKind::kThisBuild);
-  EXPECT_EQ(key, u"\\docs\\a.txt");
-  key.clear();
-  EXPECT_EQ(ClassifyIndexKey(other, &key, &stamp), IndexKeyKind::kOtherBuild);
-  EXPECT_EQ(key, u"\\docs\\a.txt");
-  key.clear();
-  EXPECT_EQ(ClassifyIndexKey(host, &key, &stamp), IndexKeyKind::kHostVersion);
-  EXPECT_TRUE(key.empty());
-  for (const std::u16string& none :
-       {std::u16string(u"$file$/_Info"), std::u16string(u"$file$/../x_Info"),
-        std::u16string(u"$file$/docs/a.txt"), std::u16string(u"$data$/a_Info")}) {
-    EXPECT_EQ(ClassifyIndexKey(none, &key, &stamp), IndexKeyKind::kNone)
-        << U16ToUtf8(none);
-  }
-}
-
 }  // namespace
