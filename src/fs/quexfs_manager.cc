@@ -17,20 +17,6 @@ platform::FileTime CQUEXFSManager::ParseTimeText(const std::u16string& text) {
   return time;
 }
 
-bool CQUEXFSManager::ScanMapsFull(ScanVariant variant) const {
-  const bool dirs_full = dirMap.Count() >= dirMap.Capacity();
-  const bool files_full = fileMap.Count() >= fileMap.Capacity();
-  switch (variant) {
-    case ScanVariant::kFull:
-      return dirs_full && files_full;
-    case ScanVariant::kDirsOnly:
-      return dirs_full;
-    case ScanVariant::kFilesOnly:
-      return files_full;
-  }
-  return false;
-}
-
 int32_t CQUEXFSManager::ScanDirectoryTree(const std::u16string& relative,
                                           ScanVariant variant,
                                           bool skip_dot_dirs) {
@@ -52,10 +38,9 @@ void CQUEXFSManager::ScanDirectoryLevel(const std::u16string& relative,
   const bool fills_dirs = variant != ScanVariant::kFilesOnly;
   const bool fills_files = variant != ScanVariant::kDirsOnly;
   platform::DirectoryEntry entry;
-  // Once every map this variant fills is full, no later entry can change
-  // them (new keys are dropped, and no key is met twice), so the rest of
-  // the tree need not be read.
-  while (!ScanMapsFull(variant) && entries->Next(&entry)) {
+  // Read to the end even when the maps are full: a key met later may be
+  // lower than the ones they hold.
+  while (entries->Next(&entry)) {
     const std::u16string& name = entry.name;
     if (name.empty() || name == u"." || name == u"..") continue;
     if (name.find(u'\\') != std::u16string::npos) continue;

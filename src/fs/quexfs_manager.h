@@ -7,11 +7,13 @@
 // and per file: the key is the entry's path relative to the root with a
 // backslash before every component ("\docs\a.txt", "\docs"; no trailing
 // backslash), the value its last-modification time as a 24-character time
-// text (support/time_text.h).  Each map holds at most kTreeMapCapacity keys;
-// further new keys are dropped, so a load keeps the first 100 directories
-// and the first 100 files it meets.  The maps are public because the engine
-// reads them directly; the file operations never update them, they always
-// show the last load.
+// text (support/time_text.h).  Each map holds at most kTreeMapCapacity keys
+// and keeps the lowest ones (SortedMapWhenFull::kKeepLowest): a load keeps
+// the 100 lowest directory keys and the 100 lowest file keys of the tree,
+// whatever order it meets them in, so that in a full map every key up to
+// its highest is known to be present or absent.  The maps are public
+// because the engine reads them directly; the file operations never update
+// them, they always show the last load.
 //
 // Arguments.  Every text argument is passed by value.  A dir and a name are
 // joined by plain concatenation (dir + name, no separator added): the engine
@@ -176,10 +178,13 @@ class CQUEXFSManager {
   // ---- Members read by the engine ---------------------------------------
 
   std::u16string root;
-  CSortedMap<std::u16string> dirMap{kTreeMapCapacity};
-  CSortedMap<std::u16string> fileMap{kTreeMapCapacity};
+  CSortedMap<std::u16string> dirMap{kTreeMapCapacity,
+                                    SortedMapWhenFull::kKeepLowest};
+  CSortedMap<std::u16string> fileMap{kTreeMapCapacity,
+                                     SortedMapWhenFull::kKeepLowest};
   // A copy of fileMap taken by LoadTreeSaveFiles; nothing else uses it.
-  CSortedMap<std::u16string> savedFileMap{kTreeMapCapacity};
+  CSortedMap<std::u16string> savedFileMap{kTreeMapCapacity,
+                                          SortedMapWhenFull::kKeepLowest};
 
  protected:
   CQUEXFSManager() = default;
@@ -220,10 +225,6 @@ class CQUEXFSManager {
                           bool skip_dot_dirs);
 
   bool m_bScanComplete = true;
-
-  // True when every map the variant fills is full, so that scanning further
-  // cannot change them.
-  bool ScanMapsFull(ScanVariant variant) const;
 };
 
 // A unique_ptr deleter that destroys a file system through Release.

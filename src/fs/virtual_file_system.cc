@@ -11,7 +11,7 @@
 int32_t CVirtualFileSystem::LoadTree(std::u16string path) {
   dirMap.RemoveAll();
   fileMap.RemoveAll();
-  return ScanDirectoryTree(path, ScanVariant::kFull, /*skip_dot_dirs=*/false);
+  return ScanDirectoryTree(path, ScanVariant::kFull, /*skip_dot_dirs=*/true);
 }
 
 int32_t CVirtualFileSystem::LoadTree() { return LoadTree(std::u16string()); }
@@ -27,7 +27,7 @@ int32_t CVirtualFileSystem::LoadFiles() { return LoadFiles(std::u16string()); }
 int32_t CVirtualFileSystem::LoadDirs(std::u16string path) {
   dirMap.RemoveAll();
   return ScanDirectoryTree(path, ScanVariant::kDirsOnly,
-                           /*skip_dot_dirs=*/false);
+                           /*skip_dot_dirs=*/true);
 }
 
 int32_t CVirtualFileSystem::LoadDirs() { return LoadDirs(std::u16string()); }

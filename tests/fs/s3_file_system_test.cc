@@ -295,6 +295,23 @@ TEST_F(S3FileSystemTest, WrittenStreamIsFinishedAsANewVersion) {
   ASSERT_EQ(fs_->LoadTree(), 0);
   EXPECT_EQ(ReadBack(fs_.get(), u"\\f"), "tail");
   EXPECT_EQ(Stored().size(), 2u);
+
+  // A copy whose source has no time for the file is named with the time of
+  // writing too, so that the listing reads it back.
+  MemoryFileSystem untimed;
+  untimed.AddFile(u"\\g", "no time", u"");
+  const std::u16string now = CQUEXFSManager::FormatTimeText(
+      platform::FileTimeFromUnixSeconds(fixture_.env().NowUnixSeconds()));
+  ASSERT_EQ(fs_->CopyFileFrom(fs_->GetRoot(), u"\\g", &untimed,
+                              untimed.GetRoot(), u"\\g"),
+            0);
+  ASSERT_EQ(fs_->LoadTree(), 0);
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+  EXPECT_EQ(fs_->fileMap.Lookup(u"\\g"), now);
+#else
+  (void)now;
+#endif
+  EXPECT_EQ(ReadBack(fs_.get(), u"\\g"), "no time");
 }
 
 TEST_F(S3FileSystemTest, StreamsAndRemovalsAddressOnlyListedVersions) {
