@@ -1,5 +1,6 @@
 #include "fs/quexfs_manager.h"
 
+#include <iterator>
 #include <memory>
 
 #include "fs/tree_names.h"
@@ -19,15 +20,26 @@ platform::FileTime CQUEXFSManager::ParseTimeText(const std::u16string& text) {
 
 int32_t CQUEXFSManager::ScanDirectoryTree(const std::u16string& relative,
                                           ScanVariant variant,
-                                          bool skip_dot_dirs) {
+                                          bool skip_dot_dirs,
+                                          FileStampMap* stamps) {
   m_bScanComplete = true;
-  ScanDirectoryLevel(relative, variant, skip_dot_dirs);
+  m_links.clear();
+  if (stamps != nullptr) stamps->clear();
+  ScanDirectoryLevel(relative, variant, skip_dot_dirs, stamps);
+  if (stamps != nullptr) PruneStamps(stamps);
   return 0;
+}
+
+void CQUEXFSManager::PruneStamps(FileStampMap* stamps) const {
+  for (auto it = stamps->begin(); it != stamps->end();) {
+    it = fileMap.Find(it->first) < 0 ? stamps->erase(it) : std::next(it);
+  }
 }
 
 void CQUEXFSManager::ScanDirectoryLevel(const std::u16string& relative,
                                         ScanVariant variant,
-                                        bool skip_dot_dirs) {
+                                        bool skip_dot_dirs,
+                                        FileStampMap* stamps) {
   std::unique_ptr<platform::DirectoryIterator> entries =
       platform::CurrentEnv()->OpenDirectory(root + relative);
   if (entries == nullptr) {  // a missing directory adds nothing
@@ -44,15 +56,31 @@ void CQUEXFSManager::ScanDirectoryLevel(const std::u16string& relative,
     const std::u16string& name = entry.name;
     if (name.empty() || name == u"." || name == u"..") continue;
     if (name.find(u'\\') != std::u16string::npos) continue;
+    if (entry.unreadable) {  // a file or a directory: nobody can tell
+      m_bScanComplete = false;
+      continue;
+    }
     const std::u16string key = relative + u"\\" + name;
+    if (entry.is_symbolic_link) {
+      m_links.push_back(key);
+      continue;
+    }
     if (entry.is_directory) {
-      if (entry.is_symbolic_link) continue;
       if (skip_dot_dirs && name[0] == u'.') continue;
       if (fills_dirs) dirMap.Set(key, FormatTimeText(entry.last_write_time));
-      ScanDirectoryLevel(key, variant, skip_dot_dirs);
+      ScanDirectoryLevel(key, variant, skip_dot_dirs, stamps);
     } else {
       if (IsCopyFileName(name)) continue;
-      if (fills_files) fileMap.Set(key, FormatTimeText(entry.last_write_time));
+      if (!fills_files) continue;
+      fileMap.Set(key, FormatTimeText(entry.last_write_time));
+      if (stamps != nullptr && fileMap.Find(key) >= 0) {
+        (*stamps)[key] = FileStamp{entry.size, entry.last_write_time};
+        // Keys a full map drops again later are not kept for long.
+        if (stamps->size() > 2 * static_cast<size_t>(kTreeMapCapacity)) {
+          PruneStamps(stamps);
+        }
+      }
     }
   }
+  if (entries->Failed()) m_bScanComplete = false;
 }

@@ -36,9 +36,11 @@
 //   ReadStream, WriteStream, CloseStream, SetModifiedTime
 //                    as in CLocalFileSystem
 //   loads, ReservedOp, Release: 0
-// Names handed to the operations must be safe (IsSafeTreeName); an unsafe
-// name is refused with 1 (2 for CreateDir, 3 for OpenStream) and touches
-// nothing.
+// Names handed to the operations must be safe and must not lead through a
+// symbolic link below the root (IsGuardedTarget): a placeholder written
+// through a link would truncate or re-time whatever file the link leads
+// to.  Such a name is refused with 1 (2 for CreateDir, 3 for OpenStream)
+// and touches nothing.
 //
 // All file access goes through platform::CurrentEnv().
 

@@ -51,10 +51,26 @@ enum class FileOpenMode {
   kCreateAlways,
 };
 
-// Attributes reported by GetFileAttributes.
+// Who may read, write and execute a file, where the platform records it:
+// the read, write and execute bits for owner, group and others (POSIX
+// 0777; special bits such as set-user-ID are not carried), the owner and
+// the group.  -1 where the platform records nothing of the kind.
+struct FileAccess {
+  std::int64_t permissions = -1;
+  std::int64_t owner = -1;
+  std::int64_t group = -1;
+};
+
+// Attributes reported by GetFileAttributes and GetEntryAttributes.
 struct FileAttributes {
   bool is_directory = false;
-  FileTime last_write_time = 0;
+  // GetEntryAttributes only: the entry is a symbolic link, a junction or
+  // another name that redirects to another place; the other fields then
+  // describe the link itself.
+  bool is_symbolic_link = false;
+  FileTime last_write_time = 0;  // full precision
+  std::uint64_t size = 0;        // bytes of a file's content
+  FileAccess access;
 };
 
 class Env {
@@ -122,9 +138,17 @@ class Env {
   virtual std::unique_ptr<DirectoryIterator> OpenDirectory(
       const std::u16string& path) = 0;
 
-  // Fills *attributes and returns true when `path` exists.
+  // Fills *attributes and returns true when `path` exists.  A symbolic
+  // link is followed.
   virtual bool GetFileAttributes(const std::u16string& path,
                                  FileAttributes* attributes) = 0;
+
+  // The same for the entry `path` names itself: when it is a symbolic link
+  // (or junction, or other redirecting name), the link is not followed and
+  // is reported with is_symbolic_link.  Earlier components of the path are
+  // resolved as usual.
+  virtual bool GetEntryAttributes(const std::u16string& path,
+                                  FileAttributes* attributes) = 0;
 
   // Each returns true on success.
   virtual bool CreateDirectory(const std::u16string& path) = 0;
@@ -206,6 +230,10 @@ class EnvWrapper : public Env {
   bool GetFileAttributes(const std::u16string& path,
                          FileAttributes* attributes) override {
     return target_->GetFileAttributes(path, attributes);
+  }
+  bool GetEntryAttributes(const std::u16string& path,
+                          FileAttributes* attributes) override {
+    return target_->GetEntryAttributes(path, attributes);
   }
   bool CreateDirectory(const std::u16string& path) override {
     return target_->CreateDirectory(path);

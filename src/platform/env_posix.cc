@@ -69,6 +69,16 @@ int OpenRegularFile(const std::string& path, int flags) {
   return fd;
 }
 
+void FillAttributes(const struct stat& st, FileAttributes* attributes) {
+  attributes->is_directory = S_ISDIR(st.st_mode);
+  attributes->is_symbolic_link = S_ISLNK(st.st_mode);
+  attributes->last_write_time = FileTimeFromTimespec(st.st_mtim);
+  attributes->size = static_cast<std::uint64_t>(st.st_size);
+  attributes->access.permissions = st.st_mode & 0777;
+  attributes->access.owner = st.st_uid;
+  attributes->access.group = st.st_gid;
+}
+
 bool SetWriteTimeOfDescriptor(int fd, FileTime time) {
   timespec times[2];
   times[0].tv_sec = 0;
@@ -111,6 +121,26 @@ class PosixFile final : public File {
 
   bool Sync() override { return ::fsync(fd_) == 0; }
 
+  // Owner and group first: a change of owner may clear permission bits.
+  bool SetAccess(const FileAccess& access) override {
+    if (access.owner >= 0 || access.group >= 0) {
+      struct stat st;
+      if (::fstat(fd_, &st) == 0 &&
+          ((access.owner >= 0 && st.st_uid != access.owner) ||
+           (access.group >= 0 && st.st_gid != access.group))) {
+        const uid_t owner = access.owner >= 0 ? static_cast<uid_t>(access.owner)
+                                              : static_cast<uid_t>(-1);
+        const gid_t group = access.group >= 0 ? static_cast<gid_t>(access.group)
+                                              : static_cast<gid_t>(-1);
+        if (::fchown(fd_, owner, group) != 0) {
+          (void)::fchown(fd_, static_cast<uid_t>(-1), group);  // the group alone
+        }
+      }
+    }
+    if (access.permissions < 0) return true;
+    return ::fchmod(fd_, static_cast<mode_t>(access.permissions & 0777)) == 0;
+  }
+
  private:
   const int fd_;
 };
@@ -121,29 +151,35 @@ class PosixDirectoryIterator final : public DirectoryIterator {
   ~PosixDirectoryIterator() override { ::closedir(dir_); }
 
   bool Next(DirectoryEntry* entry) override {
-    errno = 0;
-    const dirent* d = ::readdir(dir_);
-    if (d == nullptr) return false;
-    entry->name = Utf8ToU16(d->d_name);
-    entry->is_directory = false;
-    entry->is_symbolic_link = false;
-    entry->last_write_time = 0;
-    struct stat st;
-    if (::fstatat(::dirfd(dir_), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    for (;;) {
+      errno = 0;
+      const dirent* d = ::readdir(dir_);
+      if (d == nullptr) {
+        failed_ = errno != 0;
+        return false;
+      }
+      *entry = DirectoryEntry{Utf8ToU16(d->d_name)};
+      struct stat st;
+      if (::fstatat(::dirfd(dir_), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) continue;  // removed since it was listed
+        entry->unreadable = true;
+        return true;
+      }
+      FileAttributes attributes;
+      FillAttributes(st, &attributes);
+      entry->is_directory = attributes.is_directory;
+      entry->is_symbolic_link = attributes.is_symbolic_link;
+      entry->last_write_time = attributes.last_write_time;
+      entry->size = attributes.size;
       return true;
     }
-    if (S_ISLNK(st.st_mode)) {
-      entry->is_symbolic_link = true;
-      struct stat target;
-      if (::fstatat(::dirfd(dir_), d->d_name, &target, 0) == 0) st = target;
-    }
-    entry->is_directory = S_ISDIR(st.st_mode);
-    entry->last_write_time = FileTimeFromTimespec(st.st_mtim);
-    return true;
   }
+
+  bool Failed() const override { return failed_; }
 
  private:
   DIR* const dir_;
+  bool failed_ = false;
 };
 
 class PosixEnv final : public Env {
@@ -258,8 +294,17 @@ class PosixEnv final : public Env {
     if (!ToPosixPathChecked(path, &p)) return false;
     struct stat st;
     if (::stat(p.c_str(), &st) != 0) return false;
-    attributes->is_directory = S_ISDIR(st.st_mode);
-    attributes->last_write_time = FileTimeFromTimespec(st.st_mtim);
+    FillAttributes(st, attributes);
+    return true;
+  }
+
+  bool GetEntryAttributes(const std::u16string& path,
+                          FileAttributes* attributes) override {
+    std::string p;
+    if (!ToPosixPathChecked(path, &p)) return false;
+    struct stat st;
+    if (::lstat(p.c_str(), &st) != 0) return false;
+    FillAttributes(st, attributes);
     return true;
   }
 

@@ -46,6 +46,36 @@ std::vector<std::u16string> PathComponents(const std::u16string& path) {
   return parts;
 }
 
+// The catalog is the memory of the last run: a directory of it that cannot
+// be read whole, or a symbolic link in it, makes records vanish, and a
+// vanished record turns into a transfer that may overwrite the newer copy.
+// A catalog root that does not exist yet is a first run.
+bool CatalogLoadedWhole(const CQUEXFSManager& catalog) {
+  platform::FileAttributes attributes;
+  if (!platform::CurrentEnv()->GetFileAttributes(catalog.GetRoot(), &attributes)) {
+    return true;
+  }
+  return catalog.LastScanComplete() && catalog.ScannedLinks().empty();
+}
+
+// A symbolic link in the local tree is not followed, so whatever the
+// catalog records at or below it would look deleted by the user: a synced
+// directory replaced by a link to its new place would be deleted remotely.
+bool NoLinkHidesARecord(const CQUEXFSManager& local,
+                        const CQUEXFSManager& catalog) {
+  for (const std::u16string& link : local.ScannedLinks()) {
+    for (const CSortedMap<std::u16string>* map : {&catalog.dirMap, &catalog.fileMap}) {
+      for (int i = 0; i < map->Count(); ++i) {
+        const std::u16string key = map->KeyAt(i);
+        if (key == link || key.compare(0, link.size() + 1, link + u"\\") == 0) {
+          return false;
+        }
+      }
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool PathsOverlap(const std::u16string& a, const std::u16string& b) {
@@ -81,7 +111,10 @@ int32_t RunSynchronization(const std::u16string& local_root,
 
   local->LoadTree();
   catalog->LoadTree();
-  if (!LocalTreeLoadedWhole(*local)) return kSyncRunLocalFailed;
+  if (!LocalTreeLoadedWhole(*local) || !CatalogLoadedWhole(*catalog) ||
+      !NoLinkHidesARecord(*local, *catalog)) {
+    return kSyncRunLocalFailed;
+  }
   const int32_t loaded = remote->LoadTree();
   if (loaded == CS3FileSystem::kLoadOtherLayout) return kSyncRunOtherLayout;
   if (loaded != 0) return kSyncRunRemoteFailed;

@@ -275,9 +275,11 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
     return 1;
   };
 
-  // Walks one group.  For file groups, a failed operation skips the next
+  // Walks one group.  With the skip rule, a failed operation skips the next
   // entry when it names the same path: the catalog half of a failed
-  // transfer.
+  // transfer.  A directory that could not be created (2; 1 means it exists)
+  // is not recorded either, or the next run would take its absence for a
+  // deletion and remove it on the other side.
   auto walk = [&](const char16_t* header, Op op, bool backwards, bool skip_rule) {
     int begin, end;
     group(header, &begin, &end);
@@ -302,7 +304,8 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
       if (defer && ShouldDefer(r, a.m_iSource)) m_deferred.Set(key, a);
 #endif
       const int next = k + step;
-      if (skip_rule && r != 0 && next >= begin && next < end &&
+      const bool failed = op == Op::kCreateDir ? r >= 2 : r != 0;
+      if (skip_rule && failed && next >= begin && next < end &&
           m_actions.ValueAt(next).m_strName == a.m_strName) {
 #if defined(KELTOS3_SNAPSHOT_BUILD)
         if (defer && ShouldDefer(r, m_actions.ValueAt(next).m_iSource)) {
@@ -318,7 +321,7 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
     }
   };
 
-  walk(u"DIRADD", Op::kCreateDir, false, false);
+  walk(u"DIRADD", Op::kCreateDir, false, true);
   walk(u"FILEADD", Op::kCopy, false, true);
   walk(u"FILEUPDATE", Op::kUpdate, false, true);
   walk(u"FILEDELETE", Op::kRemoveFile, false, true);

@@ -122,7 +122,7 @@ TEST_F(CatalogTest, LoadsSkipDotDirectoriesLikeTheLocalTree) {
   EXPECT_EQ(Keys(catalog_->dirMap), (std::vector<std::u16string>{u"\\docs"}));
 }
 
-TEST_F(CatalogTest, ScansSkipBackslashNamesAndLinkedDirectories) {
+TEST_F(CatalogTest, ScansSkipBackslashNamesAndLinks) {
   MakeDir(dir_.At("docs"));
   ASSERT_EQ(::symlink("..", dir_.At("docs/.up").c_str()), 0);
   ASSERT_EQ(::symlink(".", dir_.At("docs/loop").c_str()), 0);
@@ -130,6 +130,19 @@ TEST_F(CatalogTest, ScansSkipBackslashNamesAndLinkedDirectories) {
   ASSERT_EQ(catalog_->LoadTree(), 0);
   EXPECT_EQ(Keys(catalog_->dirMap), (std::vector<std::u16string>{u"\\docs"}));
   EXPECT_EQ(catalog_->fileMap.Count(), 0);
+  EXPECT_EQ(catalog_->ScannedLinks().size(), 2u);
+
+  // A placeholder is never written, removed or re-timed through a link.
+  const FsScratchDir outside;
+  WriteFile(outside.At("p"), "a user's file");
+  ASSERT_EQ(::symlink(outside.path().c_str(), dir_.At("proj").c_str()), 0);
+  ASSERT_EQ(::symlink(outside.At("p").c_str(), dir_.At("alias").c_str()), 0);
+  EXPECT_EQ(catalog_->WriteFileFrom(u"\\proj\\p", nullptr), 1);
+  EXPECT_EQ(catalog_->UpdateFileFrom(u"\\alias", kTime1, nullptr, 0), 1);
+  EXPECT_EQ(catalog_->RemoveFile(u"\\proj\\p"), 1);
+  EXPECT_EQ(catalog_->CreateDir(u"\\proj\\d"), 2);
+  EXPECT_EQ(ReadFile(outside.At("p")), "a user's file");
+  EXPECT_EQ(ListNames(outside.path()), std::vector<std::string>{"p"});
 }
 
 TEST_F(CatalogTest, ResultCodes) {
