@@ -34,10 +34,13 @@ constexpr std::int64_t kT3 = kT1 + 7200;
 class SyncScenarioTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(fixture_.UseServer("sync", 1000));  // small chunks: several per file
+    // Small chunks: several per file.
+    ASSERT_TRUE(fixture_.UseServer("sync", 1000, protocol()));
     bucket_ = StoreFixture::UniqueBucket("sync-root");
     ASSERT_TRUE(RawS3::CreateBucket(bucket_));
   }
+
+  virtual Protocol protocol() const { return Protocol::kDefaults; }
 
   // Runs `m` and expects a completed run whose live transfers all succeeded.
   std::vector<SeenAction> Run(const Machine& m) {
@@ -67,7 +70,16 @@ class SyncScenarioTest : public ::testing::Test {
   Machine b_;
 };
 
-TEST_F(SyncScenarioTest, ChangesOnEitherMachineReachTheOther) {
+// The cases that run under both signature versions and addressing styles.
+class SyncProtocolTest : public SyncScenarioTest, public ::testing::WithParamInterface<Protocol> {
+ protected:
+  Protocol protocol() const override { return GetParam(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Protocols, SyncProtocolTest, ::testing::ValuesIn(kAllProtocols),
+                         ProtocolName);
+
+TEST_P(SyncProtocolTest, ChangesOnEitherMachineReachTheOther) {
   const std::string big = RandomBytes(4500, 1);  // five chunks
   a_.Put("a.txt", "alpha", kT1);
   a_.Put("docs/b.bin", big, kT1);
