@@ -124,11 +124,7 @@ class S3FileTest : public ::testing::Test {
 };
 
 // The cases that run under both signature versions and addressing styles.
-class S3FileProtocolTest : public S3FileTest,
-                           public ::testing::WithParamInterface<testsupport::Protocol> {
- protected:
-  testsupport::Protocol protocol() const override { return GetParam(); }
-};
+using S3FileProtocolTest = testsupport::ProtocolSuite<S3FileTest>;
 
 INSTANTIATE_TEST_SUITE_P(Protocols, S3FileProtocolTest,
                          ::testing::ValuesIn(testsupport::kAllProtocols),

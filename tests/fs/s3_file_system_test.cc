@@ -80,11 +80,7 @@ class S3FileSystemTest : public ::testing::Test {
 };
 
 // The cases that run under both signature versions and addressing styles.
-class S3FileSystemProtocolTest : public S3FileSystemTest,
-                                 public ::testing::WithParamInterface<Protocol> {
- protected:
-  Protocol protocol() const override { return GetParam(); }
-};
+using S3FileSystemProtocolTest = ProtocolSuite<S3FileSystemTest>;
 
 INSTANTIATE_TEST_SUITE_P(Protocols, S3FileSystemProtocolTest, ::testing::ValuesIn(kAllProtocols),
                          ProtocolName);

@@ -102,11 +102,7 @@ class S3ServerTest : public ::testing::Test {
 };
 
 // The cases that run under both signature versions and addressing styles.
-class S3ServerProtocolTest : public S3ServerTest,
-                             public ::testing::WithParamInterface<testsupport::Protocol> {
- protected:
-  testsupport::Protocol protocol() const override { return GetParam(); }
-};
+using S3ServerProtocolTest = testsupport::ProtocolSuite<S3ServerTest>;
 
 INSTANTIATE_TEST_SUITE_P(Protocols, S3ServerProtocolTest,
                          ::testing::ValuesIn(testsupport::kAllProtocols),

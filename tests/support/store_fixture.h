@@ -35,6 +35,17 @@ std::string ProtocolName(const ::testing::TestParamInfo<Protocol>& info);
 // The INI lines of `protocol` ("" for the defaults).
 std::string ProtocolLines(Protocol protocol);
 
+// A fixture whose virtual `Protocol protocol() const` says how it sets up,
+// made into one whose cases run under each protocol:
+//   using SomeProtocolTest = ProtocolSuite<SomeTest>;
+//   INSTANTIATE_TEST_SUITE_P(Protocols, SomeProtocolTest, ...);
+//   TEST_P(SomeProtocolTest, Case) { ... }
+template <typename Fixture>
+class ProtocolSuite : public Fixture, public ::testing::WithParamInterface<Protocol> {
+ protected:
+  Protocol protocol() const override { return this->GetParam(); }
+};
+
 // What goes into the INI.
 struct StoreSettings {
   std::string bucket;       // "QuexBucket"

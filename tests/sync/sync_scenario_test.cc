@@ -71,10 +71,7 @@ class SyncScenarioTest : public ::testing::Test {
 };
 
 // The cases that run under both signature versions and addressing styles.
-class SyncProtocolTest : public SyncScenarioTest, public ::testing::WithParamInterface<Protocol> {
- protected:
-  Protocol protocol() const override { return GetParam(); }
-};
+using SyncProtocolTest = ProtocolSuite<SyncScenarioTest>;
 
 INSTANTIATE_TEST_SUITE_P(Protocols, SyncProtocolTest, ::testing::ValuesIn(kAllProtocols),
                          ProtocolName);
