@@ -31,10 +31,13 @@ constexpr std::int64_t kT3 = kT1 + 7200;
 class SyncScenarioTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(fixture_.UseServer("sync", 1000));  // small chunks: several per file
+    // Small chunks: several per file.
+    ASSERT_TRUE(fixture_.UseServer("sync", 1000, protocol()));
     bucket_ = StoreFixture::UniqueBucket("sync-root");
     ASSERT_TRUE(RawS3::CreateBucket(bucket_));
   }
+
+  virtual Protocol protocol() const { return Protocol::kDefaults; }
 
   // Runs `m` and expects a completed run whose live transfers all succeeded.
   std::vector<SeenAction> Run(const Machine& m) {
@@ -67,7 +70,12 @@ class SyncScenarioTest : public ::testing::Test {
 // Edits are seen by their file times, which only the standard build
 // carries; the snapshot-assisted build runs the scenarios without edits.
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
-TEST_F(SyncScenarioTest, ChangesOnEitherMachineReachTheOther) {
+using SyncProtocolTest = ProtocolSuite<SyncScenarioTest>;
+
+INSTANTIATE_TEST_SUITE_P(Protocols, SyncProtocolTest, ::testing::ValuesIn(kAllProtocols),
+                         ProtocolName);
+
+TEST_P(SyncProtocolTest, ChangesOnEitherMachineReachTheOther) {
   const std::string big = RandomBytes(4500, 1);  // five chunks
   a_.Put("a.txt", "alpha", kT1);
   a_.Put("docs/b.bin", big, kT1);
