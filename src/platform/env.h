@@ -45,7 +45,8 @@ enum class FileOpenMode {
   // readers and writers.  Fails when the file does not exist.
   kExistingReadWrite,
   // Open an existing file for reading only, shared with other readers and
-  // writers.  Fails when the file does not exist or is a directory.
+  // writers.  Fails when the file does not exist or is not a regular file
+  // (a FIFO without a writer must not hold the caller).
   kExistingReadOnly,
   // Create the file for writing, truncating an existing one.
   kCreateAlways,

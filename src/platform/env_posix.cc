@@ -233,7 +233,7 @@ class PosixEnv final : public Env {
         fd = OpenRegularFile(p, O_RDWR);
         break;
       case FileOpenMode::kExistingReadOnly:
-        fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = OpenRegularFile(p, O_RDONLY);
         break;
       case FileOpenMode::kCreateAlways:
         fd = OpenRegularFile(p, O_WRONLY | O_CREAT | O_TRUNC);
