@@ -45,7 +45,8 @@ enum class FileOpenMode {
   // readers and writers.  Fails when the file does not exist.
   kExistingReadWrite,
   // Open an existing file for reading only, shared with other readers and
-  // writers.  Fails when the file does not exist or is a directory.
+  // writers.  Fails when the file does not exist or is not a regular file
+  // (a FIFO without a writer must not hold the caller).
   kExistingReadOnly,
   // Create the file for writing, truncating an existing one.
   kCreateAlways,
@@ -108,11 +109,15 @@ class Env {
   // ---- Diagnostics -------------------------------------------------------
 
   // Registers the named event source.  Returns 0 when registration fails;
-  // reporting through a 0 handle does nothing.
+  // reporting through a 0 handle does nothing.  Registration changes no
+  // process-wide logging state (the host's own log identity stays as the
+  // host set it).  The POSIX implementation writes to the system log
+  // (platform/system_log.h); the handle only holds the source name.
   virtual EventSourceHandle RegisterEventSource(const std::u16string& source) = 0;
 
-  // Writes one event record with one insertion string.  Returns false when
-  // the record could not be written.
+  // Writes one event record with one insertion string; the record names the
+  // source it was written under.  Never waits for a congested log.  Returns
+  // false when the record could not be written.
   virtual bool ReportEvent(EventSourceHandle source, std::uint16_t type,
                            std::uint16_t category, std::uint32_t event_id,
                            const std::u16string& text) = 0;

@@ -4,27 +4,30 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <new>
+#include <utility>
 
 #include "common/wide_string.h"
 #include "platform/env.h"
+#include "platform/env_posix.h"
 #include "platform/file.h"
 #include "platform/http.h"
 #include "platform/http_curl.h"
 #include "platform/path.h"
+#include "platform/system_log.h"
 
 namespace platform {
 namespace {
 
-// Ident of the syslog records that stand in for the event log.  openlog
-// keeps the pointer, so it must live for the whole process.
-constexpr char kSyslogIdent[] = "KeltoS3OnlineBackup";
+// Severities of the system log.
+constexpr int kSeverityError = 3;
+constexpr int kSeverityInfo = 6;
 
 FileTime FileTimeFromTimespec(const timespec& ts) {
   FileTime t = FileTimeFromUnixSeconds(ts.tv_sec);
@@ -184,6 +187,8 @@ class PosixDirectoryIterator final : public DirectoryIterator {
 
 class PosixEnv final : public Env {
  public:
+  explicit PosixEnv(PosixEnvOptions options) : options_(std::move(options)) {}
+
   std::uint32_t GetTickCount() override {
     timespec ts{};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -221,21 +226,25 @@ class PosixEnv final : public Env {
     return true;
   }
 
-  EventSourceHandle RegisterEventSource(const std::u16string&) override {
-    ::openlog(kSyslogIdent, LOG_PID | LOG_NDELAY, LOG_USER);
-    return 1;
+  // The handle owns the source name that every record of it carries; the
+  // system log itself needs no registration.
+  EventSourceHandle RegisterEventSource(const std::u16string& source) override {
+    return reinterpret_cast<EventSourceHandle>(new (std::nothrow) std::string(U16ToUtf8(source)));
   }
 
   bool ReportEvent(EventSourceHandle source, std::uint16_t type,
                    std::uint16_t, std::uint32_t,
                    const std::u16string& text) override {
     if (source == 0) return false;
-    const int priority = type == kEventTypeError ? LOG_ERR : LOG_INFO;
-    ::syslog(LOG_USER | priority, "%s", U16ToUtf8(text).c_str());
-    return true;
+    const std::string& name = *reinterpret_cast<const std::string*>(source);
+    return SendSystemLogRecord(options_.log_socket,
+                               type == kEventTypeError ? kSeverityError : kSeverityInfo,
+                               name, U16ToUtf8(text));
   }
 
-  void DeregisterEventSource(EventSourceHandle) override {}
+  void DeregisterEventSource(EventSourceHandle source) override {
+    delete reinterpret_cast<std::string*>(source);
+  }
 
   // The trace channel is silent unless KELTOS3_TRACE names a sink: "stderr",
   // or a file that every line is appended to.
@@ -269,7 +278,7 @@ class PosixEnv final : public Env {
         fd = OpenRegularFile(p, O_RDWR);
         break;
       case FileOpenMode::kExistingReadOnly:
-        fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = OpenRegularFile(p, O_RDONLY);
         break;
       case FileOpenMode::kCreateAlways:
         fd = OpenRegularFile(p, O_WRONLY | O_CREAT | O_TRUNC);
@@ -374,13 +383,20 @@ class PosixEnv final : public Env {
       const HttpSessionOptions& options) override {
     return OpenCurlHttpSession(options);
   }
+
+ private:
+  const PosixEnvOptions options_;
 };
 
 }  // namespace
 
 Env* Env::Default() {
-  static PosixEnv* const env = new PosixEnv();
+  static PosixEnv* const env = new PosixEnv(PosixEnvOptions());
   return env;
+}
+
+std::unique_ptr<Env> NewPosixEnv(const PosixEnvOptions& options) {
+  return std::make_unique<PosixEnv>(options);
 }
 
 }  // namespace platform

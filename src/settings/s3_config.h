@@ -90,7 +90,9 @@ class CS3Config {
   std::u16string ReadCredential(const char16_t* key);
 
   // Built-in values; the getters carry their own defaults, so the ones
-  // marked "unused" are kept only to complete the record.
+  // marked "unused" are kept only to complete the record.  The spare
+  // integers and the built-in buffer size, which nothing reads, are not
+  // kept at all.
   std::u16string m_strBuiltinAccessKeyId;  // 20 characters, unused
   std::u16string m_strBuiltinSecretKey;    // 40 characters, unused
   std::u16string m_strSpareText;           // 11 characters, unused
@@ -99,11 +101,8 @@ class CS3Config {
   int32_t m_iHttpPort;
   std::u16string m_strHost;
   std::u16string m_strUserAgent;  // unused
-  int32_t m_iSpare1;              // unused
-  int32_t m_iSpare2;              // unused
   std::u16string m_strBuiltinBucket;      // unused
   std::u16string m_strBuiltinDataBucket;  // unused
-  int32_t m_iBuiltinBufferSize;           // unused
   std::u16string m_strIniPath;
   CIni m_ini;
   // The last values their getters read.

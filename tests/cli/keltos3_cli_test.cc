@@ -9,6 +9,7 @@
 
 #include "settings/s3_config.h"
 #include "support/ini_fixture.h"
+#include "support/store_fixture.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
 #include "support/test_env.h"
@@ -243,6 +244,42 @@ TEST_F(Keltos3CliTest, ScrambleGivesTheIniValue) {
   platform::ScopedEnvOverride override(&env);
   EXPECT_EQ(CS3Config().GetAccount(), u"from stdin \u00e9");
   EXPECT_EQ(CS3Config().GetPassword(), u"-dash");
+}
+
+// An endpoint that cannot be reached, or refuses the listing, is not an
+// empty store: ls and du say what failed and exit 1.
+TEST(Keltos3StoreCliTest, LsAndDuTellAFailureFromAnEmptyStore) {
+  if (!testsupport::TestServers::Get().ok) GTEST_SKIP() << testsupport::TestServers::Get().error;
+  testsupport::StoreFixture store;
+  ASSERT_TRUE(store.UseServer("cli-empty", 0));
+  const auto run = [&](const std::string& command) {
+    return RunProcess({kBinary, command},
+                      {{"KELTOS3_INI", store.ini().ini_posix_path()},
+                       {"KELTOS3_TRACE", std::nullopt},
+                       {"LD_LIBRARY_PATH", testsupport::kTestLibraryDir}});
+  };
+  ProcessResult r = run("ls");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  r = run("du");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "0 bytes\n");
+
+  testsupport::StoreSettings settings = store.settings();
+  settings.data_bucket = testsupport::StoreFixture::UniqueBucket("cli-missing");
+  store.WriteSettings(settings);
+  r = run("du");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
+
+  store.ini().WriteOnline("S3Host=s3.localhost\nS3Port=1\nRequestPause=0\n");
+  for (const char* command : {"ls", "du"}) {
+    r = run(command);
+    EXPECT_EQ(r.exit_code, 1) << command;
+    EXPECT_EQ(r.out, "") << command;
+    EXPECT_NE(r.err.find("did not answer"), std::string::npos) << r.err;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,13 @@
 #include "settings/s3_config.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
 
 #include "support/ini_fixture.h"
 #include "support/test_env.h"
@@ -58,6 +65,20 @@ TEST_F(S3ConfigTest, EveryDefaultWithoutAFile) {
   // A file with other sections only gives the same.
   ini_.WriteRaw("[OFFLINE]\nQuexBucket=other\n");
   EXPECT_EQ(config.GetBucket(), u"quexs3backup");
+}
+
+// Opening a FIFO for reading waits for a writer; an INI path that names one
+// must give the defaults at once instead of holding every operation.
+TEST_F(S3ConfigTest, AnIniPathNamingAFifoGivesTheDefaultsAtOnce) {
+  ASSERT_EQ(::mkfifo(ini_.ini_posix_path().c_str(), 0600), 0);
+  auto bucket = std::async(std::launch::async, [] { return CS3Config().GetBucket(); });
+  if (bucket.wait_for(std::chrono::seconds(2)) == std::future_status::timeout) {
+    ADD_FAILURE() << "reading the settings waits on the FIFO";
+    // A writer that comes and goes lets the blocked open end.
+    const int writer = ::open(ini_.ini_posix_path().c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) ::close(writer);
+  }
+  EXPECT_EQ(bucket.get(), u"quexs3backup");
 }
 
 TEST_F(S3ConfigTest, EveryKeyIsReadFromSectionOnline) {
