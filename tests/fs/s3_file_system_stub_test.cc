@@ -330,7 +330,7 @@ TEST_F(StubPreviousVersionTest, WrittenStreamReportsFailedStores) {
   auto write = [&](int32_t size) {
     return fs_->WriteStream(reinterpret_cast<const uint8_t*>(data.data()), size);
   };
-  std::vector<std::string> rules = ChunkRules(2);
+  std::vector<std::string> rules = ChunkRules({1000, 500});
   rules.push_back(Rule("PUT", kIndexPut, Status(500)));
   rules.push_back(FirstChunkRule());
   LoadWith(rules);
@@ -339,7 +339,7 @@ TEST_F(StubPreviousVersionTest, WrittenStreamReportsFailedStores) {
   EXPECT_EQ(fs_->CloseStream(), 2);  // the index object was not stored
 
   StubServer::Reset(bucket_);
-  rules = ChunkRules(1);
+  rules = ChunkRules({1000});
   rules.push_back(Rule("PUT", "/" + Encoded("$data$/f_00001"), Status(500)));
   rules.push_back(FirstChunkRule());
   LoadWith(rules);
