@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -74,15 +75,14 @@ TEST_F(SyncCapacityTest, ThousandFilesRoundTripAndEditsOnBothSidesConverge) {
   const int files = kDirs * kFilesPerDir;
   int sent = Requests();
   EXPECT_EQ(Run(a_), kDirs + files);  // everything up at once
-  std::printf("up: %d requests\n", Requests() - sent);
-  sent = Requests();
+  // Uploads into folders the run created or listed look for no marker.
+  EXPECT_LE(Requests() - sent, 6 * files);
   EXPECT_EQ(Run(b_), kDirs + files);  // and down
-  std::printf("down: %d requests\n", Requests() - sent);
   ASSERT_EQ(Snapshot(b_.tree.path()), Snapshot(a_.tree.path()));
-  // A run with nothing to do only lists the bucket.
+  // A run with nothing to do lists the bucket, whatever its size.
   sent = Requests();
   EXPECT_EQ(Run(a_), 0);
-  std::printf("idle: %d requests\n", Requests() - sent);
+  EXPECT_LE(Requests() - sent, 8);
   EXPECT_EQ(Run(b_), 0);
 
   // Edits, additions and deletions on both sides, spread over the tree.
