@@ -12,9 +12,9 @@
 // ones (SortedMapWhenFull::kKeepLowest): a load keeps the lowest directory
 // keys and the lowest file keys of the tree, whatever order it meets them
 // in, so that in a full map every key up to its highest is known to be
-// present or absent.  The maps are public
-// because the engine reads them directly; the file operations never update
-// them, they always show the last load.
+// present or absent.  The maps are public because the engine reads them
+// directly; the file operations never update them, they always show the
+// last load.
 //
 // Arguments.  Every text argument is passed by value.  A dir and a name are
 // joined by plain concatenation (dir + name, no separator added): the engine

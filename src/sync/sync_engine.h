@@ -5,12 +5,12 @@
 // their last load.  RunSync detects the changes of each live tree against
 // the catalog, reconciles them into one ordered action table (at most the
 // capacity less its five group headers, 95 actions by default; a surplus is
-// dropped and found again by the next run) and
-// applies the actions group by group: directories added, files added,
-// files updated, files deleted, directories removed (deepest first).  A
-// change carried to a live side is recorded in the catalog right after it,
-// and only when the live side succeeded: a failed transfer leaves the
-// catalog as it was, so the next run proposes it again.
+// dropped and found again by the next run) and applies the actions group by
+// group: directories added, files added, files updated, files deleted,
+// directories removed (deepest first).  A change carried to a live side is
+// recorded in the catalog right after it, and only when the live side
+// succeeded: a failed transfer leaves the catalog as it was, so the next run
+// proposes it again.
 //
 // Progress goes to the debug-trace channel only, as the lines
 //   "UPDATEFILE : <key> from <tree root> to <catalog root> \r\n  the temp
@@ -25,8 +25,8 @@
 // within a group the keys sort in the order the actions were made.
 //
 // What detection considers.  A tree map holds at most its capacity of keys,
-// the lowest of its tree (fs/quexfs_manager.h), so a full map knows nothing of the keys
-// above its highest one: a file there would look deleted, or added, or its
+// the lowest of its tree (fs/quexfs_manager.h), so a full map knows nothing
+// of the keys above its highest one: a file there would look deleted, or added, or its
 // local copy would be hidden from a download.  RunSync therefore takes the
 // lowest of the highest keys of every full map of the three trees
 // (directories and files alike) as a bound, and detection considers only
