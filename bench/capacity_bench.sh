@@ -6,8 +6,8 @@
 #   - the first upload from machine A (keltos3 sync),
 #   - the download to a fresh machine B,
 #   - an idle run of A (load three trees, detect, nothing to do),
-# each with wall time, requests the server received and peak resident
-# memory; beside `rclone copy` of the same tree up and down (version-2
+# each with wall time, CPU time, requests the server received and peak
+# resident memory; beside `rclone copy` of the same tree up and down (version-2
 # signatures, path-style addressing, a private hosts file for s3.localhost).
 #
 # Usage: bench/capacity_bench.sh BUILD_DIR [FILES] [DIRS]
@@ -63,16 +63,17 @@ measure() {
   local label=$1 before
   shift
   before=$(requests)
-  /usr/bin/time -f "%e %M" -o "$WORK/time.txt" "$@" >"$WORK/out.txt" 2>"$WORK/err.txt" || {
+  /usr/bin/time -f "%e %U %S %M" -o "$WORK/time.txt" "$@" >"$WORK/out.txt" 2>"$WORK/err.txt" || {
     echo "capacity_bench.sh: '$label' failed:" >&2
     tail -n 5 "$WORK/err.txt" "$WORK/out.txt" >&2
     exit 1
   }
   sleep 0.5  # the server logs a request once its answer is closed
-  read -r elapsed rss <"$WORK/time.txt"
-  awk -v l="$label" -v e="$elapsed" -v r="$(($(requests) - before))" -v m="$rss" -v n="$FILES" \
-    'BEGIN { printf "%-40s %8.2f s %8d requests (%5.2f per file) %8.1f MiB peak RSS\n",
-             l, e, r, r / n, m / 1024 }'
+  read -r elapsed user sys rss <"$WORK/time.txt"
+  awk -v l="$label" -v e="$elapsed" -v c="$user $sys" -v r="$(($(requests) - before))" -v m="$rss" \
+    -v n="$FILES" 'BEGIN { split(c, t, " ");
+      printf "%-38s %8.2f s %7.2f CPU s %7d requests (%4.2f per file) %7.1f MiB peak RSS\n",
+             l, e, t[1] + t[2], r, r / n, m / 1024 }'
 }
 
 echo "$FILES files of 1 KiB in $DIRS directories; SyncCapacity 100000, RequestPause 0"
