@@ -122,6 +122,21 @@ class Builder {
     out_.push_back(s);
   }
 
+  // SyncCapacity: clamped into [100, 10000000].
+  void Capacity(const char* key) {
+    EffectiveSetting s = Start(key);
+    long long capacity = s.from_file ? ReadInteger(CutText(*online_.Get(key))) : 100;
+    if (capacity < 100) {
+      capacity = 100;
+      if (s.from_file) s.note = "below 100: 100 used";
+    } else if (capacity > 10000000) {
+      capacity = 10000000;
+      s.note = "above 10000000: 10000000 used";
+    }
+    s.value = std::to_string(capacity);
+    out_.push_back(s);
+  }
+
   std::vector<EffectiveSetting> Take() { return std::move(out_); }
 
  private:
@@ -159,6 +174,7 @@ std::vector<EffectiveSetting> ComputeEffectiveSettings(const IniSection& online)
   b.SignatureVersion("SignatureVersion");
   b.NonEmptyText("Region", "us-east-1");
   b.Flag("PathStyle");
+  b.Capacity("SyncCapacity");
   return b.Take();
 }
 

@@ -82,7 +82,7 @@ int CS3File::OpenVersion(const wchar_t* path) {
   const std::u16string name = WideToU16(path);
 
   const std::u16string directory = ParentDirectoryOf(name);
-  if (!directory.empty()) EnsureFolderMarkers(directory);
+  if (!directory.empty() && !m_bFolderMarkersKnown) EnsureFolderMarkers(directory);
 
   m_strFileKey = FileKeyOf(name);
   const size_t dot = m_strFileKey.rfind(u'.');

@@ -121,6 +121,9 @@ class CS3File final : public KS3File {
   // The stamp the index object of the next stored version is named with.
   void SetVersionStamp(const std::u16string& stamp);
 #endif
+  // The caller knows that the folder markers of every folder above the
+  // paths this object opens exist: Open neither lists nor stores them.
+  void SetFolderMarkersKnown() { m_bFolderMarkersKnown = true; }
 
   // Back to fresh: position, size, chunk counter and buffer offset 0, the
   // index emptied.  The chunk size, the keys, the buckets and the stamp
@@ -213,6 +216,7 @@ class CS3File final : public KS3File {
   CEventReporter m_reporter;
   CS3InfoIndex m_index;
   int32_t m_iNamesSet = 0;             // 1 once a bucket name was set
+  bool m_bFolderMarkersKnown = false;  // SetFolderMarkersKnown
   std::unique_ptr<uint8_t[]> m_pWriteBuffer;
   int32_t m_iWriteBufferSize = 0;
   int32_t m_iState = kFresh;

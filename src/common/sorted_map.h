@@ -1,6 +1,7 @@
 // CSortedMap: a map from UTF-16 key to value with a capacity fixed at
-// construction, kept as two parallel arrays in ascending order of the keys
-// (exact code-unit comparison: case-sensitive, no locale).
+// construction, kept in ascending order of the keys (exact code-unit
+// comparison: case-sensitive, no locale) and addressable both by key and
+// by index in that order.
 //
 // - Set(key, value) replaces the value of an existing key; a new key goes to
 //   its sorted place while the map holds fewer entries than its capacity.
@@ -14,23 +15,28 @@
 //                  since it was last emptied, so that every key up to its
 //                  highest one is known to be there or absent.  The tree
 //                  maps of the file systems rely on this.
-// - Find is a binary search giving the index or -1.
+// - Find gives the index of a key or -1.
 // - KeyAt clamps its index into [0, Count() - 1] (an empty map gives the
 //   empty key); ValueAt gives a default-constructed value for an index
 //   outside [0, Count() - 1].
 // - Copying copies every entry, the capacity and the rule.
 //
-// The storage for `capacity` entries is reserved at construction, so filling
-// the map never allocates array storage.
+// Cost.  The entries live in a balanced search tree whose nodes count their
+// subtrees, so Set, Find, KeyAt and ValueAt each take O(log n) and filling
+// or walking a map of n entries O(n log n), whatever the order of the keys.
+// Storage grows with the entries (one tree node each), not with the
+// capacity: a map of a large capacity that holds few entries costs little.
 //
 // Thread safety: none; a map is used by one thread at a time.
 
 #ifndef KELTOS3_SRC_COMMON_SORTED_MAP_H_
 #define KELTOS3_SRC_COMMON_SORTED_MAP_H_
 
-#include <algorithm>
+#include <ext/pb_ds/assoc_container.hpp>
+#include <ext/pb_ds/tree_policy.hpp>
+#include <functional>
+#include <iterator>
 #include <string>
-#include <vector>
 
 // What Set does with a new key when the map is full (see above).
 enum class SortedMapWhenFull { kDropNew, kKeepLowest };
@@ -40,95 +46,86 @@ class CSortedMap {
  public:
   explicit CSortedMap(int capacity = 100,
                       SortedMapWhenFull when_full = SortedMapWhenFull::kDropNew)
-      : m_iCapacity(capacity > 0 ? capacity : 0), m_whenFull(when_full) {
-    m_keys.reserve(static_cast<size_t>(m_iCapacity));
-    m_values.reserve(static_cast<size_t>(m_iCapacity));
-  }
+      : m_iCapacity(capacity > 0 ? capacity : 0), m_whenFull(when_full) {}
 
   CSortedMap(const CSortedMap& other)
-      : m_iCapacity(other.m_iCapacity), m_whenFull(other.m_whenFull) {
-    m_keys.reserve(static_cast<size_t>(m_iCapacity));
-    m_values.reserve(static_cast<size_t>(m_iCapacity));
-    m_keys = other.m_keys;
-    m_values = other.m_values;
-  }
+      : m_iCapacity(other.m_iCapacity),
+        m_whenFull(other.m_whenFull),
+        m_entries(other.m_entries) {}
 
   CSortedMap& operator=(const CSortedMap& other) {
     if (this == &other) return *this;
+    Tree copy(other.m_entries);
+    m_entries.swap(copy);
     m_iCapacity = other.m_iCapacity;
     m_whenFull = other.m_whenFull;
-    m_keys.clear();
-    m_values.clear();
-    m_keys.reserve(static_cast<size_t>(m_iCapacity));
-    m_values.reserve(static_cast<size_t>(m_iCapacity));
-    m_keys = other.m_keys;
-    m_values = other.m_values;
     return *this;
   }
 
-  int Count() const { return static_cast<int>(m_keys.size()); }
+  int Count() const { return static_cast<int>(m_entries.size()); }
   int Capacity() const { return m_iCapacity; }
 
   // Inserts or replaces.  Returns false when the map, being full, dropped a
   // key: the new one, or the highest one it evicted for it.
   bool Set(const std::u16string& key, const V& value) {
-    auto it = std::lower_bound(m_keys.begin(), m_keys.end(), key);
-    const auto index = it - m_keys.begin();
-    if (it != m_keys.end() && *it == key) {
-      m_values[static_cast<size_t>(index)] = value;
+    const auto found = m_entries.find(key);
+    if (found != m_entries.end()) {
+      found->second = value;
       return true;
     }
-    if (Count() >= m_iCapacity) {
-      if (m_whenFull != SortedMapWhenFull::kKeepLowest || it == m_keys.end()) {
-        return false;
-      }
-      m_keys.pop_back();
-      m_values.pop_back();
-      it = m_keys.begin() + index;
-      m_keys.insert(it, key);
-      m_values.insert(m_values.begin() + index, value);
+    if (Count() < m_iCapacity) {
+      m_entries.insert(std::make_pair(key, value));
+      return true;
+    }
+    if (m_whenFull != SortedMapWhenFull::kKeepLowest || m_entries.empty()) {
       return false;
     }
-    m_keys.insert(it, key);
-    m_values.insert(m_values.begin() + index, value);
-    return true;
+    auto highest = std::prev(m_entries.end());
+    if (!(key < highest->first)) return false;
+    m_entries.erase(highest);
+    m_entries.insert(std::make_pair(key, value));
+    return false;
   }
 
   // Index of `key`, or -1.
   int Find(const std::u16string& key) const {
-    const auto it = std::lower_bound(m_keys.begin(), m_keys.end(), key);
-    if (it == m_keys.end() || *it != key) return -1;
-    return static_cast<int>(it - m_keys.begin());
+    if (m_entries.find(key) == m_entries.end()) return -1;
+    return static_cast<int>(m_entries.order_of_key(key));
   }
 
   // The key at `index` clamped into [0, Count() - 1]; empty for an empty map.
   std::u16string KeyAt(int index) const {
-    if (m_keys.empty()) return std::u16string();
+    if (m_entries.empty()) return std::u16string();
     if (index < 0) index = 0;
     if (index >= Count()) index = Count() - 1;
-    return m_keys[static_cast<size_t>(index)];
+    return m_entries.find_by_order(static_cast<size_t>(index))->first;
   }
 
   // The value at `index`, or a default value outside [0, Count() - 1].
   V ValueAt(int index) const {
     if (index < 0 || index >= Count()) return V();
-    return m_values[static_cast<size_t>(index)];
+    return m_entries.find_by_order(static_cast<size_t>(index))->second;
   }
 
   // The value of `key`, or a default value when it is absent.
-  V Lookup(const std::u16string& key) const { return ValueAt(Find(key)); }
-
-  // Removes every entry; the capacity and the reserved storage stay.
-  void RemoveAll() {
-    m_keys.clear();
-    m_values.clear();
+  V Lookup(const std::u16string& key) const {
+    const auto found = m_entries.find(key);
+    return found == m_entries.end() ? V() : found->second;
   }
 
+  // Removes every entry; the capacity and the rule stay.
+  void RemoveAll() { m_entries.clear(); }
+
  private:
+  // A red-black tree whose nodes know the size of their subtree: the order
+  // statistics give the index of a key and the key at an index.
+  using Tree = __gnu_pbds::tree<std::u16string, V, std::less<std::u16string>,
+                                __gnu_pbds::rb_tree_tag,
+                                __gnu_pbds::tree_order_statistics_node_update>;
+
   int m_iCapacity;
   SortedMapWhenFull m_whenFull;
-  std::vector<std::u16string> m_keys;
-  std::vector<V> m_values;
+  Tree m_entries;
 };
 
 #endif  // KELTOS3_SRC_COMMON_SORTED_MAP_H_

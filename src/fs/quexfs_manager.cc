@@ -76,7 +76,7 @@ void CQUEXFSManager::ScanDirectoryLevel(const std::u16string& relative,
       if (stamps != nullptr && fileMap.Find(key) >= 0) {
         (*stamps)[key] = FileStamp{entry.size, entry.last_write_time};
         // Keys a full map drops again later are not kept for long.
-        if (stamps->size() > 2 * static_cast<size_t>(kTreeMapCapacity)) {
+        if (stamps->size() > 2 * static_cast<size_t>(fileMap.Capacity())) {
           PruneStamps(stamps);
         }
       }

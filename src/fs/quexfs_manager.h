@@ -7,13 +7,14 @@
 // and per file: the key is the entry's path relative to the root with a
 // backslash before every component ("\docs\a.txt", "\docs"; no trailing
 // backslash), the value its last-modification time as a 24-character time
-// text (support/time_text.h).  Each map holds at most kTreeMapCapacity keys
-// and keeps the lowest ones (SortedMapWhenFull::kKeepLowest): a load keeps
-// the 100 lowest directory keys and the 100 lowest file keys of the tree,
-// whatever order it meets them in, so that in a full map every key up to
-// its highest is known to be present or absent.  The maps are public
-// because the engine reads them directly; the file operations never update
-// them, they always show the last load.
+// text (support/time_text.h).  Each map holds at most its capacity of keys
+// (kTreeMapCapacity unless SetMapCapacity gave another) and keeps the lowest
+// ones (SortedMapWhenFull::kKeepLowest): a load keeps the lowest directory
+// keys and the lowest file keys of the tree, whatever order it meets them
+// in, so that in a full map every key up to its highest is known to be
+// present or absent.  The maps are public because the engine reads them
+// directly; the file operations never update them, they always show the
+// last load.
 //
 // Arguments.  Every text argument is passed by value.  A dir and a name are
 // joined by plain concatenation (dir + name, no separator added): the engine
@@ -52,7 +53,7 @@
 #include "common/sorted_map.h"
 #include "platform/file_time.h"
 
-// Capacity of every tree map.
+// Capacity of the tree maps of a new file system.
 constexpr int kTreeMapCapacity = 100;
 
 // A file as a scan saw it: its size and its modification time at full
@@ -176,6 +177,15 @@ class CQUEXFSManager {
   // local tree and the catalog, a bucket and optional path for S3.
   void SetRoot(const std::u16string& new_root) { root = new_root; }
   std::u16string GetRoot() const { return root; }
+
+  // Empties dirMap, fileMap and savedFileMap and gives each the capacity
+  // `capacity` (the synchronisation's "SyncCapacity"); the next loads keep
+  // up to that many keys per map.
+  void SetMapCapacity(int capacity) {
+    dirMap = CSortedMap<std::u16string>(capacity, SortedMapWhenFull::kKeepLowest);
+    fileMap = CSortedMap<std::u16string>(capacity, SortedMapWhenFull::kKeepLowest);
+    savedFileMap = CSortedMap<std::u16string>(capacity, SortedMapWhenFull::kKeepLowest);
+  }
 
   // The time-text conversions of support/time_text.h.  FormatTimeText gives
   // the empty text for a time the platform cannot convert.  ParseTimeText

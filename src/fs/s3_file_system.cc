@@ -163,6 +163,42 @@ std::unique_ptr<CS3File> CS3FileSystem::NewFileObject(
   return file;
 }
 
+bool CS3FileSystem::FolderMarkersKnown(const std::u16string& remainder) const {
+  std::u16string root_bucket;
+  std::u16string unused;
+  SplitBucket(root, &root_bucket, &unused);
+  const std::u16string root_path = RootPath();
+  for (size_t end = remainder.find(u'\\', 1); end != std::u16string::npos;
+       end = remainder.find(u'\\', end + 1)) {
+    const std::u16string folder = remainder.substr(0, end);
+    if (storedFolders.count(bucket + folder) != 0) continue;
+    std::u16string key = folder;
+    if (bucket == root_bucket && ToRootKey(root_path, &key) && dirMap.Find(key) >= 0) {
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
+void CS3FileSystem::NoteFolderMarkers(const std::u16string& folder) {
+  for (size_t end = folder.find(u'\\', 1);; end = folder.find(u'\\', end + 1)) {
+    storedFolders.insert(bucket + folder.substr(0, end));
+    if (end == std::u16string::npos) break;
+  }
+}
+
+int CS3FileSystem::OpenFileObject(CS3File* file, const std::u16string& path) {
+  const bool known = FolderMarkersKnown(path);
+  if (known) file->SetFolderMarkersKnown();
+  const int opened = file->Open(U16ToWide(path).c_str());
+  const size_t slash = path.rfind(u'\\');
+  if (!known && slash != std::u16string::npos && slash > 0) {
+    NoteFolderMarkers(path.substr(0, slash));
+  }
+  return opened;
+}
+
 // ---- Loads -------------------------------------------------------------------
 
 int32_t CS3FileSystem::LoadTree(std::u16string path) {
@@ -313,6 +349,7 @@ int32_t CS3FileSystem::CreateDir(std::u16string dir, std::u16string name) {
   FolderMarkerRequest marker(remainder);
   marker.m_strBucket = bucket;
   S3Client().CreateFolder(marker);  // the answer is not examined
+  NoteFolderMarkers(remainder);
   return 0;
 }
 
@@ -415,7 +452,7 @@ int32_t CS3FileSystem::ReceiveUpload(const std::u16string& remainder,
 
   std::unique_ptr<CS3File> file = NewFileObject(bucket);
   // Whatever Open finds, the first Write starts a new version of the path.
-  file->Open(U16ToWide(remainder).c_str());
+  OpenFileObject(file.get(), remainder);
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
   file->SetVersionStamp(stamp);
 #endif
@@ -577,7 +614,7 @@ int32_t CS3FileSystem::OpenStream(std::u16string dir, std::u16string name) {
 #endif
   // 0 means the listed version is gone: read as it is, it would pass for
   // an empty file.
-  if (stream->Open(U16ToWide(stored).c_str()) != 1) {
+  if (OpenFileObject(stream.get(), stored) != 1) {
     stream = NewFileObject(bucket);
     return 3;
   }

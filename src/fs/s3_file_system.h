@@ -105,6 +105,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -266,6 +267,19 @@ class CS3FileSystem final : public CQUEXFSManager {
   // A fresh file object whose requests all go to `in_bucket`.
   static std::unique_ptr<CS3File> NewFileObject(const std::u16string& in_bucket);
 
+  // Folder markers.  A file object that opens a path makes sure the marker
+  // of every folder above it exists, at one listing per folder; a run that
+  // stores thousands of files in a few folders would send those listings
+  // for every file.  FolderMarkersKnown is true when every folder above
+  // `remainder` (a path in the bucket member) was listed by the last load
+  // or had its marker stored through this object, so that the file object
+  // may skip them; NoteFolderMarkers records `folder` and the folders above
+  // it as stored.
+  bool FolderMarkersKnown(const std::u16string& remainder) const;
+  void NoteFolderMarkers(const std::u16string& folder);
+  // Opens `file` on `path`, skipping the folder markers when they are known.
+  int OpenFileObject(CS3File* file, const std::u16string& path);
+
   // The paging behind ListFolders (folders true) and ListFiles: lists the
   // keys beginning with `prefix` (already percent-encoded where it must be)
   // and adds the entries they name to dirMap or fileMap.
@@ -281,6 +295,10 @@ class CS3FileSystem final : public CQUEXFSManager {
   std::u16string streamPath;
   Superseded streamVersion;
   int64_t streamBytes = 0;
+
+  // Folders whose markers were stored through this object: bucket + path
+  // in the bucket ("backups\docs\sub").
+  std::set<std::u16string> storedFolders;
 };
 
 #endif  // KELTOS3_SRC_FS_S3_FILE_SYSTEM_H_

@@ -101,7 +101,14 @@ S3Response S3Client::DeleteObject(S3Request& request) {
 
 int S3Client::FolderExists(const std::u16string& bucket,
                            const std::u16string& name) {
+  // Listed by the marker's own key as prefix: the marker sorts before every
+  // longer key that begins with it, so the first page holds it whenever it
+  // exists, however many folders the bucket has.
   FolderListRequest request(bucket);
+  const std::u16string marker = FolderMarkerKey(name);
+  const size_t folder_prefix = std::char_traits<char16_t>::length(kFolderMarkerPrefix);
+  request.m_query.Set(u"prefix", marker.substr(0, folder_prefix) +
+                                     EncodeKeyForUrl(marker.substr(folder_prefix)));
   S3ListResult result = ListWithBucket(request);
   if (result.m_iRetry != 0) return 0;
   result.ParseFolderList();

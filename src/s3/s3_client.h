@@ -74,8 +74,9 @@ class S3Client {
   S3Response PutObject(S3Request& request);
   S3Response DeleteObject(S3Request& request);
 
-  // 1 when the first page of the folder markers of `bucket` (created when
-  // missing, see ListWithBucket) lists `name` in local form ("\a\b"), else 0.
+  // 1 when `bucket` (created when missing, see ListWithBucket) holds the
+  // folder marker of `name` in local form ("\a\b"), else 0.  One listing
+  // whose prefix is that marker's key, whatever the number of folders.
   int FolderExists(const std::u16string& bucket, const std::u16string& name);
 
   // Stores the folder marker of `request` (a FolderMarkerRequest), after the

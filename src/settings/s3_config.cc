@@ -166,4 +166,10 @@ std::u16string CS3Config::GetRegion() {
 
 int32_t CS3Config::IsPathStyle() { return ReadFlag(u"PathStyle"); }
 
+int32_t CS3Config::GetSyncCapacity() {
+  const int32_t capacity = ReadInteger(u"SyncCapacity", u"100");
+  if (capacity < kMinSyncCapacity) return kMinSyncCapacity;
+  return capacity > kMaxSyncCapacity ? kMaxSyncCapacity : capacity;
+}
+
 const std::u16string& CS3Config::GetIniPath() const { return m_strIniPath; }

@@ -80,6 +80,13 @@ class CS3Config {
   // endpoint alone and the bucket leads the path (/bucket/key).
   int32_t IsPathStyle();
 
+  // Entries a synchronisation run handles: "SyncCapacity", default 100.  It
+  // is the capacity of the tree maps of each file system, of the four change
+  // tables and of the action table (five of whose entries are its group
+  // headers) of the run.  Values below 100 read as 100, values above
+  // kMaxSyncCapacity as kMaxSyncCapacity.
+  int32_t GetSyncCapacity();
+
   // The INI file path in library form ("." when it could not be found).
   const std::u16string& GetIniPath() const;
 
@@ -118,5 +125,10 @@ extern const char16_t kDefaultS3Host[];        // "s3.amazonaws.com"
 extern const char16_t kDefaultProxyServer[];   // "127.0.0.1:3128"
 extern const char16_t kDefaultProxyPassword[]; // 11 characters
 extern const char16_t kDefaultRegion[];        // "us-east-1"
+
+// Bounds of "SyncCapacity".  The upper one keeps a run's maps within a few
+// GiB of memory (a few hundred bytes per entry).
+constexpr int32_t kMinSyncCapacity = 100;
+constexpr int32_t kMaxSyncCapacity = 10000000;
 
 #endif  // KELTOS3_SRC_SETTINGS_S3_CONFIG_H_

@@ -7,6 +7,7 @@
 #include "fs/s3_file_system.h"
 #include "fs/virtual_file_system.h"
 #include "platform/env.h"
+#include "settings/s3_config.h"
 #include "sync/sync_engine.h"
 
 namespace {
@@ -108,6 +109,11 @@ int32_t RunSynchronization(const std::u16string& local_root,
   local->SetRoot(local_root);
   catalog->SetRoot(catalog_root);
   remote->SetRoot(remote_root);
+  // Every map and table of the run has the capacity of the settings.
+  const int capacity = CS3Config().GetSyncCapacity();
+  for (CQUEXFSManager* fs : {local.get(), catalog.get(), remote.get()}) {
+    fs->SetMapCapacity(capacity);
+  }
 
   local->LoadTree();
   catalog->LoadTree();
@@ -123,7 +129,7 @@ int32_t RunSynchronization(const std::u16string& local_root,
     if (!HoldsEntries(*local)) return kSyncRunLocalEmpty;
   }
 
-  auto engine = std::make_unique<CSyncEngine>();
+  auto engine = std::make_unique<CSyncEngine>(capacity);
   engine->SetObserver(observer);
   engine->SetDryRun(options.dry_run);
   engine->RunSync(local.get(), remote.get(), catalog.get());

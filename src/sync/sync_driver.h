@@ -1,6 +1,7 @@
 // The synchronisation driver: the body of KS3File::Synchronize.  Builds one
 // file system of each kind on the three roots, loads their trees, runs the
-// engine over them and releases everything.
+// engine over them and releases everything.  The tree maps and the tables
+// of the run have the capacity of "SyncCapacity" (CS3Config).
 //
 // Before the engine runs, the driver refuses every run that could only be
 // a mistake and would otherwise cost the user files: each refusal changes

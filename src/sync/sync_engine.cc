@@ -25,6 +25,16 @@ bool IsGroupHeader(const std::u16string& key) {
 
 std::u16string Decimal(int32_t value) { return BytesToU16(std::to_string(value)); }
 
+// Digits the sequence numbers of an action table of `capacity` entries
+// need: five, or more when the largest number that fits (the capacity less
+// the headers) is longer.  Numbers made after the table is full are dropped
+// with their actions, so they need no room.
+int SequenceDigits(int capacity) {
+  int digits = 1;
+  for (int64_t n = static_cast<int64_t>(capacity) - 5; n >= 10; n /= 10) ++digits;
+  return digits > 5 ? digits : 5;
+}
+
 // Lowers *bound to the highest key of `map` when the map is full.
 void BoundByFullMap(const CSortedMap<std::u16string>& map, bool* bounded,
                     std::u16string* bound) {
@@ -38,11 +48,24 @@ void BoundByFullMap(const CSortedMap<std::u16string>& map, bool* bounded,
 
 SyncObserver::~SyncObserver() = default;
 
+CSyncEngine::CSyncEngine(int capacity)
+    : m_localDirChanges(capacity),
+      m_remoteDirChanges(capacity),
+      m_localFileChanges(capacity),
+      m_remoteFileChanges(capacity),
+      m_actions(capacity),
 #if defined(KELTOS3_SNAPSHOT_BUILD)
-CSyncEngine::CSyncEngine() { InitializeEngineCom(); }
+      m_deferred(capacity),
+#endif
+      m_iSequenceDigits(SequenceDigits(capacity)) {
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  InitializeEngineCom();
+#endif
+}
+
+#if defined(KELTOS3_SNAPSHOT_BUILD)
 CSyncEngine::~CSyncEngine() { UninitializeEngineCom(); }
 #else
-CSyncEngine::CSyncEngine() = default;
 CSyncEngine::~CSyncEngine() = default;
 #endif
 
@@ -159,8 +182,9 @@ int32_t CSyncEngine::Reconcile(CQUEXFSManager*, CQUEXFSManager*, CQUEXFSManager*
 void CSyncEngine::Emit(Phase phase, const std::u16string& key,
                        const SyncChange& change, int32_t target, int32_t source) {
   ++m_iSequence;
-  char number[16];
-  std::snprintf(number, sizeof number, "%05d", static_cast<int>(m_iSequence));
+  char number[24];
+  std::snprintf(number, sizeof number, "%0*d", m_iSequenceDigits,
+                static_cast<int>(m_iSequence));
   const std::u16string action_key =
       (phase == Phase::kFile ? u"FILE" : u"DIR") + change.m_strKind +
       BytesToU16(number);

@@ -3,13 +3,14 @@
 //
 // The engine works only on the tree maps the three file systems filled in
 // their last load.  RunSync detects the changes of each live tree against
-// the catalog, reconciles them into one ordered action table (at most 95
-// actions; a surplus is dropped and found again by the next run) and
-// applies the actions group by group: directories added, files added,
-// files updated, files deleted, directories removed (deepest first).  A
-// change carried to a live side is recorded in the catalog right after it,
-// and only when the live side succeeded: a failed transfer leaves the
-// catalog as it was, so the next run proposes it again.
+// the catalog, reconciles them into one ordered action table (at most the
+// capacity less its five group headers, 95 actions by default; a surplus is
+// dropped and found again by the next run) and applies the actions group by
+// group: directories added, files added, files updated, files deleted,
+// directories removed (deepest first).  A change carried to a live side is
+// recorded in the catalog right after it, and only when the live side
+// succeeded: a failed transfer leaves the catalog as it was, so the next run
+// proposes it again.
 //
 // Progress goes to the debug-trace channel only, as the lines
 //   "UPDATEFILE : <key> from <tree root> to <catalog root> \r\n  the temp
@@ -17,9 +18,15 @@
 //   "<action key> : <name> from <source> to <target> datetime is <time>\r\n"
 // An optional SyncObserver sees every action as it is carried out.
 //
-// What detection considers.  A tree map holds at most 100 keys, the lowest
-// of its tree (fs/quexfs_manager.h), so a full map knows nothing of the keys
-// above its highest one: a file there would look deleted, or added, or its
+// Capacity.  The change tables and the action table hold at most the
+// capacity given at construction ("SyncCapacity", 100 by default).  Action
+// keys are a group name and a sequence number of five digits, or of as many
+// more as the largest number that fits the action table needs, so that
+// within a group the keys sort in the order the actions were made.
+//
+// What detection considers.  A tree map holds at most its capacity of keys,
+// the lowest of its tree (fs/quexfs_manager.h), so a full map knows nothing
+// of the keys above its highest one: a file there would look deleted, or added, or its
 // local copy would be hidden from a download.  RunSync therefore takes the
 // lowest of the highest keys of every full map of the three trees
 // (directories and files alike) as a bound, and detection considers only
@@ -61,7 +68,8 @@ class SyncObserver {
 
 class CSyncEngine {
  public:
-  CSyncEngine();
+  // `capacity`: the capacity of the change tables and of the action table.
+  explicit CSyncEngine(int capacity = kSyncTableCapacity);
   CSyncEngine(const CSyncEngine&) = delete;
   CSyncEngine& operator=(const CSyncEngine&) = delete;
   ~CSyncEngine();
@@ -121,15 +129,17 @@ class CSyncEngine {
   void Notify(const std::u16string& key, const SyncAction& action,
               SyncObserver::Outcome outcome, int32_t result);
 
-  SyncChangeTable m_localDirChanges{kSyncTableCapacity};
-  SyncChangeTable m_remoteDirChanges{kSyncTableCapacity};
-  SyncChangeTable m_localFileChanges{kSyncTableCapacity};
-  SyncChangeTable m_remoteFileChanges{kSyncTableCapacity};
-  SyncActionTable m_actions{kSyncTableCapacity};
+  SyncChangeTable m_localDirChanges;
+  SyncChangeTable m_remoteDirChanges;
+  SyncChangeTable m_localFileChanges;
+  SyncChangeTable m_remoteFileChanges;
+  SyncActionTable m_actions;
 #if defined(KELTOS3_SNAPSHOT_BUILD)
-  SyncActionTable m_deferred{kSyncTableCapacity};
+  SyncActionTable m_deferred;
 #endif
   int32_t m_iSequence = 0;
+  // Digits of the sequence number in an action key.
+  int m_iSequenceDigits = 5;
   // The highest key detection considers; none while m_bBounded is false.
   bool m_bBounded = false;
   std::u16string m_strBound;

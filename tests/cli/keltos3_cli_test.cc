@@ -64,6 +64,7 @@ class Keltos3CliTest : public ::testing::Test {
             {"SignatureVersion", std::to_string(c.GetSignatureVersion())},
             {"Region", u8(c.GetRegion())},
             {"PathStyle", std::to_string(c.IsPathStyle())},
+            {"SyncCapacity", std::to_string(c.GetSyncCapacity())},
             {"ACCOUNT", u8(c.GetAccount())},
             {"PASSWORD", u8(c.GetPassword())},
             {"ProxyPassword", u8(c.GetProxyPassword())}};
@@ -204,7 +205,8 @@ TEST_F(Keltos3CliTest, ConfigShowsWhatTheLibraryUsesWithSecretsMasked) {
                  "RequestPause=50\n"
                  "SignatureVersion=3\n"
                  "Region=\n"
-                 "PathStyle=true\n");
+                 "PathStyle=true\n"
+                 "SyncCapacity=50\n");
   const ProcessResult r = Run({"config"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   const auto shown = ConfigValues(r.out);

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -57,6 +60,46 @@ TEST(SortedMapTest, KeepLowestHoldsTheLowestKeysOffered) {
     EXPECT_EQ(m->KeyAt(0), u"0");
     EXPECT_EQ(m->KeyAt(2), u"b");
   }
+}
+
+// Tens of thousands of keys in a random order, with code units above the
+// ASCII range and surrogates (which sort above U+E000..U+FFFF by code unit,
+// unlike by code point): both rules keep the entries they promise, in
+// code-unit order, and every index agrees with Find.
+TEST(SortedMapTest, LargeMapsKeepTheirRulesAndOrder) {
+  constexpr int kOffered = 30000;
+  constexpr int kCapacity = 12000;
+  const std::u16string tails[] = {u"", u"\u00e9", u"\uff01", u"\U0001F600"};
+  std::vector<std::u16string> keys;
+  for (int i = 0; i < kOffered; ++i) {
+    const std::string digits = std::to_string(i * 7919 % 100003);
+    keys.push_back(u"\\d" + std::u16string(digits.begin(), digits.end()) + tails[i % 4]);
+  }
+  std::shuffle(keys.begin(), keys.end(), std::mt19937(15));
+
+  CSortedMap<int> lowest(kCapacity, SortedMapWhenFull::kKeepLowest);
+  CSortedMap<int> first(kCapacity);
+  for (int i = 0; i < kOffered; ++i) {
+    lowest.Set(keys[i], i);
+    first.Set(keys[i], i);
+  }
+  std::vector<std::u16string> first_offered(keys.begin(), keys.begin() + kCapacity);
+  std::sort(first_offered.begin(), first_offered.end());
+  std::vector<std::u16string> sorted = keys;
+  std::sort(sorted.begin(), sorted.end());  // code-unit order
+
+  ASSERT_EQ(lowest.Count(), kCapacity);
+  ASSERT_EQ(first.Count(), kCapacity);
+  for (int i = 0; i < kCapacity; ++i) {
+    ASSERT_EQ(lowest.KeyAt(i), sorted[i]) << i;
+    ASSERT_EQ(lowest.Find(sorted[i]), i);
+    ASSERT_EQ(first.KeyAt(i), first_offered[i]) << i;
+    ASSERT_EQ(first.Find(first_offered[i]), i);
+    ASSERT_EQ(keys[first.ValueAt(i)], first_offered[i]);
+  }
+  EXPECT_EQ(lowest.Find(sorted[kCapacity]), -1);
+  EXPECT_FALSE(lowest.Set(sorted.back(), 0));
+  EXPECT_FALSE(first.Set(sorted.front() + u"0", 0));
 }
 
 TEST(SortedMapTest, ClampsKeyIndexAndGivesEmptyValueOutOfRange) {

@@ -35,7 +35,8 @@ std::string PercentDecode(const std::string& text) {
 }
 
 // Just enough S3 for the folder-marker walk: bucket creation, service and
-// bucket listings ("prefix" only), object PUTs, logged as "bucket/key".
+// bucket listings ("prefix" only; pages of at most 1000 keys), object PUTs,
+// logged as "bucket/key".
 struct MemoryS3 {
   std::set<std::string> buckets;
   std::map<std::string, std::set<std::string>> keys;
@@ -53,10 +54,12 @@ struct MemoryS3 {
       return Answer{200, ""};
     }
     const size_t at = exchange.path.find("prefix=");
-    const std::string prefix = at == std::string::npos ? "" : exchange.path.substr(at + 7);
+    const std::string prefix =
+        at == std::string::npos ? "" : PercentDecode(exchange.path.substr(at + 7));
     Strings listed;
     for (const std::string& k : keys[bucket]) {
       if (k.compare(0, prefix.size(), prefix) == 0) listed.push_back(k);
+      if (listed.size() == 1000) return Answer{200, s3test::BucketListing(listed, true)};
     }
     return Answer{200, s3test::BucketListing(listed)};
   }
@@ -201,6 +204,21 @@ TEST_F(S3ClientTest, CreateFolderStoresMissingAncestorsOutermostFirst) {
   client.CreateFolder(leaf);
   EXPECT_EQ(memory_.puts.back(), b + "/$folder$a/b/d");
   EXPECT_EQ(memory_.puts.size(), 5u);
+}
+
+// Beyond the first page of a listing of every marker, a folder is still
+// found, and its marker is not stored again.
+TEST_F(S3ClientTest, FolderExistsBeyondAThousandFolders) {
+  UseMemoryS3();
+  const std::string b = U16ToUtf8(CS3Config().GetBucket());
+  memory_.buckets.insert(b);
+  for (int i = 0; i < 1200; ++i) memory_.keys[b].insert("$folder$d" + std::to_string(1000 + i));
+  S3Client client;
+  EXPECT_EQ(client.FolderExists(BytesToU16(b), u"\\d2100"), 1);
+  EXPECT_EQ(client.FolderExists(BytesToU16(b), u"\\d210"), 0);
+  FolderMarkerRequest marker(u"d2150");
+  client.CreateFolder(marker);
+  EXPECT_TRUE(memory_.puts.empty());
 }
 
 TEST_F(S3ClientTest, CreateFolderOfDeepAndOddKeysEnds) {

@@ -224,6 +224,10 @@ TEST_F(S3ConfigTest, AdditionsFallBackOnUnusableValues) {
   }
   EXPECT_EQ(with("Region=\n").GetRegion(), u"us-east-1");
   EXPECT_EQ(with("PathStyle=yes\n").IsPathStyle(), 0);
+  EXPECT_EQ(with("").GetSyncCapacity(), 100);
+  EXPECT_EQ(with("SyncCapacity=-3\n").GetSyncCapacity(), 100);
+  EXPECT_EQ(with("SyncCapacity=250000\n").GetSyncCapacity(), 250000);
+  EXPECT_EQ(with("SyncCapacity=99999999999\n").GetSyncCapacity(), 10000000);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/wide_string.h"
@@ -236,6 +237,25 @@ TEST_F(SyncEngineTest, CapsARunAt95ActionsAndStillCompletes) {
   EXPECT_EQ(engine_.Actions().Count(), 100);  // 5 headers + 95 actions
   EXPECT_EQ(log_.size(), 95u);
   EXPECT_EQ(engine_.Actions().Find(u"DIRADD00121"), -1);
+}
+
+// Action keys have one width for the whole run: five digits while the
+// largest number that fits the table (its capacity less the five headers)
+// has five, more above.  With five digits past 99999, the catalog half of a
+// transfer would sort away from its live half, and a failed upload would
+// still be recorded in the catalog.
+TEST_F(SyncEngineTest, ActionKeysWidenWithTheCapacity) {
+  local_->fileMap.Set(u"\\a.txt", kT1);
+  for (const auto& [capacity, first] :
+       std::vector<std::pair<int, std::u16string>>{{100004, u"FILEADD00001"},
+                                                   {100005, u"FILEADD000001"},
+                                                   {10000000, u"FILEADD0000001"}}) {
+    CSyncEngine engine(capacity);
+    engine.RunSync(local_, remote_, catalog_);
+    const SyncActionTable& actions = engine.Actions();
+    EXPECT_EQ(actions.Capacity(), capacity);
+    EXPECT_EQ(actions.KeyAt(actions.Find(u"FILEADD") + 1), first) << capacity;
+  }
 }
 
 // A full map holds the lowest keys of its tree, so keys up to the lowest

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Large-tree synchronisation benchmark: a tree of FILES files of 1 KiB in
+# DIRS directories (default 10,000 in 200) with "SyncCapacity" 100000 and
+# "RequestPause" 0, against the local S3-compatible test server with its
+# request log on:
+#   - the first upload from machine A (keltos3 sync),
+#   - the download to a fresh machine B,
+#   - an idle run of A (load three trees, detect, nothing to do),
+# each with wall time, CPU time, requests the server received and peak
+# resident memory; beside `rclone copy` of the same tree up and down (version-2
+# signatures, path-style addressing, a private hosts file for s3.localhost).
+#
+# Usage: bench/capacity_bench.sh BUILD_DIR [FILES] [DIRS]
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD="$(cd "${1:?usage: capacity_bench.sh BUILD_DIR [FILES] [DIRS]}" && pwd)"
+FILES="${2:-10000}"
+DIRS="${3:-200}"
+KELTOS3="$BUILD/keltos3"
+[[ -x "$KELTOS3" ]] || { echo "capacity_bench.sh: $KELTOS3 not built" >&2; exit 1; }
+command -v /usr/bin/time >/dev/null || { echo "capacity_bench.sh: needs /usr/bin/time" >&2; exit 1; }
+
+WORK="$(mktemp -d)"
+STATE="$WORK/servers"
+cleanup() {
+  "$ROOT/tests/fixtures/servers.sh" stop "$STATE" >/dev/null 2>&1 || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+KELTOS3_TEST_LOG_REQUESTS=1 "$ROOT/tests/fixtures/servers.sh" start "$STATE" >/dev/null
+# shellcheck disable=SC1091
+source "$STATE/servers.env"
+LOG="$STATE/s3_requests.log"
+for bucket in capbench capbenchmeta capbenchdata rclonebench; do
+  python3 "$ROOT/tests/fixtures/s3_request.py" "$STATE/servers.env" PUT "$bucket" "" >/dev/null
+done
+export KELTOS3_INI="$WORK/Kelto.ini"
+"$KELTOS3" init --account "$KELTOS3_TEST_ACCESS_KEY" --secret "$KELTOS3_TEST_SECRET_KEY" \
+  --host "$KELTOS3_TEST_S3_HOST" --port "$KELTOS3_TEST_S3_PORT" --ca "$KELTOS3_TEST_CA" \
+  --bucket capbenchmeta --data-bucket capbenchdata >/dev/null
+printf 'RequestPause=0\nSyncCapacity=100000\n' >>"$KELTOS3_INI"
+
+# The tree: FILES files of 1 KiB of random bytes, spread evenly over DIRS
+# directories.
+python3 - "$WORK/a" "$FILES" "$DIRS" <<'PY'
+import os, sys
+root, files, dirs = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+for i in range(files):
+    d = os.path.join(root, "dir%03d" % (i % dirs))
+    os.makedirs(d, exist_ok=True)
+    with open(os.path.join(d, "file%05d.bin" % i), "wb") as f:
+        f.write(os.urandom(1024))
+PY
+mkdir -p "$WORK/b" "$WORK/catalog-a" "$WORK/catalog-b"
+
+requests() { wc -l <"$LOG" 2>/dev/null || echo 0; }
+
+# measure LABEL COMMAND...: wall time, requests and peak RSS of one command;
+# its output goes to $WORK/out.txt.
+measure() {
+  local label=$1 before
+  shift
+  before=$(requests)
+  /usr/bin/time -f "%e %U %S %M" -o "$WORK/time.txt" "$@" >"$WORK/out.txt" 2>"$WORK/err.txt" || {
+    echo "capacity_bench.sh: '$label' failed:" >&2
+    tail -n 5 "$WORK/err.txt" "$WORK/out.txt" >&2
+    exit 1
+  }
+  sleep 0.5  # the server logs a request once its answer is closed
+  read -r elapsed user sys rss <"$WORK/time.txt"
+  awk -v l="$label" -v e="$elapsed" -v c="$user $sys" -v r="$(($(requests) - before))" -v m="$rss" \
+    -v n="$FILES" 'BEGIN { split(c, t, " ");
+      printf "%-38s %8.2f s %7.2f CPU s %7d requests (%4.2f per file) %7.1f MiB peak RSS\n",
+             l, e, t[1] + t[2], r, r / n, m / 1024 }'
+}
+
+echo "$FILES files of 1 KiB in $DIRS directories; SyncCapacity 100000, RequestPause 0"
+measure "keltos3 sync, up (machine A)" "$KELTOS3" sync "$WORK/a" "$WORK/catalog-a" capbench
+tail -n 1 "$WORK/out.txt"
+measure "keltos3 sync, down (fresh machine B)" "$KELTOS3" sync "$WORK/b" "$WORK/catalog-b" capbench
+tail -n 1 "$WORK/out.txt"
+diff -r "$WORK/a" "$WORK/b" >/dev/null || { echo "capacity_bench.sh: the trees differ" >&2; exit 1; }
+measure "keltos3 sync, idle (machine A)" "$KELTOS3" sync "$WORK/a" "$WORK/catalog-a" capbench
+tail -n 1 "$WORK/out.txt"
+grep -q '^0 actions carried out' "$WORK/out.txt" || { echo "capacity_bench.sh: the idle run acted" >&2; exit 1; }
+
+# rclone as a peer: its own S3 remote in the environment, the test CA, and a
+# hosts file of its own that names s3.localhost.
+if command -v rclone >/dev/null && command -v unshare >/dev/null; then
+  echo "127.0.0.1 localhost $KELTOS3_TEST_S3_HOST" >"$WORK/hosts"
+  export RCLONE_CONFIG_BENCH_TYPE=s3 RCLONE_CONFIG_BENCH_PROVIDER=Other
+  export RCLONE_CONFIG_BENCH_ACCESS_KEY_ID="$KELTOS3_TEST_ACCESS_KEY"
+  export RCLONE_CONFIG_BENCH_SECRET_ACCESS_KEY="$KELTOS3_TEST_SECRET_KEY"
+  export RCLONE_CONFIG_BENCH_ENDPOINT="https://$KELTOS3_TEST_S3_HOST:$KELTOS3_TEST_S3_PORT"
+  export RCLONE_CONFIG_BENCH_V2_AUTH=true RCLONE_CONFIG_BENCH_FORCE_PATH_STYLE=true
+  cat >"$WORK/rclone.sh" <<SH
+#!/bin/sh
+exec env -u AWS_CA_BUNDLE unshare --mount sh -c 'mount --bind "\$0" /etc/hosts && exec "\$@"' \
+  "$WORK/hosts" rclone --config /dev/null --ca-cert "$KELTOS3_TEST_CA" "\$@"
+SH
+  chmod +x "$WORK/rclone.sh"
+  measure "rclone copy, up" "$WORK/rclone.sh" copy "$WORK/a" bench:rclonebench/tree
+  mkdir -p "$WORK/r"
+  measure "rclone copy, down (fresh directory)" "$WORK/rclone.sh" copy bench:rclonebench/tree "$WORK/r"
+  diff -r "$WORK/a" "$WORK/r" >/dev/null || { echo "capacity_bench.sh: rclone's copy differs" >&2; exit 1; }
+  measure "rclone copy, idle" "$WORK/rclone.sh" copy "$WORK/a" bench:rclonebench/tree
+else
+  echo "rclone copy: skipped (rclone or unshare missing)"
+fi
