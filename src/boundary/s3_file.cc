@@ -161,8 +161,9 @@ bool CS3File::UploadChunk(int32_t length) {
   const uint32_t checksum = ChunkChecksum(WriteBuffer(), static_cast<size_t>(length));
   if (!m_index.Append(start, end, key, checksum)) return false;
 
-  // The filled buffer becomes the request's body for every attempt, and is
-  // freed afterwards; the next chunk is filled into a new one.
+  // The filled buffer becomes the request's body for every attempt, and
+  // comes back afterwards to take the next chunk.
+  const int32_t capacity = m_iWriteBufferSize;
   m_upload.AdoptBody(std::move(m_pWriteBuffer), length);
   m_iWriteBufferSize = 0;
   bool stored = false;
@@ -174,7 +175,8 @@ bool CS3File::UploadChunk(int32_t length) {
     // key, so the listing alone cannot tell that this upload arrived.
     stored = answer.m_iRetry == 0 && ChunkIsListed(key, length);
   }
-  m_upload.SetBody(nullptr, 0);
+  m_pWriteBuffer = m_upload.ReleaseBody();
+  if (m_pWriteBuffer != nullptr) m_iWriteBufferSize = capacity;
   ++m_iChunkCounter;
   if (stored) m_iSize += length;
   return stored;

@@ -170,8 +170,8 @@ class CS3File final : public KS3File {
   // Makes the chunk size positive (a read may have left 0 there).
   void PrepareChunkSize();
 
-  // The write buffer, m_iBufferSize bytes; allocated again after each
-  // upload, which hands the filled one to the upload request.
+  // The write buffer, m_iBufferSize bytes.  An upload lends it to the
+  // upload request as its body and takes it back.
   uint8_t* WriteBuffer();
 
   // Uploads the first `length` bytes of the write buffer as the next chunk

@@ -47,8 +47,7 @@ class S3Client {
   // then sends it up to 5 times until an attempt succeeds, pausing
   // "RequestPause" milliseconds (CS3Config::GetRequestPause) after every
   // attempt, the last and the successful one included.  The result carries
-  // the request's bucket, encoded key and verb.  When the body cannot be
-  // copied into the HTTP request, nothing is sent and the result has retry 1.
+  // the request's bucket, encoded key and verb.
   S3Response PerformRequest(S3Request& request);
 
   // 1 when a service listing succeeds, else 0.
@@ -88,7 +87,9 @@ class S3Client {
   // percent-encoded): host bucket + "." + GetHost (or GetHost alone for an
   // empty bucket), port GetPort, path "/" + key + BuildQueryString, verb,
   // body, the "content-type" header (also set on `request`, even when
-  // empty), every header of `request` in map order, then SignRequest.
+  // empty), every header of `request` in map order, then SignRequest.  The
+  // HTTP request sends the body of `request` without copying it: `request`
+  // must outlive it, its body unchanged.
   CNHttpRequest MakeHttpRequest(S3Request& request);
 
   // Adds "x-amz-date" (FormatHttpDate) to both requests unless `request`
