@@ -17,6 +17,7 @@
 #include "s3/request_kinds.h"
 #include "s3/s3_client.h"
 #include "s3/s3_list_result.h"
+#include "settings/s3_config.h"
 #include "support/time_text.h"
 #include "support/url_encode.h"
 
@@ -193,7 +194,9 @@ int32_t CS3FileSystem::LoadRemoteTree(const std::u16string& remainder) {
     previous_dirs = dirs;
     previous_files = files;
 #if !defined(KELTOS3_SNAPSHOT_BUILD)  // which lists again at once
-    platform::CurrentEnv()->Sleep(kListingPauseMs);
+    // The same wait as after every request: a second listing right away
+    // would most likely miss the same changes as the first.
+    platform::CurrentEnv()->Sleep(static_cast<uint32_t>(CS3Config().GetRequestPause()));
 #endif
   }
   return 1;

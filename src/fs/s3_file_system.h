@@ -25,8 +25,8 @@
 // is overwritten in place, and only its chunks beyond the new version's
 // last are removed.
 //
-// Loading.  LoadTree lists folders and files, pausing 1000 ms between
-// attempts, until two consecutive attempts both listed every page of both
+// Loading.  LoadTree lists folders and files, pausing "RequestPause"
+// milliseconds (1000 by default) between attempts, until two consecutive attempts both listed every page of both
 // completely and found the same number of entries (the maps are not emptied
 // between attempts, so the second adds nothing).  A failed listing never
 // counts towards that agreement: after five attempts without it LoadTree
@@ -101,8 +101,6 @@ class CS3File;
 
 class CS3FileSystem final : public CQUEXFSManager {
  public:
-  // Pause between two listing attempts of LoadTree.
-  static constexpr uint32_t kListingPauseMs = 1000;
   // Listing attempts of LoadTree.
   static constexpr int kListingAttempts = 5;
 
