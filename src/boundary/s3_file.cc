@@ -77,10 +77,8 @@ void CS3File::EnsureFolderMarkers(const std::u16string& directory) {
   }
 }
 
-int CS3File::OpenVersion(const wchar_t* path) {
+void CS3File::PrepareOpen(const std::u16string& name) {
   Reset();
-  const std::u16string name = WideToU16(path);
-
   const std::u16string directory = ParentDirectoryOf(name);
   if (!directory.empty()) EnsureFolderMarkers(directory);
 
@@ -89,7 +87,10 @@ int CS3File::OpenVersion(const wchar_t* path) {
   m_upload.m_strContentType = dot == std::u16string::npos
                                   ? std::u16string(u"text/plain")
                                   : ContentTypeFor(m_strFileKey.substr(dot));
+}
 
+int CS3File::OpenVersion(const wchar_t* path) {
+  PrepareOpen(WideToU16(path));
   if (!m_index.Load(IndexKeyOf(m_strFileKey))) {
     m_iState = kWriting;
     return 0;
@@ -389,6 +390,18 @@ void CS3File::Abandon(int32_t state) noexcept {
 int CS3File::Open(const wchar_t* path) {
   try {
     return OpenVersion(path);
+  } catch (...) {
+    Abandon(kFresh);
+    return 2;
+  }
+}
+
+int CS3File::OpenForWriting(const std::u16string& path) {
+  try {
+    PrepareOpen(path);
+    m_index.SetIndexKey(IndexKeyOf(m_strFileKey));
+    m_iState = kWriting;
+    return 0;
   } catch (...) {
     Abandon(kFresh);
     return 2;

@@ -370,8 +370,9 @@ int32_t CS3FileSystem::ReceiveUpload(const std::u16string& remainder,
   const Superseded replaced = FindReplacedVersion(remainder, name, stored.index_key);
 
   std::unique_ptr<CS3File> file = NewFileObject(bucket);
-  // Whatever Open finds, the first Write starts a new version of the path.
-  file->Open(U16ToWide(remainder).c_str());
+  // The first Write starts a new version of the path whatever Open would
+  // find, so no stored version is looked for.
+  file->OpenForWriting(remainder);
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
   file->SetVersionStamp(stamp);
 #endif
@@ -578,7 +579,7 @@ int32_t CS3FileSystem::WriteStream(const uint8_t* buffer, int32_t size) {
     // now, while its index is still loaded.
     streamVersion.chunk_keys = RecordKeysOf(stream->GetIndex());
     stream = NewFileObject(streamVersion.bucket);
-    stream->Open(U16ToWide(streamPath).c_str());
+    stream->OpenForWriting(streamPath);
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
     stream->SetVersionStamp(TimeOfWriting());
 #endif
