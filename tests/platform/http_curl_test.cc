@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -34,7 +35,8 @@ platform::HttpSessionOptions TestCaOptions() {
 // One exchange's handles with the stub server, opened in order.
 struct Exchange {
   Exchange(const std::string& bucket, const std::string& verb, const std::string& path,
-           const platform::HttpSessionOptions& options = TestCaOptions()) {
+           platform::HttpSessionOptions options = {}) {
+    if (options.ca_cert_file.empty()) options.ca_cert_file = TestServers::Get().ca_file;
     session = platform::OpenCurlHttpSession(options);
     connection = session->Connect(bucket + "." + TestServers::Get().s3_host,
                                   static_cast<std::uint16_t>(TestServers::Get().stub_port));
@@ -212,20 +214,22 @@ TEST_F(HttpCurlStubTest, KeptConnectionsServeTheirOwnSettingsOnly) {
   EXPECT_TRUE(fetch(bucket_, "/2", TestCaOptions()));
   EXPECT_TRUE(fetch(bucket_, "/other-ca", ca_copy));
   EXPECT_TRUE(fetch(bucket_, "/3", TestCaOptions()));
+  platform::CloseIdleCurlChannels();
+  EXPECT_TRUE(fetch(bucket_, "/4", TestCaOptions()));
   EXPECT_FALSE(fetch(bucket_, "/drop", TestCaOptions()));
   EXPECT_TRUE(fetch(bucket_, "/after-drop", TestCaOptions()));
 
   const std::vector<StubRequest> seen = StubServer::Requests(bucket_);
-  ASSERT_EQ(seen.size(), 6u);  // the dropped request was not sent again
+  ASSERT_EQ(seen.size(), 7u);  // the dropped request was not sent again
   EXPECT_EQ(seen[1].connection, seen[0].connection);
   EXPECT_NE(seen[2].connection, seen[0].connection);
   EXPECT_EQ(seen[3].connection, seen[0].connection);
-  EXPECT_EQ(seen[4].connection, seen[0].connection);
-  EXPECT_NE(seen[5].connection, seen[0].connection);
-  EXPECT_NE(seen[5].connection, seen[2].connection);
-  // The new connection of the same settings resumed their TLS session.
-  EXPECT_TRUE(seen[5].resumed);
   EXPECT_FALSE(seen[2].resumed);
+  // A new connection of the same settings resumes their TLS session.
+  EXPECT_NE(seen[4].connection, seen[0].connection);
+  EXPECT_TRUE(seen[4].resumed);
+  EXPECT_EQ(seen[5].connection, seen[4].connection);
+  EXPECT_NE(seen[6].connection, seen[4].connection);
 
   // Through the proxy, and back to a direct connection.
   const TestServers& servers = TestServers::Get();
@@ -249,6 +253,38 @@ TEST_F(HttpCurlStubTest, KeptConnectionsServeTheirOwnSettingsOnly) {
   EXPECT_NE(through[1].connection, through[0].connection);
   EXPECT_EQ(through[2].connection, through[1].connection);
   EXPECT_EQ(through[3].connection, through[0].connection);
+}
+
+// A peer that answers without end, or a little at a time, is given up once
+// the exchange has waited past its deadline, which grows with the answer.
+TEST_F(HttpCurlStubTest, ExchangeEndsAtItsDeadlineWhichGrowsWithTheAnswer) {
+  const std::string slow(4000, 's');
+  Script(R"([{"path": "/endless", "body": "x", "length": "none", "trickle_ms": 100,
+              "endless": true},
+             {"path": "/slow", "body": ")" + slow + R"(", "trickle_ms": 200,
+              "trickle_bytes": 500}])");
+  platform::HttpSessionOptions options;
+  options.deadline_base_ms = 1000;
+  options.deadline_bytes_per_second = 1000;
+  const auto start = std::chrono::steady_clock::now();
+  {
+    Exchange e(bucket_, "GET", "/endless", options);
+    ASSERT_TRUE(e.request->SendRequest(nullptr, 0));
+    bool ok = true;
+    ReadAll(e.request.get(), 4095, &ok);
+    EXPECT_FALSE(ok);
+    std::uint32_t status = 0;
+    EXPECT_TRUE(e.request->QueryStatusCode(&status));  // the headers had come
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+
+  // 1.6 seconds for 4000 bytes: past the base, within the base and the 4
+  // seconds its size adds.
+  Exchange e(bucket_, "GET", "/slow", options);
+  ASSERT_TRUE(e.request->SendRequest(nullptr, 0));
+  bool ok = false;
+  EXPECT_TRUE(ReadAll(e.request.get(), 4095, &ok) == slow);
+  EXPECT_TRUE(ok);
 }
 
 }  // namespace
