@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/curl_pool.h"
@@ -257,6 +260,31 @@ TEST_F(HttpCurlStubTest, KeptConnectionsServeTheirOwnSettingsOnly) {
 
 // A peer that answers without end, or a little at a time, is given up once
 // the exchange has waited past its deadline, which grows with the answer.
+// Threads share the pool: every exchange gets a connection of its own for
+// its duration, and the connections are kept for the next ones.
+TEST_F(HttpCurlStubTest, ThreadsShareThePoolSafely) {
+  Script(R"([{"body": "fine"}])");
+  platform::CloseIdleCurlChannels();
+  constexpr int kThreads = 4;
+  constexpr int kEach = 5;
+  std::atomic<int> succeeded{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        Exchange e(bucket_, "GET", "/t" + std::to_string(t) + "-" + std::to_string(i));
+        bool ok = e.request->SendRequest(nullptr, 0);
+        if (ok && ReadAll(e.request.get(), 4095, &ok) == "fine" && ok) ++succeeded;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(succeeded.load(), kThreads * kEach);
+  std::set<std::string> connections;
+  for (const StubRequest& r : StubServer::Requests(bucket_)) connections.insert(r.connection);
+  EXPECT_LE(connections.size(), static_cast<size_t>(kThreads));
+}
+
 TEST_F(HttpCurlStubTest, ExchangeEndsAtItsDeadlineWhichGrowsWithTheAnswer) {
   const std::string slow(4000, 's');
   Script(R"([{"path": "/endless", "body": "x", "length": "none", "trickle_ms": 100,
