@@ -41,6 +41,7 @@ class MemoryFile : public platform::File {
   std::int64_t Write(const void*, std::uint32_t) override { return -1; }
   bool SetLastWriteTime(platform::FileTime) override { return false; }
   bool Sync() override { return false; }
+  bool SetAccess(const platform::FileAccess&) override { return false; }
 
  private:
   const std::string bytes_;
