@@ -1,19 +1,34 @@
 #!/usr/bin/env bash
-# Stores a 64 MiB file through the library's exported surface (keltos3 put)
-# and reads it back (keltos3 get) against the local S3-compatible test
-# server, once with "RequestPause" 0 and once with the default pause, and
-# compares with one plain signed curl upload of the same bytes to the same
-# server.  Prints MiB/s, CPU seconds per MiB and peak resident memory.
+# Measures keltos3 beside the tools users know, in one run, against the same
+# local S3-compatible test server (HTTPS on loopback) and the same bytes:
 #
-# Usage: bench/bench.sh BUILD_DIR [SIZE_MIB]
+#   - a SIZE_MIB file of random bytes stored with keltos3 put and read back
+#     with keltos3 get (1 MiB chunks), with "RequestPause" 0 and with the
+#     default pause;
+#   - one signed curl PUT and GET of the same bytes;
+#   - rclone (Debian's package; version-2 signatures, path-style addressing,
+#     s3.localhost resolved through a hosts file of its own) copying the same
+#     bytes up and down;
+#   - 95 files of 2000 bytes uploaded into an empty bucket with keltos3 sync
+#     (repeated until a run finds nothing to do) and with rclone copy.
+#
+# Each line gives the median of RUNS runs (default 5; the default-pause runs
+# once) of wall time, CPU time (user + system) per MiB and peak resident
+# memory, and the ratios to the peers.  Then bench/sync_bench.sh runs.
+#
+# Usage: bench/bench.sh BUILD_DIR [SIZE_MIB] [RUNS]
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-BUILD="$(cd "${1:?usage: bench.sh BUILD_DIR [SIZE_MIB]}" && pwd)"
+BUILD="$(cd "${1:?usage: bench.sh BUILD_DIR [SIZE_MIB] [RUNS]}" && pwd)"
 SIZE_MIB="${2:-64}"
+RUNS="${3:-5}"
+SMALL_MIB=4
 KELTOS3="$BUILD/keltos3"
 [[ -x "$KELTOS3" ]] || { echo "bench.sh: $KELTOS3 not built" >&2; exit 1; }
-command -v /usr/bin/time >/dev/null || { echo "bench.sh: needs /usr/bin/time" >&2; exit 1; }
+for tool in /usr/bin/time rclone curl openssl unshare; do
+  command -v "$tool" >/dev/null || { echo "bench.sh: needs $tool" >&2; exit 1; }
+done
 
 WORK="$(mktemp -d)"
 STATE="$WORK/servers"
@@ -30,6 +45,7 @@ source "$STATE/servers.env"
 request() { python3 "$ROOT/tests/fixtures/s3_request.py" "$STATE/servers.env" "$@" >/dev/null; }
 request PUT benchbackup ""
 request PUT benchdata ""
+request PUT peers ""
 
 # The credentials as the INI keeps them: scrambled with the library's key
 # text, four hex digits per character, low byte first.
@@ -45,7 +61,7 @@ print(out)
 PY
 }
 
-write_ini() {  # PAUSE_LINE
+write_ini() {  # PAUSE_LINE [BUCKET DATA_BUCKET]
   cat >"$WORK/Kelto.ini" <<INI
 [ONLINE]
 ACCOUNT=$(scrambled "$KELTOS3_TEST_ACCESS_KEY")
@@ -53,50 +69,154 @@ PASSWORD=$(scrambled "$KELTOS3_TEST_SECRET_KEY")
 S3Host=$KELTOS3_TEST_S3_HOST
 S3Port=$KELTOS3_TEST_S3_PORT
 CACertFile=$KELTOS3_TEST_CA
-QuexBucket=benchbackup
-QuexDataBucket=benchdata
+QuexBucket=${2:-benchbackup}
+QuexDataBucket=${3:-benchdata}
 $1
 INI
 }
 export KELTOS3_INI="$WORK/Kelto.ini"
 
 head -c "$((SIZE_MIB * 1048576))" /dev/urandom >"$WORK/sample.bin"
+head -c "$((SMALL_MIB * 1048576))" "$WORK/sample.bin" >"$WORK/small.bin"
+mkdir -p "$WORK/files"
+for i in $(seq -w 1 95); do head -c 2000 /dev/urandom >"$WORK/files/f$i.txt"; done
 
-# measure LABEL COMMAND...: runs the command under /usr/bin/time and prints
-# one result line.
-measure() {
-  local label=$1
+# rclone resolves names with the system resolver: it gets a hosts file of
+# its own in a private mount namespace.  It refuses --ca-cert while
+# AWS_CA_BUNDLE is set.
+echo "127.0.0.1 localhost $KELTOS3_TEST_S3_HOST" >"$WORK/hosts"
+: >"$WORK/rclone.conf"
+export RCLONE_CONFIG_PEER_TYPE=s3 RCLONE_CONFIG_PEER_PROVIDER=Other \
+  RCLONE_CONFIG_PEER_ACCESS_KEY_ID="$KELTOS3_TEST_ACCESS_KEY" \
+  RCLONE_CONFIG_PEER_SECRET_ACCESS_KEY="$KELTOS3_TEST_SECRET_KEY" \
+  RCLONE_CONFIG_PEER_ENDPOINT="https://$KELTOS3_TEST_S3_HOST:$KELTOS3_TEST_S3_PORT" \
+  RCLONE_CONFIG_PEER_V2_AUTH=true RCLONE_CONFIG_PEER_FORCE_PATH_STYLE=true
+RCLONE=(unshare --mount sh -c 'mount --bind "$0" /etc/hosts && exec env -u AWS_CA_BUNDLE rclone "$@"'
+  "$WORK/hosts" --config "$WORK/rclone.conf" --ca-cert "$KELTOS3_TEST_CA")
+
+# curl_command VERB BUCKET KEY: sets CURL to one signed curl request
+# (version-2 signature, virtual-hosted bucket), signed now.
+curl_command() {
+  local verb=$1 bucket=$2 key=$3 date_text signature type=""
+  [[ "$verb" == PUT ]] && type=application/octet-stream
+  date_text="$(LC_ALL=C date -u '+%a, %d %b %Y %H:%M:%S GMT')"
+  signature="$(printf '%s\n\n%s\n\nx-amz-date:%s\n/%s/%s' "$verb" "$type" "$date_text" "$bucket" "$key" |
+    openssl dgst -sha1 -binary -hmac "$KELTOS3_TEST_SECRET_KEY" | base64)"
+  CURL=(curl -sS --fail --cacert "$KELTOS3_TEST_CA" -X "$verb" -H "Expect:" -H "Content-Type: $type"
+    -H "x-amz-date: $date_text" -H "Authorization: AWS $KELTOS3_TEST_ACCESS_KEY:$signature"
+    "https://$bucket.$KELTOS3_TEST_S3_HOST:$KELTOS3_TEST_S3_PORT/$key")
+}
+
+# ---- measuring ---------------------------------------------------------------
+
+RESULTS="$WORK/results"
+mkdir -p "$RESULTS"
+
+# once NAME COMMAND...: runs the command under /usr/bin/time (its children
+# included) and appends "wall cpu rss_kib" to the results of NAME.
+once() {
+  local name=$1
   shift
   /usr/bin/time -f "%e %U %S %M" -o "$WORK/time.txt" "$@" >"$WORK/out.txt"
-  read -r elapsed user sys rss <"$WORK/time.txt"
-  awk -v l="$label" -v e="$elapsed" -v u="$user" -v s="$sys" -v r="$rss" -v m="$SIZE_MIB" \
-    'BEGIN { printf "%-34s %8.2f s %8.2f MiB/s %8.4f CPU s/MiB %8.1f MiB peak RSS\n",
-             l, e, (e > 0 ? m / e : 0), (u + s) / m, r / 1024 }'
+  awk '{ printf "%s %.3f %s\n", $1, $2 + $3, $4 }' "$WORK/time.txt" >>"$RESULTS/$name"
 }
 
-echo "payload: $SIZE_MIB MiB of random bytes, chunk size 1 MiB (the default)"
+# median NAME FIELD: the median of one field (1 wall, 2 cpu, 3 rss) of NAME.
+median() {
+  cut -d' ' -f"$2" "$RESULTS/$1" | sort -g | awk '{ v[NR] = $1 } END {
+    if (NR == 0) { print 0; exit }
+    print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
 
-# The physical reference: one signed PUT of the same bytes with curl.
-date_text="$(LC_ALL=C date -u '+%a, %d %b %Y %H:%M:%S GMT')"
-string_to_sign="$(printf 'PUT\n\napplication/octet-stream\n\nx-amz-date:%s\n/benchdata/curl-reference.bin' "$date_text")"
-signature="$(printf '%s' "$string_to_sign" | openssl dgst -sha1 -binary -hmac "$KELTOS3_TEST_SECRET_KEY" | base64)"
-measure "curl, one PUT" curl -sS --fail --cacert "$KELTOS3_TEST_CA" -X PUT \
-  -H "Expect:" -H "Content-Type: application/octet-stream" -H "x-amz-date: $date_text" \
-  -H "Authorization: AWS $KELTOS3_TEST_ACCESS_KEY:$signature" \
-  --upload-file "$WORK/sample.bin" \
-  "https://benchdata.$KELTOS3_TEST_S3_HOST:$KELTOS3_TEST_S3_PORT/curl-reference.bin"
+# report NAME LABEL MIB: one table line of medians.
+report() {
+  awk -v l="$2" -v n="$(wc -l <"$RESULTS/$1")" -v e="$(median "$1" 1)" -v c="$(median "$1" 2)" \
+    -v r="$(median "$1" 3)" -v m="$3" 'BEGIN {
+      printf "%-46s %8.2f s %8.1f MiB/s %8.4f CPU s/MiB %7.1f MiB peak RSS  (%d runs)\n",
+             l, e, (e > 0 ? m / e : 0), c / m, r / 1024, n }'
+}
 
-run_library() {  # LABEL PAUSE_LINE
-  write_ini "$2"
-  measure "keltos3 put, $1" "$KELTOS3" put "$WORK/sample.bin" /bench/sample.bin
+# ratio LABEL NAME OTHER: how many times the wall time of OTHER NAME takes.
+ratio() {
+  awk -v l="$1" -v a="$(median "$2" 1)" -v b="$(median "$3" 1)" \
+    'BEGIN { printf "  %-44s %6.2fx\n", l, (b > 0 ? a / b : 0) }'
+}
+
+library_store_read() {  # NAME_SUFFIX FILE
+  once "put$1" "$KELTOS3" put "$2" "/bench/sample$1.bin"
   local stored
   stored="$(cat "$WORK/out.txt")"
-  measure "keltos3 get, $1" "$KELTOS3" get "$stored" "$WORK/back.bin"
-  cmp -s "$WORK/sample.bin" "$WORK/back.bin" || { echo "bench.sh: read-back differs" >&2; exit 1; }
-  "$KELTOS3" rm "$stored"
+  once "get$1" "$KELTOS3" get "$stored" "$WORK/back.bin"
+  cmp -s "$2" "$WORK/back.bin" || { echo "bench.sh: keltos3 read back other bytes" >&2; exit 1; }
+  "$KELTOS3" rm "$stored" >/dev/null
 }
 
-run_library "RequestPause 0" "RequestPause=0"
-run_library "default pause (1000 ms)" ""
+# 95 files into an empty bucket, keltos3 sync repeated until a run finds
+# nothing to do (the idle run included).
+sync_up() {  # BUCKET
+  local catalog="$WORK/catalog-$1"
+  mkdir -p "$catalog"
+  request PUT "$1" ""
+  once sync95 bash -c 'while "$0" sync "$1" "$2" "$3" | tail -n 1 | grep -qv "^0 actions"; do :; done' \
+    "$KELTOS3" "$WORK/files" "$catalog" "$1"
+}
+
+echo "payload: $SIZE_MIB MiB of random bytes, chunk size 1 MiB (the default); medians of $RUNS runs"
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+write_ini "RequestPause=0"
+for run in $(seq "$RUNS"); do
+  curl_command PUT peers sample.bin
+  once curl-put "${CURL[@]}" --upload-file "$WORK/sample.bin" -o /dev/null
+  curl_command GET peers sample.bin
+  once curl-get "${CURL[@]}" -o "$WORK/back.bin"
+  cmp -s "$WORK/sample.bin" "$WORK/back.bin" || { echo "bench.sh: curl read back other bytes" >&2; exit 1; }
+  once rclone-put "${RCLONE[@]}" copyto -I "$WORK/sample.bin" peer:peers/rclone.bin
+  once rclone-get "${RCLONE[@]}" copyto -I peer:peers/rclone.bin "$WORK/back.bin"
+  cmp -s "$WORK/sample.bin" "$WORK/back.bin" || { echo "bench.sh: rclone read back other bytes" >&2; exit 1; }
+  library_store_read "" "$WORK/sample.bin"
+  library_store_read "-small" "$WORK/small.bin"
+  sync_up "sync95-keltos3-$run"
+  request PUT "sync95-rclone-$run" ""
+  once rclone-copy95 "${RCLONE[@]}" copy "$WORK/files" "peer:sync95-rclone-$run"
+done
+
+echo "RequestPause 0:"
+report curl-put "curl, one PUT" "$SIZE_MIB"
+report rclone-put "rclone copyto (v2 auth)" "$SIZE_MIB"
+report put "keltos3 put" "$SIZE_MIB"
+report curl-get "curl, one GET" "$SIZE_MIB"
+report rclone-get "rclone copyto, back" "$SIZE_MIB"
+report get "keltos3 get" "$SIZE_MIB"
+report put-small "keltos3 put, $SMALL_MIB MiB" "$SMALL_MIB"
+report get-small "keltos3 get, $SMALL_MIB MiB" "$SMALL_MIB"
+files_mib=$(awk 'BEGIN { print 95 * 2000 / 1048576 }')
+report rclone-copy95 "rclone copy, 95 files of 2000 bytes" "$files_mib"
+report sync95 "keltos3 sync until idle, 95 files" "$files_mib"
+echo "ratios (wall time):"
+ratio "keltos3 put / curl PUT" put curl-put
+ratio "keltos3 put / rclone" put rclone-put
+ratio "keltos3 get / curl GET" get curl-get
+ratio "keltos3 get / rclone" get rclone-get
+ratio "keltos3 sync 95 files / rclone copy" sync95 rclone-copy95
+awk -v big="$(median put 3)" -v small="$(median put-small 3)" -v gbig="$(median get 3)" \
+  -v gsmall="$(median get-small 3)" -v d="$((SIZE_MIB - SMALL_MIB))" 'BEGIN {
+    printf "peak RSS growth from %d MiB more: put %.1f MiB, get %.1f MiB\n",
+           d, (big - small) / 1024, (gbig - gsmall) / 1024 }'
+
+echo "default pause (1000 ms), one run each:"
+write_ini ""
+library_store_read "-paused" "$WORK/sample.bin"
+library_store_read "-paused-small" "$WORK/small.bin"
+report put-paused "keltos3 put" "$SIZE_MIB"
+report get-paused "keltos3 get" "$SIZE_MIB"
+report put-paused-small "keltos3 put, $SMALL_MIB MiB" "$SMALL_MIB"
+report get-paused-small "keltos3 get, $SMALL_MIB MiB" "$SMALL_MIB"
+awk -v p="$(median put-paused 1)" -v ps="$(median put-paused-small 1)" \
+  -v g="$(median get-paused 1)" -v gs="$(median get-paused-small 1)" \
+  -v n="$SIZE_MIB" -v d="$((SIZE_MIB - SMALL_MIB))" 'BEGIN {
+    printf "per chunk: put %.3f s (%.3f s with the fixed cost), get %.3f s (%.3f s with the fixed cost)\n",
+           (p - ps) / d, p / n, (g - gs) / d, g / n }'
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 "$ROOT/bench/sync_bench.sh" "$BUILD"

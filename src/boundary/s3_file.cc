@@ -77,10 +77,8 @@ void CS3File::EnsureFolderMarkers(const std::u16string& directory) {
   }
 }
 
-int CS3File::OpenVersion(const wchar_t* path) {
+void CS3File::PrepareOpen(const std::u16string& name) {
   Reset();
-  const std::u16string name = WideToU16(path);
-
   const std::u16string directory = ParentDirectoryOf(name);
   if (!directory.empty() && !m_bFolderMarkersKnown) EnsureFolderMarkers(directory);
 
@@ -89,7 +87,10 @@ int CS3File::OpenVersion(const wchar_t* path) {
   m_upload.m_strContentType = dot == std::u16string::npos
                                   ? std::u16string(u"text/plain")
                                   : ContentTypeFor(m_strFileKey.substr(dot));
+}
 
+int CS3File::OpenVersion(const wchar_t* path) {
+  PrepareOpen(WideToU16(path));
   if (!m_index.Load(IndexKeyOf(m_strFileKey))) {
     m_iState = kWriting;
     return 0;
@@ -161,8 +162,9 @@ bool CS3File::UploadChunk(int32_t length) {
   const uint32_t checksum = ChunkChecksum(WriteBuffer(), static_cast<size_t>(length));
   if (!m_index.Append(start, end, key, checksum)) return false;
 
-  // The filled buffer becomes the request's body for every attempt, and is
-  // freed afterwards; the next chunk is filled into a new one.
+  // The filled buffer becomes the request's body for every attempt, and
+  // comes back afterwards to take the next chunk.
+  const int32_t capacity = m_iWriteBufferSize;
   m_upload.AdoptBody(std::move(m_pWriteBuffer), length);
   m_iWriteBufferSize = 0;
   bool stored = false;
@@ -174,7 +176,8 @@ bool CS3File::UploadChunk(int32_t length) {
     // key, so the listing alone cannot tell that this upload arrived.
     stored = answer.m_iRetry == 0 && ChunkIsListed(key, length);
   }
-  m_upload.SetBody(nullptr, 0);
+  m_pWriteBuffer = m_upload.ReleaseBody();
+  if (m_pWriteBuffer != nullptr) m_iWriteBufferSize = capacity;
   ++m_iChunkCounter;
   if (stored) m_iSize += length;
   return stored;
@@ -387,6 +390,18 @@ void CS3File::Abandon(int32_t state) noexcept {
 int CS3File::Open(const wchar_t* path) {
   try {
     return OpenVersion(path);
+  } catch (...) {
+    Abandon(kFresh);
+    return 2;
+  }
+}
+
+int CS3File::OpenForWriting(const std::u16string& path) {
+  try {
+    PrepareOpen(path);
+    m_index.SetIndexKey(IndexKeyOf(m_strFileKey));
+    m_iState = kWriting;
+    return 0;
   } catch (...) {
     Abandon(kFresh);
     return 2;

@@ -113,6 +113,12 @@ class CS3File final : public KS3File {
 
   // ---- For the S3 file system ------------------------------------------
 
+  // Open for a new version of `path` only: the same as Open finding nothing
+  // stored, without looking for a stored version (the first Write starts a
+  // new version whatever Open finds).  Returns 0, or 2 when the folder
+  // markers could not be prepared for lack of memory.
+  int OpenForWriting(const std::u16string& path);
+
   // Each setter also redirects every later request of the object to the
   // bucket given (see the file comment).
   void SetBucket(const std::u16string& bucket);
@@ -156,6 +162,9 @@ class CS3File final : public KS3File {
   // The KS3File operations; the public ones turn an exception into their
   // failure result.
   int OpenVersion(const wchar_t* path);
+  // The part of Open before the index is looked for: reset, folder
+  // markers, file key and content type.
+  void PrepareOpen(const std::u16string& name);
   int WriteData(const char* data, int length, int last);
   int ReadData(void* destination, unsigned int length);
   int SeekTo(long long offset, int origin);
@@ -173,8 +182,8 @@ class CS3File final : public KS3File {
   // Makes the chunk size positive (a read may have left 0 there).
   void PrepareChunkSize();
 
-  // The write buffer, m_iBufferSize bytes; allocated again after each
-  // upload, which hands the filled one to the upload request.
+  // The write buffer, m_iBufferSize bytes.  An upload lends it to the
+  // upload request as its body and takes it back.
   uint8_t* WriteBuffer();
 
   // Uploads the first `length` bytes of the write buffer as the next chunk

@@ -17,6 +17,7 @@
 #include "s3/request_kinds.h"
 #include "s3/s3_client.h"
 #include "s3/s3_list_result.h"
+#include "settings/s3_config.h"
 #include "support/time_text.h"
 #include "support/url_encode.h"
 
@@ -188,10 +189,12 @@ void CS3FileSystem::NoteFolderMarkers(const std::u16string& folder) {
   }
 }
 
-int CS3FileSystem::OpenFileObject(CS3File* file, const std::u16string& path) {
+int CS3FileSystem::OpenFileObject(CS3File* file, const std::u16string& path,
+                                  bool for_writing) {
   const bool known = FolderMarkersKnown(path);
   if (known) file->SetFolderMarkersKnown();
-  const int opened = file->Open(U16ToWide(path).c_str());
+  const int opened = for_writing ? file->OpenForWriting(path)
+                                 : file->Open(U16ToWide(path).c_str());
   const size_t slash = path.rfind(u'\\');
   if (!known && slash != std::u16string::npos && slash > 0) {
     NoteFolderMarkers(path.substr(0, slash));
@@ -269,7 +272,9 @@ int32_t CS3FileSystem::LoadRemoteTree(const std::u16string& remainder) {
     previous_complete = complete;
     previous = shape;
 #if !defined(KELTOS3_SNAPSHOT_BUILD)  // which lists again at once
-    platform::CurrentEnv()->Sleep(kListingPauseMs);
+    // The same wait as after every request: a second listing right away
+    // would most likely miss the same changes as the first.
+    platform::CurrentEnv()->Sleep(static_cast<uint32_t>(CS3Config().GetRequestPause()));
 #endif
   }
   return 1;
@@ -451,8 +456,9 @@ int32_t CS3FileSystem::ReceiveUpload(const std::u16string& remainder,
   const Superseded replaced = FindReplacedVersion(remainder, name, stored.index_key);
 
   std::unique_ptr<CS3File> file = NewFileObject(bucket);
-  // Whatever Open finds, the first Write starts a new version of the path.
-  OpenFileObject(file.get(), remainder);
+  // The first Write starts a new version of the path whatever Open would
+  // find, so no stored version is looked for.
+  OpenFileObject(file.get(), remainder, /*for_writing=*/true);
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
   file->SetVersionStamp(stamp);
 #endif
@@ -659,7 +665,7 @@ int32_t CS3FileSystem::WriteStream(const uint8_t* buffer, int32_t size) {
     // now, while its index is still loaded.
     streamVersion.chunk_keys = RecordKeysOf(stream->GetIndex());
     stream = NewFileObject(streamVersion.bucket);
-    stream->Open(U16ToWide(streamPath).c_str());
+    stream->OpenForWriting(streamPath);
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
     stream->SetVersionStamp(TimeOfWriting());
 #endif

@@ -32,11 +32,12 @@
 // is overwritten in place, and only its chunks beyond the new version's
 // last are removed.
 //
-// Loading.  LoadTree lists folders and files, pausing 1000 ms between
-// attempts, until two consecutive attempts both listed every page of both
-// completely and left the maps as they were (the maps are not emptied
-// between attempts, so the second adds nothing: the same count and, for a
-// full map, which keeps its lowest keys, the same highest key).  A failed
+// Loading.  LoadTree lists folders and files, pausing "RequestPause"
+// milliseconds (1000 by default) between attempts, until two consecutive
+// attempts both listed every page of both completely and left the maps as
+// they were (the maps are not emptied between attempts, so the second adds
+// nothing: the same count and, for a full map, which keeps its lowest keys,
+// the same highest key).  A failed
 // listing never counts towards that agreement: after five attempts without
 // it LoadTree returns 1, so that a bucket that cannot be read is never taken
 // for an empty one.  A listing that finds an index object of the root's
@@ -115,8 +116,6 @@ class CS3File;
 
 class CS3FileSystem final : public CQUEXFSManager {
  public:
-  // Pause between two listing attempts of LoadTree.
-  static constexpr uint32_t kListingPauseMs = 1000;
   // Listing attempts of LoadTree.
   static constexpr int kListingAttempts = 5;
   // LoadTree's result for a tree stored by the other build of the library.
@@ -277,8 +276,10 @@ class CS3FileSystem final : public CQUEXFSManager {
   // it as stored.
   bool FolderMarkersKnown(const std::u16string& remainder) const;
   void NoteFolderMarkers(const std::u16string& folder);
-  // Opens `file` on `path`, skipping the folder markers when they are known.
-  int OpenFileObject(CS3File* file, const std::u16string& path);
+  // Opens `file` on `path`, skipping the folder markers when they are known;
+  // for a new version (`for_writing`) without looking for a stored one.
+  int OpenFileObject(CS3File* file, const std::u16string& path,
+                     bool for_writing = false);
 
   // The paging behind ListFolders (folders true) and ListFiles: lists the
   // keys beginning with `prefix` (already percent-encoded where it must be)

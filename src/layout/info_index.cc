@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <limits>
+#include <memory>
 
 
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
@@ -22,8 +23,14 @@ CS3InfoIndex::CS3InfoIndex(const std::u16string& bucket,
 CS3InfoIndex::~CS3InfoIndex() = default;
 
 void CS3InfoIndex::Reset() {
-  m_pBuffer = std::make_unique<uint8_t[]>(kBufferStep);  // value-initialised
-  m_pRecords = std::make_unique<int32_t[]>(kMaxRecords);
+  // Nothing reads past the bytes used or the records counted, so the
+  // buffers of the last version are reused as they are, unless it grew.
+  if (m_pBuffer == nullptr || m_iCapacity != kBufferStep) {
+    m_pBuffer = std::make_unique_for_overwrite<uint8_t[]>(kBufferStep);
+  }
+  if (m_pRecords == nullptr) {
+    m_pRecords = std::make_unique_for_overwrite<int32_t[]>(kMaxRecords);
+  }
   m_iCapacity = kBufferStep;
   m_iCount = 0;
   m_iUsed = 0;
@@ -37,7 +44,7 @@ bool CS3InfoIndex::Reserve(int64_t needed) {
   if (needed <= m_iCapacity) return true;
   int64_t capacity = (needed + kBufferStep - 1) / kBufferStep * kBufferStep;
   if (capacity > kLimit) capacity = needed;
-  auto grown = std::make_unique<uint8_t[]>(static_cast<size_t>(capacity));
+  auto grown = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(capacity));
   if (m_iUsed > 0) std::memcpy(grown.get(), m_pBuffer.get(), static_cast<size_t>(m_iUsed));
   m_pBuffer = std::move(grown);
   m_iCapacity = static_cast<int32_t>(capacity);

@@ -7,8 +7,8 @@
 // rebuilds the table of records, and the cursor walks the records one chunk
 // at a time.
 //
-// The record buffer starts at 1 MiB (zero-filled) and grows in steps of
-// 1 MiB.  The table holds the byte offset of each record in the buffer (not
+// The record buffer starts at 1 MiB and grows in steps of 1 MiB; bytes
+// beyond those used are never read.  The table holds the byte offset of each record in the buffer (not
 // a pointer, so growing the buffer never invalidates it) for at most 99999
 // records, the most chunks one version may have.
 //
@@ -51,9 +51,9 @@ class CS3InfoIndex {
   CS3InfoIndex& operator=(const CS3InfoIndex&) = delete;
   ~CS3InfoIndex();
 
-  // Back to an empty, unloaded index with a fresh 1 MiB buffer: count,
-  // used, cursor and the loaded flag become 0.  The index key, the bucket
-  // names and the stamp stay.
+  // Back to an empty, unloaded index with a 1 MiB buffer (a grown one is
+  // replaced): count, used, cursor and the loaded flag become 0.  The index
+  // key, the bucket names and the stamp stay.
   void Reset();
 
   // Adds the record (start, end, key, checksum) after the bytes used,
@@ -72,6 +72,10 @@ class CS3InfoIndex {
   // stays unloaded).  *fetched, when given, tells whether the object itself
   // was received.
   bool Load(const std::u16string& index_key, bool* fetched = nullptr);
+
+  // Stores `index_key` as the index key without looking for the object: for
+  // a version that is only written.
+  void SetIndexKey(const std::u16string& index_key) { m_strIndexKey = index_key; }
 
   // The second half of Load: replaces the content by data[0, length),
   // rebuilds the table from it, sets the cursor to 0 and the loaded flag.
@@ -125,7 +129,7 @@ class CS3InfoIndex {
   // Returns false when `needed` is beyond 2^31 - 1.
   bool Reserve(int64_t needed);
 
-  std::unique_ptr<uint8_t[]> m_pBuffer;   // record buffer, zero-filled
+  std::unique_ptr<uint8_t[]> m_pBuffer;   // record buffer
   std::unique_ptr<int32_t[]> m_pRecords;  // byte offset of record i
   int32_t m_iCount = 0;
   int32_t m_iCapacity = 0;

@@ -1,24 +1,35 @@
 // The HTTP handles of platform/http.h on libcurl.
 //
-// Every request is one curl easy handle driven by a multi handle of its own,
-// so the exchange can be pushed forward step by step in the order the
-// caller asks for it:
+// Every request is one curl easy handle driven by a multi handle, so the
+// exchange can be pushed forward step by step in the order the caller asks
+// for it:
 //
 //   AddHeaderLine        collects the lines; nothing goes out yet.
 //   SendRequest          starts the transfer with the whole body and drives
 //                        it until the answer's headers are in.
 //   SendRequestStreamed  starts the transfer with an announced length and
 //                        drives it until curl asks for the first body byte.
-//   WriteData            hands one chunk to curl (the read callback pauses
-//                        the upload until the next chunk arrives) and drives
-//                        the transfer until curl has taken all of it; after
-//                        an early error answer (status 300 or more) libcurl
-//                        stops sending and the rest is dropped.
+//   WriteData            collects the caller's pieces into batches of
+//                        kSendBatchBytes and hands each batch to curl (the
+//                        read callback pauses the upload until the next one
+//                        arrives), driving the transfer until curl has taken
+//                        all of it; after an early error answer (status 300
+//                        or more) libcurl stops sending and the rest is
+//                        dropped.  Batching keeps small pieces from each
+//                        becoming a TLS record and a system call of its own.
 //   Query...             drive the transfer until the answer's headers are in.
 //   ReadData             pulls answer bytes out of a bounded buffer that the
 //                        write callback fills; the download is paused while
 //                        the buffer is full, so memory stays bounded whatever
 //                        the answer's size.
+//
+// The handles come from the process's connection pool (platform/curl_pool.h):
+// a request whose transfer ended cleanly hands its connection back for the
+// next request with the same host, port, trust file and proxy settings; any
+// other request closes its connection.  A request goes out on the wire at
+// most once: should libcurl find a reused connection dead and want to send
+// the request again on a new one, the transfer fails instead, exactly as a
+// failed send on a new connection would, and the caller's repeat rules apply.
 //
 // The answer's Content-Length is libcurl's; a length too large for libcurl
 // to represent (which it then ignores) is reported as the largest 64-bit
@@ -39,8 +50,7 @@
 //     password (an https request tunnels with CONNECT; the proxy's answers
 //     to CONNECT are not mixed into the server's headers); otherwise
 //     libcurl's default, the proxies preconfigured in the environment;
-//   - no connection kept or reused (CURLOPT_FORBID_REUSE, CURLOPT_FRESH_CONNECT,
-//     a new easy and multi handle per request), CURLOPT_NOSIGNAL;
+//   - CURLOPT_NOSIGNAL; TLS sessions resumed through the pool's share object;
 //   - a dead peer never hangs a run: connecting (TCP, TLS and proxy tunnel)
 //     is given kConnectTimeoutSeconds, and a transfer that moves less than
 //     one byte per second for kLowSpeedSeconds is aborted.
@@ -54,15 +64,19 @@
 #include "platform/http_curl.h"
 
 #include <curl/curl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "platform/curl_pool.h"
 
 namespace platform {
 namespace {
@@ -74,6 +88,9 @@ constexpr long kLowSpeedBytesPerSecond = 1;
 constexpr int kPollMilliseconds = 1000;
 // Answer bytes held for ReadData before the download is paused.
 constexpr size_t kReceiveBufferLimit = 64 * 1024;
+// Streamed body bytes collected before they are handed to curl (the size of
+// curl's own upload buffer).
+constexpr size_t kSendBatchBytes = 64 * 1024;
 
 // curl_global_init is not thread-safe; it runs once per process.
 bool GlobalInit() {
@@ -181,18 +198,22 @@ class CurlRequest final : public HttpRequestHandle {
       : options_(options), url_(std::move(url)), verb_(std::move(verb)) {}
 
   ~CurlRequest() override {
-    if (multi_ != nullptr && easy_ != nullptr && added_) {
-      curl_multi_remove_handle(multi_, easy_);
+    if (added_) curl_multi_remove_handle(multi_, easy_);
+    // Only a connection whose exchange ended cleanly (or never began) is
+    // kept; destroying the channel closes any other.
+    if (channel_ != nullptr && (!started_ || (finished_ && result_ == CURLE_OK))) {
+      ReturnCurlChannel(std::move(channel_));
     }
-    if (easy_ != nullptr) curl_easy_cleanup(easy_);
-    if (multi_ != nullptr) curl_multi_cleanup(multi_);
+    channel_.reset();
     if (header_list_ != nullptr) curl_slist_free_all(header_list_);
   }
 
-  bool Init() {
-    easy_ = curl_easy_init();
-    multi_ = curl_multi_init();
-    return easy_ != nullptr && multi_ != nullptr;
+  bool Init(const std::string& pool_key) {
+    channel_ = TakeCurlChannel(pool_key);
+    if (channel_ == nullptr) return false;
+    easy_ = channel_->easy();
+    multi_ = channel_->multi();
+    return true;
   }
 
   bool AddHeaderLine(const std::string& line) override {
@@ -244,6 +265,8 @@ class CurlRequest final : public HttpRequestHandle {
       return false;
     }
     announced_left_ = total_length;
+    accept_left_ = total_length;
+    batch_.reserve(static_cast<size_t>(std::min<std::uint64_t>(total_length, kSendBatchBytes)));
     body_length_ = total_length;
     if (!Start(true, total_length)) return false;
     // Connected (and the request head on its way) once curl asks for body
@@ -257,30 +280,24 @@ class CurlRequest final : public HttpRequestHandle {
     *written = 0;
     if (!started_) return false;
     if (length == 0) return true;
-    if (data == nullptr || length > announced_left_) return false;
+    if (data == nullptr || length > accept_left_) return false;
     // An error answer that arrives before the whole body went out makes
     // libcurl stop sending; the rest of the body is then dropped, so that
     // the answer can still be read.
-    if (!dropping_ && headers_done_ && (EarlyErrorAnswer() || finished_)) dropping_ = true;
+    if (!dropping_ && headers_done_ && (EarlyErrorAnswer() || finished_)) Drop();
     if (dropping_) {
-      announced_left_ -= length;
+      accept_left_ -= length;
       *written = length;
       return true;
     }
     if (finished_) return false;
-    send_data_ = data;
-    send_left_ = length;
-    ResumeSend();
-    Drive([this] { return send_left_ == 0 || EarlyErrorAnswer(); });
-    const size_t left = send_left_;
-    send_data_ = nullptr;
-    send_left_ = 0;
-    if (left > 0 && headers_done_ && (EarlyErrorAnswer() || finished_)) {
-      dropping_ = true;
-      announced_left_ -= left;
-    } else if (left > 0) {
-      return false;
+    batch_.insert(batch_.end(), data, data + length);
+    accept_left_ -= length;
+    if (batch_.size() < kSendBatchBytes && accept_left_ > 0) {
+      *written = length;
+      return true;
     }
+    if (!SendBatch()) return false;
     *written = length;
     return true;
   }
@@ -363,6 +380,33 @@ class CurlRequest final : public HttpRequestHandle {
 
   size_t ReceiveBuffered() const { return receive_.size() - receive_offset_; }
 
+  // Stops sending: the body bytes not yet taken are dropped.
+  void Drop() {
+    dropping_ = true;
+    announced_left_ = 0;
+    batch_.clear();
+  }
+
+  // Hands the collected batch to curl and drives the transfer until curl
+  // took all of it, or an early error answer ended the upload (the rest is
+  // then dropped).  False when the transfer failed first.
+  bool SendBatch() {
+    send_data_ = batch_.data();
+    send_left_ = batch_.size();
+    ResumeSend();
+    Drive([this] { return send_left_ == 0 || EarlyErrorAnswer(); });
+    const size_t left = send_left_;
+    send_data_ = nullptr;
+    send_left_ = 0;
+    batch_.clear();
+    if (left == 0) return true;
+    if (headers_done_ && (EarlyErrorAnswer() || finished_)) {
+      Drop();
+      return true;
+    }
+    return false;
+  }
+
   bool Start(bool upload, std::uint64_t length) {
     started_ = true;
     if (!Configure(upload, length)) {
@@ -389,8 +433,11 @@ class CurlRequest final : public HttpRequestHandle {
     set(curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L));
     set(curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)));
     set(curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L));
-    set(curl_easy_setopt(easy_, CURLOPT_FORBID_REUSE, 1L));
-    set(curl_easy_setopt(easy_, CURLOPT_FRESH_CONNECT, 1L));
+    if (channel_->share() != nullptr) {
+      set(curl_easy_setopt(easy_, CURLOPT_SHARE, channel_->share()));
+    }
+    set(curl_easy_setopt(easy_, CURLOPT_PREREQFUNCTION, &CurlRequest::OnPrerequest));
+    set(curl_easy_setopt(easy_, CURLOPT_PREREQDATA, this));
     set(curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L));
     set(curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L));
     if (!options_.ca_cert_file.empty()) {
@@ -540,6 +587,15 @@ class CurlRequest final : public HttpRequestHandle {
     curl_easy_pause(easy_, send_paused_ ? CURLPAUSE_SEND : CURLPAUSE_CONT);
   }
 
+  // Called once a connection is ready, before the request goes out on it.
+  // A second call would send the request again on a new connection.
+  static int OnPrerequest(void* user, char*, char*, int, int) {
+    CurlRequest* self = static_cast<CurlRequest*>(user);
+    if (self->request_sent_) return CURL_PREREQFUNC_ABORT;
+    self->request_sent_ = true;
+    return CURL_PREREQFUNC_OK;
+  }
+
   static size_t OnRead(char* buffer, size_t size, size_t count, void* user) {
     CurlRequest* self = static_cast<CurlRequest*>(user);
     const size_t room = size * count;
@@ -603,22 +659,26 @@ class CurlRequest final : public HttpRequestHandle {
   const std::string url_;
   const std::string verb_;
 
-  CURL* easy_ = nullptr;
-  CURLM* multi_ = nullptr;
+  std::unique_ptr<CurlChannel> channel_;
+  CURL* easy_ = nullptr;   // the channel's
+  CURLM* multi_ = nullptr;  // the channel's
   curl_slist* header_list_ = nullptr;
   bool added_ = false;
   std::vector<std::pair<std::string, std::string>> headers_;
 
   bool started_ = false;
+  bool request_sent_ = false;
   bool finished_ = false;
   CURLcode result_ = CURLE_OK;
 
-  // Upload: the bytes curl may take now, and the announced bytes not yet
-  // taken.
+  // Upload: the bytes curl may take now, the announced bytes curl has not
+  // yet taken, and those the caller has not yet given (collected in batch_).
   std::vector<std::uint8_t> one_shot_body_;
+  std::vector<std::uint8_t> batch_;
   const std::uint8_t* send_data_ = nullptr;
   size_t send_left_ = 0;
   std::uint64_t announced_left_ = 0;
+  std::uint64_t accept_left_ = 0;
   std::uint64_t body_length_ = 0;
   bool send_paused_ = false;
   // The server answered early; further body bytes are dropped.
@@ -651,11 +711,46 @@ class CurlConnection final : public HttpConnection {
     if (port_ != 0) url += ":" + std::to_string(port_);
     url += path;
     auto request = std::make_unique<CurlRequest>(options_, std::move(url), verb);
-    if (!request->Init()) return nullptr;
+    if (!request->Init(PoolKey())) return nullptr;
     return request;
   }
 
  private:
+  // Everything a kept connection must match to carry this request, each
+  // part ended by a zero byte (no part can hold one).  The trust file counts
+  // with its identity and time, so that a file replaced in place is read
+  // afresh; the proxies named in the environment count while no proxy is
+  // configured, as libcurl reads them at every transfer.
+  std::string PoolKey() const {
+    std::string key;
+    const auto add = [&key](const std::string& part) {
+      key += part;
+      key += '\0';
+    };
+    add(host_);
+    add(std::to_string(port_));
+    add(options_.ca_cert_file);
+    struct stat info {};
+    if (!options_.ca_cert_file.empty() && ::stat(options_.ca_cert_file.c_str(), &info) == 0) {
+      add(std::to_string(info.st_dev) + ':' + std::to_string(info.st_ino) + ':' +
+          std::to_string(info.st_size) + ':' + std::to_string(info.st_mtim.tv_sec) + '.' +
+          std::to_string(info.st_mtim.tv_nsec));
+    }
+    if (options_.use_proxy) {
+      add("proxy");
+      add(options_.proxy);
+      add(options_.proxy_user_name);
+      add(options_.proxy_password);
+    } else {
+      for (const char* name : {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
+                               "no_proxy", "NO_PROXY"}) {
+        const char* value = std::getenv(name);
+        add(std::string(name) + '=' + (value != nullptr ? value : ""));
+      }
+    }
+    return key;
+  }
+
   const HttpSessionOptions options_;
   const std::string host_;
   const std::uint16_t port_;

@@ -93,8 +93,7 @@ CNHttpRequest::CNHttpRequest(const CNHttpRequest& other)
 CNHttpRequest& CNHttpRequest::operator=(const CNHttpRequest& other) {
   if (this == &other) return *this;
   m_headers = other.m_headers;
-  m_pBody.reset();
-  m_iBodyLength = 0;
+  LendBody(nullptr, 0);
   SetBody(other.GetBody(), other.GetBodyLength());
   m_strHost = other.m_strHost;
   m_iPort = other.m_iPort;
@@ -121,7 +120,15 @@ void CNHttpRequest::SetBody(const std::uint8_t* data, std::int32_t length) {
   if (copy == nullptr) return;
   std::memcpy(copy.get(), data, static_cast<size_t>(length));
   m_pBody = std::move(copy);
+  m_pBodyData = m_pBody.get();
   m_iBodyLength = length;
+}
+
+void CNHttpRequest::LendBody(const std::uint8_t* data, std::int32_t length) {
+  m_pBody.reset();
+  const bool any = data != nullptr && length > 0;
+  m_pBodyData = any ? data : nullptr;
+  m_iBodyLength = any ? length : 0;
 }
 
 void CNHttpRequest::SetHeader(const std::u16string& name, const std::u16string& value) {
@@ -154,6 +161,7 @@ std::u16string CNHttpRequest::Send() {
 
   // 1. A new attempt: status, text and body stay until an answer is read.
   m_response.m_iRetry = 0;
+  m_bAnswerRead = false;
 
   // 2. No host: nothing to talk to, and no platform call made.
   if (m_strHost.empty()) return Fail();
@@ -234,7 +242,7 @@ std::u16string CNHttpRequest::Send() {
         start = env->GetTickCount();
       }
       std::uint32_t written = 0;
-      const bool ok = request->WriteData(m_pBody.get() + offset,
+      const bool ok = request->WriteData(m_pBodyData + offset,
                                          static_cast<std::uint32_t>(chunk), &written);
       if (m_iBandwidthLimit) {
         const std::uint32_t end = env->GetTickCount();
@@ -248,7 +256,7 @@ std::u16string CNHttpRequest::Send() {
       }
       offset += chunk;
     }
-  } else if (!request->SendRequest(m_pBody.get(), static_cast<std::uint32_t>(m_iBodyLength))) {
+  } else if (!request->SendRequest(m_pBodyData, static_cast<std::uint32_t>(m_iBodyLength))) {
     close();
     return Fail();
   }
@@ -337,6 +345,7 @@ std::u16string CNHttpRequest::Send() {
   // 14. Text and bytes of this answer (no bytes without a Content-Length).
   // The request's own body stays for a repeated Send.
   m_response.m_strText = text;
+  m_bAnswerRead = true;
   if (answer_bytes != nullptr) {
     m_response.AdoptBody(answer_bytes->Release(), static_cast<std::int32_t>(content_length));
   } else {

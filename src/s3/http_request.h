@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "common/sorted_map.h"
 #include "platform/named_mutex.h"
@@ -68,6 +69,10 @@ class CNHttpRequest {
   // Replaces the body with a copy of `length` bytes; does nothing when
   // `data` is null or `length` is 0 or below.
   void SetBody(const std::uint8_t* data, std::int32_t length);
+  // Replaces the body with the `length` bytes at `data`, without a copy:
+  // they must stay alive and unchanged while the request is used.  A null
+  // `data` or a `length` of 0 or below leaves no body.
+  void LendBody(const std::uint8_t* data, std::int32_t length);
 
   // When an entry of exactly `name` holds a different value, `value` is
   // appended to it with no separator; otherwise the entry is set to
@@ -79,7 +84,7 @@ class CNHttpRequest {
   const std::u16string& GetVerb() const { return m_strVerb; }
   const std::u16string& GetPath() const { return m_strPath; }
   const CSortedMap<std::u16string>& GetHeaders() const { return m_headers; }
-  const std::uint8_t* GetBody() const { return m_pBody.get(); }
+  const std::uint8_t* GetBody() const { return m_pBodyData; }
   std::int32_t GetBodyLength() const { return m_iBodyLength; }
 
   // Performs one exchange and returns the answer text; empty when the
@@ -101,6 +106,13 @@ class CNHttpRequest {
   // A copy of the outcome of the last Send.
   S3Response GetResponse() const { return m_response; }
 
+  // True when the last Send read a whole answer, so that the response
+  // holds its status, text and bytes.
+  bool AnswerRead() const { return m_bAnswerRead; }
+  // The outcome of the last Send, moved out without copying its text and
+  // bytes; the request keeps an empty response until the next answer.
+  S3Response TakeResponse() { return std::move(m_response); }
+
   // The process's transfer counters (for diagnostics and tests).
   static std::int32_t GetSenderCount() { return m_iSenderCount.load(); }
   static std::int32_t GetReceiverCount() { return m_iReceiverCount.load(); }
@@ -113,13 +125,16 @@ class CNHttpRequest {
   std::int32_t ChangeCount(std::atomic<std::int32_t>* counter, std::int32_t delta);
 
   CSortedMap<std::u16string> m_headers{100};
+  // The body: m_pBody when it is the request's own, else lent (LendBody).
   std::unique_ptr<std::uint8_t[]> m_pBody;
+  const std::uint8_t* m_pBodyData = nullptr;
   std::int32_t m_iBodyLength = 0;
   std::u16string m_strHost;
   std::int32_t m_iPort = 0;
   std::u16string m_strVerb;
   std::u16string m_strPath;
   S3Response m_response;
+  bool m_bAnswerRead = false;
   CEventReporter m_reporter;
   platform::NamedMutex m_hSenderMutex;
   std::int32_t m_iBandwidthLimit = 0;

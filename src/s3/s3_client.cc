@@ -29,14 +29,21 @@ S3Response S3Client::Perform(S3Request& request, bool expect_listing) {
 
   request.m_strKey = EncodeKeyForUrl(request.m_strKey);
   // Signed once: every attempt sends the same headers, x-amz-date included.
+  // The HTTP request sends the record's own body, which outlives it.
   CNHttpRequest http = MakeHttpRequest(request);
-  // A body that could not be copied into the HTTP request (no memory) would
-  // go out empty and be stored as an empty object: fail instead, unsent.
-  const bool body_copied = http.GetBodyLength() == request.GetBodyLength();
+  // A request whose body did not reach the HTTP request would go out empty
+  // and be stored as an empty object: fail instead, unsent.
+  const bool body_lent = http.GetBodyLength() == request.GetBodyLength();
 
-  for (int attempt = 0; body_copied && attempt < kMaxAttempts; ++attempt) {
+  for (int attempt = 0; body_lent && attempt < kMaxAttempts; ++attempt) {
     http.Send();
-    result = http.GetResponse();
+    // A send that read no answer leaves the last answer's status, text and
+    // body in place, marked failed.
+    if (http.AnswerRead()) {
+      result = http.TakeResponse();
+    } else {
+      result.m_iRetry = 1;
+    }
     if (expect_listing && result.m_iRetry == 0 &&
         !S3ListResult::IsListingDocument(request.m_strBucket,
                                          result.m_strText)) {
@@ -46,7 +53,7 @@ S3Response S3Client::Perform(S3Request& request, bool expect_listing) {
     if (result.m_iRetry == 0) break;
   }
 
-  if (!body_copied) result.m_iRetry = 1;
+  if (!body_lent) result.m_iRetry = 1;
   result.m_strBucket = request.m_strBucket;
   result.m_strKey = request.m_strKey;
   result.m_strVerb = request.m_strVerb;

@@ -50,8 +50,7 @@ class S3Client {
   // then sends it up to 5 times until an attempt succeeds, pausing
   // "RequestPause" milliseconds (CS3Config::GetRequestPause) after every
   // attempt, the last and the successful one included.  The result carries
-  // the request's bucket, encoded key and verb.  When the body cannot be
-  // copied into the HTTP request, nothing is sent and the result has retry 1.
+  // the request's bucket, encoded key and verb.
   S3Response PerformRequest(S3Request& request);
 
   // 1 when a service listing succeeds, else 0.
@@ -101,7 +100,9 @@ class S3Client {
   // `request`, even when empty), for version 4 the headers of
   // PrepareRequestV4, every header of `request` in map order, and last
   // SignRequest (version 2) or SignRequestV4.  In both addressing styles
-  // version 2 signs the resource "/" + bucket + "/" + key.
+  // version 2 signs the resource "/" + bucket + "/" + key.  The HTTP
+  // request sends the body of `request` without copying it: `request` must
+  // outlive it, its body unchanged.
   CNHttpRequest MakeHttpRequest(S3Request& request);
 
   // Adds "x-amz-date" (FormatHttpDate) to both requests unless `request`

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 S3Message::S3Message() = default;
 
@@ -43,12 +44,24 @@ void S3Message::AdoptBody(std::unique_ptr<std::uint8_t[]> data, std::int32_t len
   m_iBodyLength = length;
 }
 
+std::unique_ptr<std::uint8_t[]> S3Message::ReleaseBody() {
+  m_iBodyLength = 0;
+  return std::move(m_pBody);
+}
+
 S3Response::S3Response() = default;
 
 S3Response::S3Response(const S3Response& other) : S3Message() { CopyFrom(other); }
 
 S3Response& S3Response::operator=(const S3Response& other) {
   if (this != &other) CopyFrom(other);
+  return *this;
+}
+
+S3Response::S3Response(S3Response&& other) noexcept : S3Message() { MoveFrom(other); }
+
+S3Response& S3Response::operator=(S3Response&& other) noexcept {
+  if (this != &other) MoveFrom(other);
   return *this;
 }
 
@@ -64,4 +77,15 @@ void S3Response::CopyFrom(const S3Response& other) {
   m_iRetry = other.m_iRetry;
   // A body that could not be copied must not pass for a complete answer.
   if (GetBodyLength() != other.GetBodyLength()) m_iRetry = 1;
+}
+
+void S3Response::MoveFrom(S3Response& other) noexcept {
+  m_strBucket = std::move(other.m_strBucket);
+  m_strKey = std::move(other.m_strKey);
+  m_strVerb = std::move(other.m_strVerb);
+  m_strText = std::move(other.m_strText);
+  m_iStatus = other.m_iStatus;
+  const std::int32_t length = other.GetBodyLength();
+  AdoptBody(other.ReleaseBody(), length);
+  m_iRetry = other.m_iRetry;
 }

@@ -31,6 +31,8 @@ class S3Message {
   // Frees the old body and takes `data` (`length` bytes) as the new one; a
   // null `data` or a `length` of 0 or below leaves no body.
   void AdoptBody(std::unique_ptr<std::uint8_t[]> data, std::int32_t length);
+  // Gives up the body: the caller owns it, the message has none.
+  std::unique_ptr<std::uint8_t[]> ReleaseBody();
   // Null and 0 when there is no body.
   const std::uint8_t* GetBody() const { return m_pBody.get(); }
   std::int32_t GetBodyLength() const { return m_iBodyLength; }
@@ -59,6 +61,10 @@ class S3Response : public S3Message {
   // allocated has no body and retry 1.
   S3Response(const S3Response& other);
   S3Response& operator=(const S3Response& other);
+  // The same fields, moved: the text and the body change hands without a
+  // copy, and `other` is left with neither.
+  S3Response(S3Response&& other) noexcept;
+  S3Response& operator=(S3Response&& other) noexcept;
   ~S3Response() override;
 
   // HTTP status of the last exchange that got an answer; 0 at first.
@@ -70,6 +76,7 @@ class S3Response : public S3Message {
 
  private:
   void CopyFrom(const S3Response& other);
+  void MoveFrom(S3Response& other) noexcept;
 };
 
 #endif  // KELTOS3_SRC_S3_S3_MESSAGE_H_

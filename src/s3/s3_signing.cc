@@ -73,9 +73,7 @@ CNHttpRequest S3Client::MakeHttpRequest(S3Request& request) {
   http.SetHeader(kContentType, request.m_strContentType);
   request.SetHeader(kContentType, request.m_strContentType);
 
-  if (request.GetBody() != nullptr && request.GetBodyLength() > 0) {
-    http.SetBody(request.GetBody(), request.GetBodyLength());
-  }
+  http.LendBody(request.GetBody(), request.GetBodyLength());
   if (version4) PrepareRequestV4(http, request);
   for (int i = 0; i < request.m_headers.Count(); ++i) {
     http.SetHeader(request.m_headers.KeyAt(i), request.m_headers.ValueAt(i));

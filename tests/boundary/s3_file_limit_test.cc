@@ -5,12 +5,7 @@
 #include "boundary/s3_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
-#include <climits>
-#include <cstdlib>
-#include <fstream>
 #include <map>
 #include <new>
 #include <string>
@@ -18,7 +13,6 @@
 #include "layout/index_record.h"
 #include "platform/env.h"
 #include "s3/fake_s3_env.h"
-#include "support/subprocess.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -179,46 +173,6 @@ TEST_F(S3FileFakeStoreTest, ChunkListedWithAnotherSizeIsNotStored) {
   ASSERT_EQ(file.Open(L"\\s"), 0);
   EXPECT_EQ(file.Write("abcdef", 6, 1), 1);
   EXPECT_EQ(store_.objects.count(STAMPED("$file$/s") "_Info"), 0u);
-}
-
-// With the address space limited, the copy of a 64 MiB chunk's body into
-// the HTTP request fails: the attempt must fail, not send the PUT without
-// its body.  Runs in a child (the test below), started with the allocator
-// allowed to return null, where the limit can be set safely.
-TEST(S3FileLimitTest, BodyThatCannotBeCopiedIsNeverStoredEmpty) {
-  char self[PATH_MAX] = {};
-  ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
-  const char* asan = std::getenv("ASAN_OPTIONS");
-  std::string options = asan != nullptr ? std::string(asan) + ":" : "";
-  options += "allocator_may_return_null=1:quarantine_size_mb=0:detect_leaks=0";
-  const testsupport::ProcessResult child = testsupport::RunProcess(
-      {self, "--gtest_also_run_disabled_tests",
-       "--gtest_filter=S3FileFakeStoreTest.DISABLED_MemoryLimitedWrite"},
-      {{"ASAN_OPTIONS", options}});
-  EXPECT_EQ(child.exit_code, 0) << child.out << child.err;
-  EXPECT_NE(child.out.find("[  PASSED  ] 1 test"), std::string::npos) << child.out;
-}
-
-TEST_F(S3FileFakeStoreTest, DISABLED_MemoryLimitedWrite) {
-  constexpr int32_t kChunk = 64 * 1024 * 1024;
-  UseChunkSize(kChunk);
-  const std::string content(2 * static_cast<size_t>(kChunk) + 1, 'm');
-  CS3File file;
-  ASSERT_EQ(file.Open(L"\\big"), 0);
-
-  // Room for less than one more chunk from here on.
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  rlim_t used = 0;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmSize:", 0) == 0) used = std::stoull(line.substr(7)) * 1024;
-  }
-  ASSERT_GT(used, 0u);
-  const rlimit limit{used + kChunk * 3 / 4, used + kChunk * 3 / 4};
-  ASSERT_EQ(::setrlimit(RLIMIT_AS, &limit), 0);
-
-  EXPECT_EQ(file.Write(content.data(), static_cast<int>(content.size()), 1), 1);
-  for (const auto& [key, body] : store_.objects) ADD_FAILURE() << key << ": " << body.size();
 }
 
 }  // namespace

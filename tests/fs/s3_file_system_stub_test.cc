@@ -86,6 +86,7 @@ class S3FileSystemStubTest : public ::testing::Test {
     settings.data_bucket = StoreFixture::UniqueBucket("stubfs-settings-data");
     settings.buffer_size = 1000;
     settings.use_stub = true;
+    settings.request_pause = kPause;
     fixture_.WriteSettings(settings);
     bucket_ = StoreFixture::UniqueBucket("stubfs");
     fs_.reset(new CS3FileSystem());
@@ -120,7 +121,17 @@ class S3FileSystemStubTest : public ::testing::Test {
     return paths;
   }
 
-  int Pauses() { return CountSleeps(fixture_.env().sleeps(), 1000); }
+  // Waits between listing attempts since `sleeps_before` sleeps: the
+  // sleeps beyond the pause every request of the bucket's log makes.
+  int Waits(size_t sleeps_before = 0) {
+    const std::vector<uint32_t>& sleeps = fixture_.env().sleeps();
+    EXPECT_EQ(CountSleeps(sleeps, kPause), static_cast<int>(sleeps.size()));
+    return static_cast<int>(sleeps.size() - sleeps_before -
+                            StubServer::Requests(bucket_).size());
+  }
+
+  // "RequestPause": after every request, and between listing attempts.
+  static constexpr int32_t kPause = 7;
 
   StoreFixture fixture_;
   std::string bucket_;
@@ -137,7 +148,7 @@ TEST_F(S3FileSystemStubTest, TwoAgreeingListingsLoadTheTree) {
   EXPECT_EQ(MapKeys(fs_->fileMap), Keys{u"\\d\\f"});
   EXPECT_EQ(Count("GET", kFolderListing), 2);
   EXPECT_EQ(Count("GET", kFileListing), 2);
-  EXPECT_EQ(Pauses(), 1);
+  EXPECT_EQ(Waits(), 1);
 }
 
 TEST_F(S3FileSystemStubTest, ListingThatKeepsChangingFailsAfterFiveAttempts) {
@@ -150,7 +161,7 @@ TEST_F(S3FileSystemStubTest, ListingThatKeepsChangingFailsAfterFiveAttempts) {
   Script(rules);
   EXPECT_EQ(fs_->LoadTree(), 1);
   EXPECT_EQ(Count("GET", kFileListing), 5);
-  EXPECT_EQ(Pauses(), 5);
+  EXPECT_EQ(Waits(), 5);
   EXPECT_EQ(fs_->fileMap.Count(), 5);  // each attempt added to the last
 }
 
@@ -174,10 +185,10 @@ TEST_F(S3FileSystemStubTest, FailedListingsNeverAgree) {
   Script({Rule("GET", kFolderListing, Listing({"$folder$d"})),
           Rule("GET", kFileListing, Status(503, 5)),  // all sends of one listing
           Rule("GET", kFileListing, Listing({IndexObjectKey("/d/f", kTime1)}))});
-  const int pauses_before = Pauses();
+  const size_t sleeps_before = fixture_.env().sleeps().size();
   EXPECT_EQ(fs_->LoadTree(), 0);
   EXPECT_EQ(MapKeys(fs_->fileMap), Keys{u"\\d\\f"});
-  EXPECT_EQ(Pauses() - pauses_before, 2);
+  EXPECT_EQ(Waits(sleeps_before), 2);
 }
 
 TEST_F(S3FileSystemStubTest, TruncatedPagesAreFollowedByTheirMarker) {

@@ -3,12 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/curl_pool.h"
+#include "support/temp_dir.h"
 #include "support/test_servers.h"
 
 namespace {
@@ -22,11 +29,17 @@ const std::uint8_t* Bytes(const std::string& s) {
   return reinterpret_cast<const std::uint8_t*>(s.data());
 }
 
+platform::HttpSessionOptions TestCaOptions() {
+  platform::HttpSessionOptions options;
+  options.ca_cert_file = TestServers::Get().ca_file;
+  return options;
+}
+
 // One exchange's handles with the stub server, opened in order.
 struct Exchange {
   Exchange(const std::string& bucket, const std::string& verb, const std::string& path,
            platform::HttpSessionOptions options = {}) {
-    options.ca_cert_file = TestServers::Get().ca_file;
+    if (options.ca_cert_file.empty()) options.ca_cert_file = TestServers::Get().ca_file;
     session = platform::OpenCurlHttpSession(options);
     connection = session->Connect(bucket + "." + TestServers::Get().s3_host,
                                   static_cast<std::uint16_t>(TestServers::Get().stub_port));
@@ -183,8 +196,95 @@ TEST_F(HttpCurlStubTest, LargeAnswerPassesThroughTheBoundedBufferWhole) {
   EXPECT_TRUE(ok);
 }
 
+// A kept connection carries the next request of the same settings only,
+// and a request goes out once even when the kept connection turns out dead.
+TEST_F(HttpCurlStubTest, KeptConnectionsServeTheirOwnSettingsOnly) {
+  Script(R"([{"path": "/drop", "drop": true}, {"body": "fine"}])");
+  platform::CloseIdleCurlChannels();
+  testsupport::TempDir dir;
+  std::ifstream ca(TestServers::Get().ca_file, std::ios::binary);
+  dir.WriteFile("ca.pem", std::string(std::istreambuf_iterator<char>(ca), {}));
+  auto ca_copy = TestCaOptions();
+  ca_copy.ca_cert_file = dir.PathOf("ca.pem");
+  const auto fetch = [&](const std::string& bucket, const std::string& path,
+                         const platform::HttpSessionOptions& options) {
+    Exchange e(bucket, "GET", path, options);
+    bool ok = e.request->SendRequest(nullptr, 0);
+    if (ok) ReadAll(e.request.get(), 4095, &ok);
+    return ok;
+  };
+  EXPECT_TRUE(fetch(bucket_, "/1", TestCaOptions()));
+  EXPECT_TRUE(fetch(bucket_, "/2", TestCaOptions()));
+  EXPECT_TRUE(fetch(bucket_, "/other-ca", ca_copy));
+  EXPECT_TRUE(fetch(bucket_, "/3", TestCaOptions()));
+  platform::CloseIdleCurlChannels();
+  EXPECT_TRUE(fetch(bucket_, "/4", TestCaOptions()));
+  EXPECT_FALSE(fetch(bucket_, "/drop", TestCaOptions()));
+  EXPECT_TRUE(fetch(bucket_, "/after-drop", TestCaOptions()));
+
+  const std::vector<StubRequest> seen = StubServer::Requests(bucket_);
+  ASSERT_EQ(seen.size(), 7u);  // the dropped request was not sent again
+  EXPECT_EQ(seen[1].connection, seen[0].connection);
+  EXPECT_NE(seen[2].connection, seen[0].connection);
+  EXPECT_EQ(seen[3].connection, seen[0].connection);
+  EXPECT_FALSE(seen[2].resumed);
+  // A new connection of the same settings resumes their TLS session.
+  EXPECT_NE(seen[4].connection, seen[0].connection);
+  EXPECT_TRUE(seen[4].resumed);
+  EXPECT_EQ(seen[5].connection, seen[4].connection);
+  EXPECT_NE(seen[6].connection, seen[4].connection);
+
+  // Through the proxy, and back to a direct connection.
+  const TestServers& servers = TestServers::Get();
+  ASSERT_GE(servers.proxy_buckets.size(), 2u);
+  const std::string proxied = servers.proxy_buckets[1];
+  ASSERT_TRUE(StubServer::Reset(proxied));
+  auto via_proxy = TestCaOptions();
+  via_proxy.use_proxy = true;
+  via_proxy.proxy = servers.proxy;
+  via_proxy.proxy_user_name = servers.proxy_user;
+  via_proxy.proxy_password = servers.proxy_password;
+  auto wrong_password = via_proxy;
+  wrong_password.proxy_password += "-wrong";
+  EXPECT_TRUE(fetch(proxied, "/direct", TestCaOptions()));
+  EXPECT_TRUE(fetch(proxied, "/proxy", via_proxy));
+  EXPECT_TRUE(fetch(proxied, "/proxy-again", via_proxy));
+  EXPECT_FALSE(fetch(proxied, "/refused", wrong_password));
+  EXPECT_TRUE(fetch(proxied, "/direct-again", TestCaOptions()));
+  const std::vector<StubRequest> through = StubServer::Requests(proxied);
+  ASSERT_EQ(through.size(), 4u);
+  EXPECT_NE(through[1].connection, through[0].connection);
+  EXPECT_EQ(through[2].connection, through[1].connection);
+  EXPECT_EQ(through[3].connection, through[0].connection);
+}
+
 // A peer that answers without end, or a little at a time, is given up once
 // the exchange has waited past its deadline, which grows with the answer.
+// Threads share the pool: every exchange gets a connection of its own for
+// its duration, and the connections are kept for the next ones.
+TEST_F(HttpCurlStubTest, ThreadsShareThePoolSafely) {
+  Script(R"([{"body": "fine"}])");
+  platform::CloseIdleCurlChannels();
+  constexpr int kThreads = 4;
+  constexpr int kEach = 5;
+  std::atomic<int> succeeded{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        Exchange e(bucket_, "GET", "/t" + std::to_string(t) + "-" + std::to_string(i));
+        bool ok = e.request->SendRequest(nullptr, 0);
+        if (ok && ReadAll(e.request.get(), 4095, &ok) == "fine" && ok) ++succeeded;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(succeeded.load(), kThreads * kEach);
+  std::set<std::string> connections;
+  for (const StubRequest& r : StubServer::Requests(bucket_)) connections.insert(r.connection);
+  EXPECT_LE(connections.size(), static_cast<size_t>(kThreads));
+}
+
 TEST_F(HttpCurlStubTest, ExchangeEndsAtItsDeadlineWhichGrowsWithTheAnswer) {
   const std::string slow(4000, 's');
   Script(R"([{"path": "/endless", "body": "x", "length": "none", "trickle_ms": 100,

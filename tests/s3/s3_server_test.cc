@@ -6,11 +6,14 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdlib>
+#include <utility>
 #include <string>
 #include <vector>
 
 #include "common/wide_string.h"
 #include "fake_s3_env.h"
+#include "platform/curl_pool.h"
 #include "platform/last_error.h"
 #include "s3/request_kinds.h"
 #include "s3/s3_client.h"
@@ -233,6 +236,42 @@ TEST_F(S3ServerTest, StubbedListingAnswers) {
     EXPECT_EQ(client.ListObjects(list).m_iRetry, 1) << script;
     EXPECT_EQ(StubServer::Requests(bucket_).size(), 5u);
   }
+}
+
+// TLS connections the S3 server accepted for `host`, and the resumed ones.
+std::pair<int, int> ConnectionsTo(const std::string& host) {
+  const testsupport::HttpResult r = testsupport::HttpsRequest(
+      "GET", "https://" + TestServers::Get().s3_host + ":" +
+                 std::to_string(TestServers::Get().s3_port) +
+                 "/__fixture/connections?host=" + host);
+  const auto number = [&r](const std::string& name) {
+    const size_t at = r.body.find("\"" + name + "\":");
+    return at == std::string::npos ? -1 : std::atoi(r.body.c_str() + at + name.size() + 3);
+  };
+  return {number("connections"), number("resumed")};
+}
+
+TEST_F(S3ServerTest, RequestsOfOneBucketShareAKeptConnection) {
+  ASSERT_TRUE(RawS3::CreateBucket(bucket_));
+  const std::string host = bucket_ + "." + servers().s3_host;
+  const std::pair<int, int> before = ConnectionsTo(host);
+  S3Client client;
+  for (int i = 0; i < 4; ++i) {
+    PutObjectRequest put(bucket16(), u"k");
+    put.SetBody(reinterpret_cast<const uint8_t*>("data"), 4);
+    ASSERT_EQ(client.PutObject(put).m_iRetry, 0);
+    GetObjectRequest get(bucket16(), u"k");
+    ASSERT_EQ(client.GetObject(get).m_iRetry, 0);
+  }
+  EXPECT_EQ(ConnectionsTo(host).first - before.first, 1);
+
+  // A new connection resumes the TLS session of the first.
+  platform::CloseIdleCurlChannels();
+  GetObjectRequest get(bucket16(), u"k");
+  ASSERT_EQ(client.GetObject(get).m_iRetry, 0);
+  const std::pair<int, int> after = ConnectionsTo(host);
+  EXPECT_EQ(after.first - before.first, 2);
+  EXPECT_EQ(after.second - before.second, 1);
 }
 
 }  // namespace

@@ -62,7 +62,7 @@ void StoreFixture::WriteSettings(const StoreSettings& settings) {
   lines += "S3Port=" +
            std::to_string(settings.use_stub ? servers.stub_port : servers.s3_port) + "\n";
   lines += "CACertFile=" + servers.ca_file + "\n";
-  lines += "RequestPause=0\n";
+  lines += "RequestPause=" + std::to_string(settings.request_pause) + "\n";
   lines += "QuexBucket=" + settings.bucket + "\n";
   lines += "QuexDataBucket=" + settings.data_bucket + "\n";
   if (settings.buffer_size != 0) {

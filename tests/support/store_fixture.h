@@ -53,6 +53,7 @@ struct StoreSettings {
   int32_t buffer_size = 0;  // "QuexS3BufferSize"; 0 leaves the key out
   bool use_stub = false;    // the stub server's port instead of the S3 server's
   Protocol protocol = Protocol::kDefaults;
+  int32_t request_pause = 0;  // "RequestPause"
   std::string extra;        // further "KEY=value\n" lines
 };
 
@@ -73,7 +74,7 @@ class StoreFixture {
   bool UseServer(const std::string& hint, int32_t buffer_size,
                  Protocol protocol = Protocol::kDefaults);
 
-  // Writes the INI ("RequestPause" is always 0).
+  // Writes the INI.
   void WriteSettings(const StoreSettings& settings);
 
   const StoreSettings& settings() const { return settings_; }

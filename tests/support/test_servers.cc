@@ -311,11 +311,13 @@ std::vector<StubRequest> StubServer::Requests(const std::string& bucket) {
     std::vector<std::string> fields;
     std::stringstream parts(line);
     for (std::string f; std::getline(parts, f, '\t');) fields.push_back(f);
-    fields.resize(4);  // a trailing empty body field is dropped by getline
+    fields.resize(6);
     StubRequest req;
     req.method = fields[0];
     req.path = DecodeBase64(fields[1]);
     req.body = DecodeBase64(fields[3]);
+    req.connection = fields[4];
+    req.resumed = fields[5] == "1";
     std::stringstream header_text(DecodeBase64(fields[2]));
     for (std::string h; std::getline(header_text, h);) {
       if (!h.empty() && h.back() == '\r') h.pop_back();

@@ -76,6 +76,8 @@ struct StubRequest {
   std::string path;  // raw path with query, as sent
   HeaderList headers;
   std::string body;
+  std::string connection;  // the client's "address:port": one per connection
+  bool resumed = false;    // the connection resumed an earlier TLS session
 };
 
 // The stub server's control API. Scripts and logs are kept per bucket (the
