@@ -27,7 +27,15 @@
 #ifndef KELTOS3_SNAPKEEPER_INCLUDE_SNAPKEEPER_H_
 #define KELTOS3_SNAPKEEPER_INCLUDE_SNAPKEEPER_H_
 
+#if defined(_WIN32)
+#if defined(SNAPKEEPER_BUILDING_LIBRARY)
+#define SNAPKEEPER_API __declspec(dllexport)
+#else
+#define SNAPKEEPER_API __declspec(dllimport)
+#endif
+#else
 #define SNAPKEEPER_API __attribute__((visibility("default")))
+#endif
 
 // Output buffers handed to VssStartBackup2 hold this many wide characters;
 // a snapshot path is at most kSnapKeeperPathMax - 1 characters long.
