@@ -28,9 +28,8 @@ for name in CreateS3FileManagerObject DestroyS3FileManagerObject CreateS3FileObj
             DestroyS3FileObject GetUsedSpace DeleteS3File GetDirList; do
   grep -qxF "$name" <<<"$exports" || problem "does not export $name undecorated"
 done
-grep -E '^_|@[0-9]+$' <<<"$exports" | grep -v '^_Z' | while read -r name; do
-  problem "decorated C name $name"
-done
+decorated=$(grep -E '^_|@[0-9]+$' <<<"$exports" | grep -v '^_Z' || true)
+[ -z "$decorated" ] || problem "decorated C names: $(tr '\n' ' ' <<<"$decorated")"
 
 # The classes under their GCC names: members, virtual tables, type data.
 for class in 15KS3FilesManager 7KS3File 7CBase64; do
@@ -45,16 +44,21 @@ unexpected=$(grep -vxF -f <(sed -n '/^EXPORTS/,$p' "$DEF" | sed '1d; s/=.*//; /^
 
 # Linked statically: no runtime DLL of the compiler to ship.
 imports=$(sed -n 's/^\s*DLL Name: //p' <<<"$dump")
-grep -Eiq '^(libstdc\+\+|libgcc|libwinpthread)' <<<"$imports" &&
+if grep -Eiq '^(libstdc\+\+|libgcc|libwinpthread)' <<<"$imports"; then
   problem "needs MinGW runtime DLLs: $(tr '\n' ' ' <<<"$imports")"
+fi
 
 # 32-bit: thiscall member functions pop their stack arguments themselves.
 if grep -q 'Magic\s*010b' <<<"$dump"; then
   seek=$("$OBJDUMP" -d --no-show-raw-insn --disassemble=__ZN7CS3File4SeekExi "$DLL" |
          grep -E '^\s+[0-9a-f]+:\s+ret' || true)
   [ -n "$seek" ] || problem "CS3File::Seek not found in the symbol table"
-  grep -qv 'ret\s*\$0xc' <<<"$seek" && problem "CS3File::Seek does not return with ret \$0xc: $seek"
+  if grep -qv 'ret\s*\$0xc' <<<"$seek"; then
+    problem "CS3File::Seek does not return with ret \$0xc: $seek"
+  fi
 fi
 
-[ $fail = 0 ] && echo "check_exports.sh: $DLL: $(wc -l <<<"$exports") exports as expected"
+if [ $fail = 0 ]; then
+  echo "check_exports.sh: $DLL: $(wc -l <<<"$exports") exports as expected"
+fi
 exit $fail

@@ -47,9 +47,10 @@ start() {
   cc -shared -fPIC -O2 -o "$STATE/localhost_resolver.so" "$HERE/localhost_resolver.c" -ldl \
     || die "cannot build the resolver"
   # A persistent server: each program then starts in a fraction of a second.
+  # It outlives this script: it must not hold the caller's output open.
   mkdir -p "$WINEPREFIX"
-  "$WINESERVER" -p
-  "$WINE" wineboot -i > "$STATE/wineboot.log" 2>&1 || {
+  "$WINESERVER" -p < /dev/null > /dev/null 2>&1
+  "$WINE" wineboot -i < /dev/null > "$STATE/wineboot.log" 2>&1 || {
     tail -n 20 "$STATE/wineboot.log" >&2
     die "wineboot failed"
   }
