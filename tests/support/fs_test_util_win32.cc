@@ -10,6 +10,7 @@
 #include "common/wide_string.h"
 #include "platform/file_time.h"
 #include "support/fs_test_util.h"
+#include "support/test_paths.h"
 #include "support/test_platform.h"
 
 namespace testsupport::fstest {
@@ -79,8 +80,8 @@ LockHolder::LockHolder(const std::string& path, Kind) {
   startup.hStdInput = release_read;
   startup.hStdOutput = ready_write;
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  std::wstring command = L"\"" + U16ToWide(Utf8ToU16(HostPath(KELTOS3_TEST_HOLD_FILE_EXE))) +
-                         L"\" \"" + WidePath(path) + L"\"";
+  const std::string program = std::string(kTestBinaryDir) + "/keltos3_hold_file.exe";
+  std::wstring command = L"\"" + WidePath(HostPath(program)) + L"\" \"" + WidePath(path) + L"\"";
   PROCESS_INFORMATION process{};
   const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
                                       nullptr, nullptr, &startup, &process);

@@ -33,6 +33,8 @@ struct TestServers {
   int s3_port = 0;
   std::string access_key;
   std::string secret_key;
+  // Stub server and proxy: 0 and "" when the file names none (a real S3
+  // service started by tests/interop/ceph.sh has neither).
   int stub_port = 0;  // stub server, same host names as the S3 server
   std::string proxy;  // "127.0.0.1:port"
   std::string proxy_user;
@@ -41,8 +43,9 @@ struct TestServers {
   std::vector<std::string> proxy_buckets;
 
   // The servers of this test run, read once from the file named by the
-  // compile definition KELTOS3_TEST_SERVERS_FILE or, without it, by the
-  // environment variable of that name.
+  // environment variable KELTOS3_TEST_SERVERS_FILE or, when it is unset or
+  // empty, from the servers.env of the binary's own build
+  // (support/test_paths.h).
   static const TestServers& Get();
 
   // Reads one servers.env file.
