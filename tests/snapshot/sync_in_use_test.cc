@@ -13,12 +13,13 @@
 #include "support/fs_test_util.h"
 #include "support/store_fixture.h"
 #include "support/subprocess.h"
+#include "support/test_paths.h"
 #include "support/test_servers.h"
 
 namespace testsupport::fstest {
 namespace {
 
-const std::string kBinary = KELTOS3_TEST_BINARY_DIR "/keltos3";
+const std::string kBinary = std::string(testsupport::kTestBinaryDir) + "/keltos3";
 
 class SyncInUseTest : public ::testing::Test {
  protected:
@@ -33,7 +34,7 @@ class SyncInUseTest : public ::testing::Test {
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProcess(argv, {{"KELTOS3_INI", fixture_.ini().ini_posix_path()},
                              {"KELTOS3_TRACE", std::nullopt},
-                             {"LD_LIBRARY_PATH", KELTOS3_TEST_LIBRARY_DIR},
+                             {"LD_LIBRARY_PATH", testsupport::kTestLibraryDir},
                              {"TMPDIR", scratch_.At("agent")},
                              {"KELTOS3_SNAPKEEPER_LOG", scratch_.At("agent.log")}});
   }

@@ -19,6 +19,8 @@
 #include <mutex>
 #include <sstream>
 
+#include "support/test_paths.h"
+
 namespace testsupport {
 
 namespace {
@@ -204,15 +206,12 @@ TestServers TestServers::Load(const std::string& path) {
 
 const TestServers& TestServers::Get() {
   static const TestServers servers = [] {
-#ifdef KELTOS3_TEST_SERVERS_FILE
-    std::string path = KELTOS3_TEST_SERVERS_FILE;
-#else
+    // The environment names other servers (for example a gateway of a real
+    // object store); without it the binary uses the servers of its build.
     std::string path;
-#endif
-    if (path.empty()) {
-      const char* from_env = getenv("KELTOS3_TEST_SERVERS_FILE");
-      if (from_env != nullptr) path = from_env;
-    }
+    const char* from_env = getenv("KELTOS3_TEST_SERVERS_FILE");
+    if (from_env != nullptr) path = from_env;
+    if (path.empty()) path = kTestServersFile;
     if (path.empty()) {
       TestServers none;
       none.error = "KELTOS3_TEST_SERVERS_FILE is not set";

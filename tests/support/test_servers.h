@@ -41,8 +41,9 @@ struct TestServers {
   std::vector<std::string> proxy_buckets;
 
   // The servers of this test run, read once from the file named by the
-  // compile definition KELTOS3_TEST_SERVERS_FILE or, without it, by the
-  // environment variable of that name.
+  // environment variable KELTOS3_TEST_SERVERS_FILE or, when it is unset or
+  // empty, from the servers.env of the binary's own build
+  // (support/test_paths.h).
   static const TestServers& Get();
 
   // Reads one servers.env file.
