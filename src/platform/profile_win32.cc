@@ -15,8 +15,12 @@
 namespace platform {
 namespace {
 
-// GetString's first buffer and the steps it grows by, in characters.
-constexpr DWORD kReadStep = 512;
+// The first buffer for a value of any length, in characters; it doubles
+// while a value fills it, so a long value costs a few reads of the file, not
+// one per 512 characters.
+constexpr DWORD kFirstReadSize = 512;
+// A value is cut at this many characters (the platform reads no more).
+constexpr DWORD kLargestReadSize = 1u << 30;
 
 std::wstring FullPath(const std::u16string& ini_path) {
   const std::wstring path = ToWide(ini_path);
@@ -32,14 +36,16 @@ std::wstring FullPath(const std::u16string& ini_path) {
 // with a larger buffer while the value fills the buffer.
 std::u16string ReadWhole(const std::wstring& section, const std::wstring& key,
                          const std::wstring& def, const std::wstring& path) {
-  DWORD size = kReadStep;
+  DWORD size = kFirstReadSize;
   for (;;) {
     std::vector<wchar_t> buffer(size + 1);
     const DWORD n = ::GetPrivateProfileStringW(section.c_str(), key.c_str(),
                                                def.c_str(), buffer.data(), size,
                                                path.c_str());
-    if (n + 1 < size) return FromWide(std::wstring_view(buffer.data(), n));
-    size += kReadStep;
+    if (n + 1 < size || size >= kLargestReadSize) {
+      return FromWide(std::wstring_view(buffer.data(), n));
+    }
+    size *= 2;
   }
 }
 

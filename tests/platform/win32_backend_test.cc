@@ -1,9 +1,6 @@
-// What only the Win32 backend can show: a file that another process holds
-// open without sharing, Kelto.ini read through GetPrivateProfileStringW
-// beside the real executable, and an S3 error answer written to the event
-// log.  The event record itself is seen only outside the process (Wine
-// reports it on its debug channels): tests/platform/event_record_under_wine.sh
-// runs Win32EventLogTest and checks what Wine reported.
+// What the Win32 backend adds to the shared suite: the system's named mutex
+// held the way NamedMutex promises, and names that would reach an alternate
+// data stream or a device instead of a file.
 
 #if defined(_WIN32)
 
@@ -11,223 +8,100 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+#include <memory>
 #include <string>
+#include <vector>
 
-#include "common/wide_string.h"
 #include "fs/local_file_system.h"
+#include "fs/virtual_file_system.h"
 #include "platform/env.h"
-#include "platform/last_error.h"
-#include "s3/request_kinds.h"
-#include "s3/s3_client.h"
-#include "settings/ini.h"
-#include "settings/s3_config.h"
-#include "support/ini_fixture.h"
+#include "platform/file.h"
+#include "platform/named_mutex.h"
 #include "support/temp_dir.h"
-#include "support/test_servers.h"
 
 namespace {
 
+using platform::FileOpenMode;
 using testsupport::TempDir;
 
-constexpr wchar_t kHoldFileVariable[] = L"KELTOS3_TEST_HOLD_FILE";
-constexpr wchar_t kHoldReadyVariable[] = L"KELTOS3_TEST_HOLD_READY";
-constexpr wchar_t kHoldReleaseVariable[] = L"KELTOS3_TEST_HOLD_RELEASE";
-constexpr DWORD kHolderWaitMs = 60 * 1000;
-
-std::wstring EnvironmentValue(const wchar_t* name) {
-  wchar_t value[1024];
-  const DWORD n = ::GetEnvironmentVariableW(name, value, 1024);
-  return n > 0 && n < 1024 ? std::wstring(value, n) : std::wstring();
+bool TryLockElsewhere(const std::string& name) {
+  return std::async(std::launch::async, [&name] {
+           platform::NamedMutex other(name);
+           const bool taken = other.TryLock();
+           if (taken) other.Unlock();
+           return taken;
+         }).get();
 }
 
-std::wstring ExecutablePath() {
-  wchar_t path[2048];
-  const DWORD n = ::GetModuleFileNameW(nullptr, path, 2048);
-  return std::wstring(path, n);
-}
+TEST(Win32NamedMutexTest, ExcludesOtherThreadsAndIsNotRecursive) {
+  const std::string name = "KeltoS3 test mutex " + std::to_string(::GetCurrentProcessId());
+  platform::NamedMutex mutex(name);
+  ASSERT_TRUE(mutex.valid());
+  ASSERT_TRUE(mutex.Lock());
+  EXPECT_FALSE(TryLockElsewhere(name));
+  // A second Lock of the holder is no second hold: one Unlock frees it.
+  EXPECT_TRUE(mutex.Lock());
+  mutex.Unlock();
+  EXPECT_TRUE(TryLockElsewhere(name));
 
-// Sets an environment variable of this process for its lifetime.
-class ScopedVariable {
- public:
-  ScopedVariable(const wchar_t* name, const std::wstring& value) : name_(name) {
-    ::SetEnvironmentVariableW(name, value.c_str());
-  }
-  ScopedVariable(const ScopedVariable&) = delete;
-  ScopedVariable& operator=(const ScopedVariable&) = delete;
-  ~ScopedVariable() { ::SetEnvironmentVariableW(name_, nullptr); }
-
- private:
-  const wchar_t* const name_;
-};
-
-// A second process (this test program, running the disabled holder case
-// below) that opens `path` for reading and writing without sharing and keeps
-// it open until the object goes.
-class FileHolder {
- public:
-  explicit FileHolder(const std::u16string& path) {
-    static int count = 0;
-    const std::wstring suffix = std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                                std::to_wstring(++count);
-    const std::wstring ready_name = L"KeltoS3HoldReady-" + suffix;
-    const std::wstring release_name = L"KeltoS3HoldRelease-" + suffix;
-    ready_ = ::CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str());
-    release_ = ::CreateEventW(nullptr, TRUE, FALSE, release_name.c_str());
-    const ScopedVariable file(kHoldFileVariable, platform::ToWide(path));
-    const ScopedVariable ready(kHoldReadyVariable, ready_name);
-    const ScopedVariable release(kHoldReleaseVariable, release_name);
-    std::wstring command = L"\"" + ExecutablePath() +
-                           L"\" --gtest_also_run_disabled_tests "
-                           L"--gtest_filter=Win32FileHolder.DISABLED_HoldsTheFileUntilReleased";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    started_ = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE,
-                                0, nullptr, nullptr, &startup, &process_) != 0;
-    holding_ = started_ && ::WaitForSingleObject(ready_, kHolderWaitMs) == WAIT_OBJECT_0;
-  }
-
-  FileHolder(const FileHolder&) = delete;
-  FileHolder& operator=(const FileHolder&) = delete;
-
-  ~FileHolder() {
-    ::SetEvent(release_);
-    if (started_) {
-      ::WaitForSingleObject(process_.hProcess, kHolderWaitMs);
-      ::CloseHandle(process_.hThread);
-      ::CloseHandle(process_.hProcess);
-    }
-    ::CloseHandle(ready_);
-    ::CloseHandle(release_);
-  }
-
-  bool holding() const { return holding_; }
-
- private:
-  HANDLE ready_ = nullptr;
-  HANDLE release_ = nullptr;
-  PROCESS_INFORMATION process_{};
-  bool started_ = false;
-  bool holding_ = false;
-};
-
-// The holder's side; runs only when FileHolder starts it.
-TEST(Win32FileHolder, DISABLED_HoldsTheFileUntilReleased) {
-  const std::wstring path = EnvironmentValue(kHoldFileVariable);
-  if (path.empty()) GTEST_SKIP() << "started by FileHolder only";
-  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  const HANDLE ready = ::OpenEventW(EVENT_MODIFY_STATE, FALSE,
-                                    EnvironmentValue(kHoldReadyVariable).c_str());
-  const HANDLE release = ::OpenEventW(SYNCHRONIZE, FALSE,
-                                      EnvironmentValue(kHoldReleaseVariable).c_str());
-  ASSERT_NE(ready, nullptr);
-  ASSERT_NE(release, nullptr);
-  ::SetEvent(ready);
-  ::WaitForSingleObject(release, kHolderWaitMs);
-  ::CloseHandle(file);
-  ::CloseHandle(ready);
-  ::CloseHandle(release);
+  // A holder that goes away releases the mutex.
+  auto held = std::make_unique<platform::NamedMutex>(name);
+  ASSERT_TRUE(held->TryLock());
+  held.reset();
+  EXPECT_TRUE(TryLockElsewhere(name));
 }
 
 // Destroys a file system through Release.
-struct ReleaseFileSystem {
-  void operator()(CLocalFileSystem* fs) const { fs->Release(); }
+template <typename Fs>
+struct Released {
+  void operator()(Fs* fs) const { fs->Release(); }
 };
-using LocalFs = std::unique_ptr<CLocalFileSystem, ReleaseFileSystem>;
 
-LocalFs LocalAt(const std::u16string& root) {
-  LocalFs fs(new CLocalFileSystem());
-  fs->SetRoot(root);
-  return fs;
+std::vector<std::wstring> Names(const std::u16string& directory) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data;
+  const HANDLE find =
+      ::FindFirstFileW((platform::ToWide(directory) + L"\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (::FindNextFileW(find, &data));
+  ::FindClose(find);
+  return names;
 }
 
-TEST(Win32ExclusiveOpenTest, AFileAnotherProcessHoldsIsInUseAndLeftAlone) {
+// A remote key such as "docs/a.txt:x" must not become a stream of a local
+// file (or, where streams are not kept, a file of another name).
+TEST(Win32FilesTest, StreamAndDeviceNamesNameNoFile) {
   TempDir dir;
+  dir.WriteFile("source/a.txt", "remote text");
   dir.WriteFile("tree/a.txt", "the user's text");
-  dir.WriteFile("remote/a.txt", "replacement");
-  const std::u16string path = dir.LibraryPathOf("tree/a.txt");
-  LocalFs tree = LocalAt(dir.LibraryPathOf("tree"));
-  LocalFs remote = LocalAt(dir.LibraryPathOf("remote"));
-  {
-    FileHolder holder(path);
-    ASSERT_TRUE(holder.holding());
-    EXPECT_TRUE(platform::CurrentEnv()->IsFileInUse(path));
-    EXPECT_EQ(tree->RemoveFile(u"\\a.txt"), 2);
-    EXPECT_EQ(tree->UpdateFileFrom(u"\\a.txt", u"", remote.get(), 0), 2);
-    EXPECT_EQ(tree->OpenStream(u"\\a.txt"), 2);
-  }
+  platform::Env* env = platform::CurrentEnv();
+  const std::u16string stream = dir.LibraryPathOf("tree/a.txt") + u":hidden";
+
+  EXPECT_EQ(env->OpenFile(stream, FileOpenMode::kCreateAlways), nullptr);
+  EXPECT_TRUE(env->IsFileInUse(stream));
+  EXPECT_FALSE(env->CreateDirectory(dir.LibraryPathOf("tree/d:x")));
+  EXPECT_EQ(env->OpenFile(u"\\\\.\\NUL", FileOpenMode::kExistingReadWrite), nullptr);
+  EXPECT_EQ(env->OpenFile(dir.LibraryPathOf("tree/NUL"), FileOpenMode::kCreateAlways), nullptr);
+  EXPECT_TRUE(env->IsFileInUse(dir.LibraryPathOf("tree/NUL")));
+
+  // A copy to such a name and a catalog record of one make nothing.
+  std::unique_ptr<CLocalFileSystem, Released<CLocalFileSystem>> tree(new CLocalFileSystem());
+  tree->SetRoot(dir.LibraryPathOf("tree"));
+  std::unique_ptr<CVirtualFileSystem, Released<CVirtualFileSystem>> catalog(
+      new CVirtualFileSystem());
+  catalog->SetRoot(dir.LibraryPathOf("tree"));
+  std::unique_ptr<CLocalFileSystem, Released<CLocalFileSystem>> source(new CLocalFileSystem());
+  source->SetRoot(dir.LibraryPathOf("source"));
+  EXPECT_EQ(tree->CopyFileFrom(tree->GetRoot(), u"\\a.txt:x", source.get(), source->GetRoot(),
+                               u"\\a.txt"),
+            1);
+  catalog->WriteFileFrom(u"\\b.txt:y", source.get());
+  EXPECT_EQ(Names(dir.LibraryPathOf("tree")), std::vector<std::wstring>{L"a.txt"});
   EXPECT_EQ(dir.ReadFile("tree/a.txt"), "the user's text");
-
-  // Released: the same calls go through.
-  EXPECT_FALSE(platform::CurrentEnv()->IsFileInUse(path));
-  EXPECT_EQ(tree->UpdateFileFrom(u"\\a.txt", u"", remote.get(), 0), 0);
-  EXPECT_EQ(dir.ReadFile("tree/a.txt"), "replacement");
-  EXPECT_EQ(tree->RemoveFile(u"\\a.txt"), 0);
-  EXPECT_FALSE(dir.Exists("tree/a.txt"));
-}
-
-TEST(Win32ProfileTest, ReadsKeltoIniBesideTheExecutable) {
-  const std::wstring exe = ExecutablePath();
-  const std::wstring ini = exe.substr(0, exe.rfind(L'\\')) + L"\\Kelto.ini";
-  ASSERT_EQ(::GetFileAttributesW(ini.c_str()), INVALID_FILE_ATTRIBUTES)
-      << "a Kelto.ini is already beside the test program";
-  ::SetEnvironmentVariableW(L"KELTOS3_INI", nullptr);
-
-  // UTF-16 with a byte-order mark: the form that carries any character.
-  const std::u16string text =
-      u"\xFEFF[ONLINE]\r\nACCOUNT=" + Utf8ToU16(testsupport::ScrambledHex(u"AKIDWIN32")) +
-      u"\r\nQuexBucket=win-bucket\r\nQuexS3BufferSize=2097152 bytes\r\n"
-      u"ProxyUserName=J\u00FCrgen\r\nLong=" + std::u16string(1500, u'x') + u"\r\n";
-  const HANDLE file = ::CreateFileW(ini.c_str(), GENERIC_WRITE, 0, nullptr,
-                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  DWORD written = 0;
-  ::WriteFile(file, text.data(), static_cast<DWORD>(text.size() * 2), &written, nullptr);
-  ::CloseHandle(file);
-
-  CS3Config config;
-  const std::u16string account = config.GetAccount();
-  const std::u16string bucket = config.GetBucket();
-  const std::int32_t buffer_size = config.GetBufferSize();
-  const std::u16string user = config.GetProxyUserName();
-  const std::u16string data_bucket = config.GetDataBucket();
-  CIni reader;
-  reader.SetPathName(platform::FromWide(ini).c_str());
-  const std::u16string long_value = reader.GetString(u"ONLINE", u"Long", u"");
-  ::DeleteFileW(ini.c_str());
-
-  EXPECT_EQ(account, u"AKIDWIN32");
-  EXPECT_EQ(bucket, u"win-bucket");
-  EXPECT_EQ(buffer_size, 2097152);
-  EXPECT_EQ(user, u"J\u00FCrgen");
-  EXPECT_EQ(data_bucket, u"quexs3data");  // missing key: the default
-  EXPECT_EQ(long_value, std::u16string(1500, u'x'));
-}
-
-// Sends a request that S3 answers with an error document, through the real
-// event log.  event_record_under_wine.sh checks the record Wine reports.
-TEST(Win32EventLogTest, S3ErrorAnswerIsReportedToTheEventLog) {
-  const testsupport::TestServers& servers = testsupport::TestServers::Get();
-  ASSERT_TRUE(servers.ok) << servers.error;
-  TempDir dir;
-  dir.WriteFile("Kelto.ini",
-                "[ONLINE]\nACCOUNT=" +
-                    testsupport::ScrambledHex(Utf8ToU16(servers.access_key)) +
-                    "\nPASSWORD=" +
-                    testsupport::ScrambledHex(Utf8ToU16(servers.secret_key)) +
-                    "\nS3Host=" + servers.s3_host +
-                    "\nS3Port=" + std::to_string(servers.s3_port) +
-                    "\nRequestPause=0\n");
-  const ScopedVariable ini(L"KELTOS3_INI", platform::ToWide(dir.LibraryPathOf("Kelto.ini")));
-
-  platform::SetLastError(0);
-  S3Client client;
-  GetObjectRequest missing(u"keltos3-no-such-bucket", u"a.txt");
-  const S3Response response = client.GetObject(missing);
-  EXPECT_EQ(response.m_iStatus, 404);
-  EXPECT_EQ(platform::GetLastError(), platform::kLastErrorS3);
 }
 
 }  // namespace
