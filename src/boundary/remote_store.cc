@@ -9,8 +9,8 @@
 
 #include "KeltoS3.h"
 #include "common/wide_string.h"
-#include "layout/info_index.h"
 #include "layout/object_keys.h"
+#include "layout/version_removal.h"
 #include "s3/request_kinds.h"
 #include "s3/s3_client.h"
 #include "s3/s3_list_result.h"
@@ -66,20 +66,19 @@ unsigned long long GetUsedSpace(void) {
 
 int DeleteS3File(const wchar_t* name) {
   try {
-    const std::u16string file_key = FileKeyOf(WideToU16(name));
-    CS3InfoIndex index;
-    bool fetched = false;
-    if (!index.Load(IndexKeyOf(file_key), &fetched)) return 0;
-    // An index object that was listed but could not be read stays, so that
-    // its chunks can still be found and removed by a later call.
-    if (!fetched) return 0;
-    IndexRecord record;
-    for (int32_t i = 0; index.Record(i, &record); ++i) {
-      DeleteObjectRequest chunk(index.DataBucket(), record.key);
-      S3Client().DeleteObject(chunk);
-    }
-    DeleteObjectRequest object(index.Bucket(), index.IndexKey());
-    S3Client().DeleteObject(object);
+    if (name == nullptr) return 0;
+    // Other versions of the path name the same chunk keys: the removal
+    // reads them all first and deletes only what no other one names.  When
+    // the version, or any other of the path, cannot be read whole, nothing
+    // is deleted, so that its chunks can still be found by a later call.
+    const std::u16string stored_name = WideToU16(name);
+    CS3Config config;
+    VersionRemoval removal;
+    removal.bucket = config.GetBucket();
+    removal.data_bucket = config.GetDataBucket();
+    removal.path = PathOfStoredName(stored_name);
+    removal.index_keys.push_back(IndexKeyOf(FileKeyOf(stored_name)));
+    RemoveVersions(removal, ListPathIndexObjects(removal.bucket, removal.path));
   } catch (...) {
   }
   return 0;

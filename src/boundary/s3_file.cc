@@ -77,7 +77,7 @@ void CS3File::EnsureFolderMarkers(const std::u16string& directory) {
   }
 }
 
-int CS3File::Open(const wchar_t* path) {
+int CS3File::OpenVersion(const wchar_t* path) {
   Reset();
   const std::u16string name = WideToU16(path);
 
@@ -139,17 +139,15 @@ uint8_t* CS3File::WriteBuffer() {
   return m_pWriteBuffer.get();
 }
 
-bool CS3File::ChunkIsListed(const std::u16string& key) {
+bool CS3File::ChunkIsListed(const std::u16string& key, int32_t length) {
   ServiceListRequest listing(m_strDataBucket);
   listing.m_query.Set(u"prefix", EncodeKeyForUrl(key));
-  S3ListResult page = S3Client().ListObjects(listing);
+  const S3ListResult page = S3Client().ListObjects(listing);
   if (page.m_iRetry != 0) return false;
-  page.ParseList();
-  if (page.m_iRetry != 0) return false;
-  for (const std::u16string& item : page.m_items) {
-    if (item == key) return true;
-  }
-  return false;
+  // The size tells a whole chunk from one whose body was lost on the way
+  // (a PUT that arrived without it stores an empty object).
+  uint64_t size = 0;
+  return page.ListedSize(key, &size) && size == static_cast<uint64_t>(length);
 }
 
 bool CS3File::UploadChunk(int32_t length) {
@@ -158,7 +156,10 @@ bool CS3File::UploadChunk(int32_t length) {
   const uint64_t start = static_cast<uint64_t>(m_iChunkCounter) *
                          static_cast<uint64_t>(m_iBufferSize);
   const uint64_t end = start + static_cast<uint64_t>(length) - 1;
-  if (!m_index.Append(start, end, key)) return false;
+  // The checksum lets a reader tell this version's chunk from one that a
+  // later version of the path stored under the same key.
+  const uint32_t checksum = ChunkChecksum(WriteBuffer(), static_cast<size_t>(length));
+  if (!m_index.Append(start, end, key, checksum)) return false;
 
   // The filled buffer becomes the request's body for every attempt, and is
   // freed afterwards; the next chunk is filled into a new one.
@@ -171,7 +172,7 @@ bool CS3File::UploadChunk(int32_t length) {
     const S3Response answer = S3Client().PutObject(m_upload);
     // An older version of the path may have left an object under the same
     // key, so the listing alone cannot tell that this upload arrived.
-    stored = answer.m_iRetry == 0 && ChunkIsListed(key);
+    stored = answer.m_iRetry == 0 && ChunkIsListed(key, length);
   }
   m_upload.SetBody(nullptr, 0);
   ++m_iChunkCounter;
@@ -185,7 +186,7 @@ int CS3File::FinishVersion() {
   return stored ? 0 : 1;
 }
 
-int CS3File::Write(const char* data, int length, int last) {
+int CS3File::WriteData(const char* data, int length, int last) {
   if (m_iState == kFresh || m_iState == kWriteFailed) return 1;
   if (length < 0 || (data == nullptr && length > 0)) return 1;
   if (m_iState == kReading || m_iState == kReadBroken) StartNewVersion();
@@ -240,7 +241,12 @@ bool CS3File::FetchChunk() {
     m_download.SetHeader(u"x-amz-date", DateHeaderValue());
     m_response = S3Client().GetObject(m_download);
     if (m_response.m_iRetry != 0) break;
-    if (static_cast<uint64_t>(m_response.GetBodyLength()) == expected) {
+    // Bytes of another length, or that are not the ones this version
+    // stored (a later version of the path replaced the chunk), are a failed
+    // fetch, never content.
+    if (static_cast<uint64_t>(m_response.GetBodyLength()) == expected &&
+        ChunkMatches(record.checksum, m_response.GetBody(),
+                     static_cast<size_t>(m_response.GetBodyLength()))) {
       m_iBufferSize = m_response.GetBodyLength();
       m_iBufferOffset = 0;
       m_strS3SubFileName = record.key;
@@ -259,7 +265,7 @@ int32_t CS3File::BytesLeftInChunk() const {
   return m_iBufferOffset < held ? held - m_iBufferOffset : 0;
 }
 
-int CS3File::Read(void* destination, unsigned int length) {
+int CS3File::ReadData(void* destination, unsigned int length) {
   if (!m_index.IsLoaded() ||
       (m_iState != kReading && m_iState != kReadBroken)) {
     return 0;
@@ -306,11 +312,10 @@ int CS3File::Read(void* destination, unsigned int length) {
   }
 }
 
-long long CS3File::GetSize() { return m_iSize; }
 
 // ---- Seek -------------------------------------------------------------------
 
-int CS3File::Seek(long long offset, int origin) {
+int CS3File::SeekTo(long long offset, int origin) {
   if (!m_index.IsLoaded() ||
       (m_iState != kReading && m_iState != kReadBroken)) {
     return 1;
@@ -362,9 +367,73 @@ int CS3File::Seek(long long offset, int origin) {
   return 0;
 }
 
-// ---- The rest ---------------------------------------------------------------
+// ---- The interface: nothing thrown crosses it ------------------------------
 
-int CS3File::TestConnection() { return S3Client().CheckService(); }
+// An exception (an allocation that failed, most likely) ends the operation
+// with its failure result.  The object is left in a state that allocates
+// nothing to enter: a broken write refuses every further Write until the
+// next Open, so that no index object of an incomplete version is stored,
+// and a broken read or open leaves nothing to read.
+
+void CS3File::Abandon(int32_t state) noexcept {
+  m_iPosition = 0;
+  m_iSize = 0;
+  m_iBufferOffset = 0;
+  m_iEndOfData = 0;
+  m_response.SetBody(nullptr, 0);
+  m_iState = state;
+}
+
+int CS3File::Open(const wchar_t* path) {
+  try {
+    return OpenVersion(path);
+  } catch (...) {
+    Abandon(kFresh);
+    return 2;
+  }
+}
+
+int CS3File::Write(const char* data, int length, int last) {
+  try {
+    return WriteData(data, length, last);
+  } catch (...) {
+    if (m_iState != kFresh) m_iState = kWriteFailed;
+    return 1;
+  }
+}
+
+int CS3File::Read(void* destination, unsigned int length) {
+  try {
+    return ReadData(destination, length);
+  } catch (...) {
+    Abandon(kFresh);
+    return -1;
+  }
+}
+
+long long CS3File::GetSize() { return m_iSize; }
+
+int CS3File::Seek(long long offset, int origin) {
+  try {
+    return SeekTo(offset, origin);
+  } catch (...) {
+    // The position stays; Read fails until a Seek succeeds, as after a
+    // chunk that could not be fetched.
+    m_response.SetBody(nullptr, 0);
+    m_iState = kReadBroken;
+    return 2;
+  }
+}
+
+int CS3File::TestConnection() {
+  try {
+    return S3Client().CheckService();
+  } catch (...) {
+    return 0;
+  }
+}
+
+// ---- The rest ---------------------------------------------------------------
 
 void CS3File::SetBucket(const std::u16string& bucket) {
   m_strBucket = bucket;

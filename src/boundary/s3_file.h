@@ -64,6 +64,10 @@ class CS3File final : public KS3File {
   ~CS3File();
 
   // ---- KS3File (see include/KeltoS3.h for the results) -------------------
+  //
+  // No exception leaves these operations: one raised inside (an allocation
+  // that failed) gives the failure result, Open 2, Write 1, Read -1,
+  // GetSize 0, Seek 2, TestConnection 0.
 
   // Starts afresh (as Reset), writes the folder markers of the path's
   // directories, sets the content type of the chunks from the extension,
@@ -71,7 +75,7 @@ class CS3File final : public KS3File {
   // 0: nothing stored, ready to write.  1: version opened, first chunk
   // loaded.  2: version listed but its first chunk could not be fetched
   // (also when its index object could not be fetched or holds no usable
-  // record).
+  // record, or the chunk stored under its key is not this version's).
   int Open(const wchar_t* path) override;
 
   // Appends data[0, length) to the version; `last` non-zero uploads the
@@ -86,8 +90,8 @@ class CS3File final : public KS3File {
   // Copies up to `length` bytes from the read position to `destination`.
   // Returns the bytes delivered: fewer than asked at the end of the version
   // (the object is then reset, so the next Read returns 0), 0 when nothing
-  // is open; -1 when a chunk could not be fetched (the object is then reset)
-  // or `destination` is null.  At most 2^31 - 1 bytes are delivered a call.
+  // is open; -1 when a chunk could not be fetched or is not this version's
+  // (the object is then reset) or `destination` is null.  At most 2^31 - 1 bytes are delivered a call.
   int Read(void* destination, unsigned int length) override;
 
   long long GetSize() override;
@@ -146,6 +150,17 @@ class CS3File final : public KS3File {
     kReadBroken,
   };
 
+  // The KS3File operations; the public ones turn an exception into their
+  // failure result.
+  int OpenVersion(const wchar_t* path);
+  int WriteData(const char* data, int length, int last);
+  int ReadData(void* destination, unsigned int length);
+  int SeekTo(long long offset, int origin);
+
+  // Leaves the object in `state` with nothing loaded to read, allocating
+  // nothing.
+  void Abandon(int32_t state) noexcept;
+
   // Writes the folder markers of `directory` and its ancestors.
   void EnsureFolderMarkers(const std::u16string& directory);
 
@@ -163,15 +178,17 @@ class CS3File final : public KS3File {
   // and appends its record.  Returns false when it could not be stored.
   bool UploadChunk(int32_t length);
 
-  // True when a listing of the data bucket shows `key`.
-  bool ChunkIsListed(const std::u16string& key);
+  // True when a listing of the data bucket shows `key` with a size of
+  // `length` bytes.
+  bool ChunkIsListed(const std::u16string& key, int32_t length);
 
   // Stores the index object and resets the object.  Returns Write's result.
   int FinishVersion();
 
   // Fetches the chunk of the record at the index cursor into the read
-  // buffer and advances the cursor.  On failure the state becomes read
-  // broken and false is returned.
+  // buffer and advances the cursor.  A chunk whose length or checksum does
+  // not match the record is fetched again, up to 5 attempts in all.  On
+  // failure the state becomes read broken and false is returned.
   bool FetchChunk();
 
   // Bytes the read buffer holds from the buffer offset on.

@@ -1,5 +1,6 @@
 #include "fs/s3_file_system.h"
 
+#include <algorithm>
 #include <string_view>
 #include <utility>
 
@@ -10,6 +11,7 @@
 #include "layout/index_record.h"
 #include "layout/info_index.h"
 #include "layout/object_keys.h"
+#include "layout/version_removal.h"
 #include "platform/env.h"
 #include "platform/file_time.h"
 #include "s3/request_kinds.h"
@@ -54,39 +56,41 @@ int32_t StoredChunkCount(int64_t total, int64_t last_length, int64_t chunk) {
   return static_cast<int32_t>(count);
 }
 
-// The text every chunk key of the file key `file_key` begins with (the
-// chunk key of number 0 without its five digits).
-std::u16string ChunkKeyPrefixOf(const std::u16string& file_key) {
-  std::u16string prefix = ChunkKeyOf(file_key, 0);
-  prefix.resize(prefix.size() - 5);
-  return prefix;
-}
-
-// The chunk keys the loaded `index` lists, in order.  A record naming a key
-// that is not a chunk key of `file_key` gives an empty entry, which no
-// removal touches: an index object is read from the network and must not
-// make the library delete another file's objects.
-std::vector<std::u16string> ChunkKeysOf(const CS3InfoIndex& index,
-                                        const std::u16string& file_key) {
-  const std::u16string prefix = ChunkKeyPrefixOf(file_key);
+// The chunk key of every record of the loaded `index`, in order.
+std::vector<std::u16string> RecordKeysOf(const CS3InfoIndex& index) {
   std::vector<std::u16string> keys;
   IndexRecord record;
-  for (int32_t i = 0; index.Record(i, &record); ++i) {
-    const bool own = record.key.size() > prefix.size() &&
-                     std::u16string_view(record.key).substr(0, prefix.size()) ==
-                         prefix;
-    keys.push_back(own ? record.key : std::u16string());
-  }
+  for (int32_t i = 0; index.Record(i, &record); ++i) keys.push_back(record.key);
   return keys;
 }
 
-// True when the object is gone: deleted (2xx) or not there (404).
-bool DeleteObject(const std::u16string& bucket, const std::u16string& key) {
-  DeleteObjectRequest request(bucket, key);
-  const S3Response response = S3Client().DeleteObject(request);
-  return (response.m_iStatus >= 200 && response.m_iStatus < 300) ||
-         response.m_iStatus == 404;
+// The chunk keys of a version of `file_key` stored in `count` chunks.
+std::vector<std::u16string> ChunkKeysOf(const std::u16string& file_key,
+                                        int32_t count) {
+  std::vector<std::u16string> keys;
+  for (int32_t i = 0; i < count; ++i) keys.push_back(ChunkKeyOf(file_key, i));
+  return keys;
 }
+
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+// The stamp of `key` when it is the index object of a version of
+// `remainder` in the form this file system stores and lists (a time-text
+// stamp); the empty text for any other key (the host's own versions, with
+// HTTP-date stamps, and the other build's unstamped one).
+std::u16string SyncVersionStamp(const std::u16string& key,
+                                const std::u16string& remainder) {
+  const std::u16string head = FileKeyOf(remainder) + u"_";
+  if (key.size() != head.size() + kIndexSuffixLength - 1 ||
+      key.compare(0, head.size(), head) != 0) {
+    return std::u16string();
+  }
+  std::u16string stamp = key.substr(head.size(), kStampLength);
+  if (!IsVersionStamp(stamp) || StoredIndexKey(remainder, stamp) != key) {
+    return std::u16string();
+  }
+  return stamp;
+}
+#endif
 
 // One trailing "\" dropped, as the object path of a folder drops it.
 std::u16string WithoutTrailingBackslash(std::u16string path) {
@@ -274,7 +278,7 @@ int32_t CS3FileSystem::RemoveDir(std::u16string dir, std::u16string name) {
       WithoutTrailingBackslash(Address(dir + name));
   if (bucket.empty() || !IsSafeTreeName(remainder)) return 0;
   // Only the marker goes; the objects below the folder stay.
-  DeleteObject(bucket, FolderMarkerKey(remainder));
+  DeleteStoredObject(bucket, FolderMarkerKey(remainder));
   return 0;
 }
 
@@ -293,47 +297,75 @@ int32_t CS3FileSystem::ReservedOp(std::u16string, std::u16string, int32_t) {
 
 // ---- Files ---------------------------------------------------------------------
 
-CS3FileSystem::Superseded CS3FileSystem::FindListedVersion(
-    const std::u16string& remainder, const std::u16string& name) {
-  Superseded listed;
-  listed.bucket = bucket;
-  const std::u16string file_key = FileKeyOf(remainder);
+CS3FileSystem::Superseded CS3FileSystem::FindReplacedVersion(
+    [[maybe_unused]] const std::u16string& remainder, const std::u16string& name,
+    const std::u16string& index_key) {
+  Superseded replaced;
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
+  // Only the listed version can share the new one's key: both are named
+  // with the same stamp.
   const std::u16string stamp = GetModifiedTime(name);
-  // Without a loaded stamp there is no version to address: an empty one
-  // would name an object that was never stored.
-  if (!IsVersionStamp(stamp)) return listed;
-  listed.index_key = StoredIndexKey(remainder, stamp);
-  // Read from the root's bucket, where the version was listed.
-  CS3InfoIndex index(bucket, bucket, stamp);
+  if (!IsVersionStamp(stamp) || StoredIndexKey(remainder, stamp) != index_key) {
+    return replaced;
+  }
 #else
-  // Only a path the last load listed has a version to address.
-  if (fileMap.Find(name) < 0) return listed;
-  listed.index_key = StoredIndexKey(remainder, std::u16string());
-  CS3InfoIndex index(bucket, bucket);
+  // A path's one version always has the key the new one takes.
+  if (fileMap.Find(name) < 0) return replaced;
 #endif
-  if (!index.Load(listed.index_key)) return listed;
-  listed.known = true;
-  listed.chunk_keys = ChunkKeysOf(index, file_key);
-  return listed;
+  replaced.index_key = index_key;
+  replaced.known = ReadChunkKeys(bucket, index_key, &replaced.chunk_keys);
+  return replaced;
 }
 
-void CS3FileSystem::RemoveSuperseded(const Superseded& old,
-                                     const Uploaded& replacement) {
-  if (!old.known) return;
-  if (old.index_key != replacement.index_key) {
-    DeleteObject(old.bucket, old.index_key);
+void CS3FileSystem::RemoveOtherVersions(const std::u16string& remainder,
+                                        const Uploaded& stored,
+                                        const Superseded& replaced) {
+  VersionRemoval removal;
+  removal.bucket = bucket;
+  removal.data_bucket = bucket;
+  removal.path = remainder;
+  removal.known_key = stored.index_key;
+  removal.known_chunks = ChunkKeysOf(FileKeyOf(remainder), stored.chunk_count);
+  if (replaced.known && replaced.index_key == stored.index_key) {
+    // Beyond the new version's last chunk, the replaced one's chunks are
+    // named by no index object of this file system any more.
+    for (const std::u16string& chunk : replaced.chunk_keys) {
+      if (std::find(removal.known_chunks.begin(), removal.known_chunks.end(),
+                    chunk) == removal.known_chunks.end()) {
+        removal.released_chunks.push_back(chunk);
+      }
+    }
   }
-  for (size_t i = static_cast<size_t>(replacement.chunk_count);
-       i < old.chunk_keys.size(); ++i) {
-    if (!old.chunk_keys[i].empty()) DeleteObject(old.bucket, old.chunk_keys[i]);
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  // One index object per path: the new one took the place of the old.
+  if (removal.released_chunks.empty()) return;
+  const PathIndexObjects listing = ListPathIndexObjects(bucket, remainder);
+#else
+  // Every other version of the path in this form goes, not only the one
+  // the last load listed: two machines that stored the same path both left
+  // one, and the older would be listed again once the newer is removed.
+  const PathIndexObjects listing = ListPathIndexObjects(bucket, remainder);
+  for (const std::u16string& key : listing.keys) {
+    if (key != stored.index_key && !SyncVersionStamp(key, remainder).empty()) {
+      removal.index_keys.push_back(key);
+    }
   }
+  if (removal.index_keys.empty() && removal.released_chunks.empty()) return;
+#endif
+  // The new version is stored whatever this gives; what could not be
+  // removed now goes with the next store or removal of the path.
+  RemoveVersions(removal, listing);
 }
 
 int32_t CS3FileSystem::ReceiveUpload(const std::u16string& remainder,
+                                     const std::u16string& name,
                                      CQUEXFSManager* source,
-                                     const std::u16string& stamp,
-                                     Uploaded* uploaded) {
+                                     const std::u16string& stamp) {
+  Uploaded stored;
+  stored.index_key = StoredIndexKey(remainder, stamp);
+  // Read before the upload: the new index object may take its key.
+  const Superseded replaced = FindReplacedVersion(remainder, name, stored.index_key);
+
   std::unique_ptr<CS3File> file = NewFileObject(bucket);
   // Whatever Open finds, the first Write starts a new version of the path.
   file->Open(U16ToWide(remainder).c_str());
@@ -361,11 +393,8 @@ int32_t CS3FileSystem::ReceiveUpload(const std::u16string& remainder,
   } while (n == kCopyBlockSize);
   source->CloseStream();
 
-  if (uploaded != nullptr) {
-    uploaded->index_key = StoredIndexKey(remainder, stamp);
-    uploaded->chunk_count =
-        StoredChunkCount(total, n, file->GetBufferSize());
-  }
+  stored.chunk_count = StoredChunkCount(total, n, file->GetBufferSize());
+  RemoveOtherVersions(remainder, stored, replaced);
   return 0;
 }
 
@@ -373,8 +402,7 @@ int32_t CS3FileSystem::Upload(const std::u16string& dir,
                               const std::u16string& name,
                               CQUEXFSManager* source,
                               const std::u16string& sourceDir,
-                              const std::u16string& sourceName,
-                              Uploaded* uploaded) {
+                              const std::u16string& sourceName) {
   if (source == nullptr) return 1;
   const std::u16string remainder = Address(dir + name);
   if (bucket.empty() || !IsSafeTreeName(remainder)) return 1;
@@ -385,9 +413,9 @@ int32_t CS3FileSystem::Upload(const std::u16string& dir,
   // (empty, for a key the source never loaded) would hide the copy.
   std::u16string stamp = source->GetModifiedTime(sourceName);
   if (!IsVersionStamp(stamp)) stamp = TimeOfWriting();
-  return ReceiveUpload(remainder, source, stamp, uploaded);
+  return ReceiveUpload(remainder, name, source, stamp);
 #else
-  return ReceiveUpload(remainder, source, std::u16string(), uploaded);
+  return ReceiveUpload(remainder, name, source, std::u16string());
 #endif
 }
 
@@ -395,7 +423,7 @@ int32_t CS3FileSystem::CopyFileFrom(std::u16string dir, std::u16string name,
                                     CQUEXFSManager* source,
                                     std::u16string sourceDir,
                                     std::u16string sourceName) {
-  return Upload(dir, name, source, sourceDir, sourceName, nullptr);
+  return Upload(dir, name, source, sourceDir, sourceName);
 }
 
 int32_t CS3FileSystem::WriteFileFrom(std::u16string dir, std::u16string name,
@@ -409,9 +437,9 @@ int32_t CS3FileSystem::WriteFileFrom(std::u16string dir, std::u16string name,
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
   // No source time is known here; the file object's own default stamp (an
   // RFC 1123 date) would not list back as this path.
-  return ReceiveUpload(remainder, source, TimeOfWriting(), nullptr);
+  return ReceiveUpload(remainder, name, source, TimeOfWriting());
 #else
-  return ReceiveUpload(remainder, source, std::u16string(), nullptr);
+  return ReceiveUpload(remainder, name, source, std::u16string());
 #endif
 }
 
@@ -424,54 +452,51 @@ int32_t CS3FileSystem::RemoveFile(std::u16string dir, std::u16string name) {
   const std::u16string remainder =
       WithoutTrailingBackslash(Address(dir + name));
   if (bucket.empty() || !IsSafeTreeName(remainder)) return 0;
-  const Superseded listed = FindListedVersion(remainder, name);
-  if (listed.index_key.empty()) return 0;  // not listed: nothing to delete
-  // An index that could not be read (the server gone, say) names no
-  // chunks, but its own key is known and must still go.
-  for (const std::u16string& chunk : listed.chunk_keys) {
-    if (!chunk.empty()) DeleteObject(bucket, chunk);
+  VersionRemoval removal;
+  removal.bucket = bucket;
+  removal.data_bucket = bucket;
+  removal.path = remainder;
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+  // Without a loaded stamp there is no version to address: an empty one
+  // would name an object that was never stored.
+  const std::u16string stamp = GetModifiedTime(name);
+  if (!IsVersionStamp(stamp)) return 0;
+  const PathIndexObjects listing = ListPathIndexObjects(bucket, remainder);
+  // The listed version, and the older ones of the path that earlier stores
+  // left behind (they would be listed in its place).  Newer ones, stored
+  // since the load, stay.
+  for (const std::u16string& key : listing.keys) {
+    const std::u16string listed = SyncVersionStamp(key, remainder);
+    if (!listed.empty() && listed <= stamp) removal.index_keys.push_back(key);
   }
-  // While the index object stays, the file is still listed: report the
+#else
+  // Only a path the last load listed has a version to address.
+  if (fileMap.Find(name) < 0) return 0;
+  const PathIndexObjects listing = ListPathIndexObjects(bucket, remainder);
+  removal.index_keys.push_back(StoredIndexKey(remainder, std::u16string()));
+#endif
+  // While an index object stays, the file is still listed: report the
   // failure, so that the catalog keeps its record and the next run deletes
-  // the file again instead of fetching it back.  Chunks left behind are
-  // never listed.
-  return DeleteObject(bucket, listed.index_key) ? 0 : 1;
+  // the file again instead of fetching it back.
+  return RemoveVersions(removal, listing) == RemovalResult::kRemoved ? 0 : 1;
 }
 
 int32_t CS3FileSystem::RemoveFile(std::u16string path) {
   return RemoveFile(root, std::move(path));
 }
 
-int32_t CS3FileSystem::ReplaceVersion(const std::u16string& dir,
-                                      const std::u16string& name,
-                                      CQUEXFSManager* source,
-                                      const std::u16string& sourceDir,
-                                      const std::u16string& sourceName) {
-  if (source == nullptr) return 1;
-  const std::u16string remainder = Address(dir + name);
-  if (bucket.empty() || !IsSafeTreeName(remainder)) return 1;
-  // Read before the upload: the new index object may take the old one's key.
-  const Superseded old = FindListedVersion(remainder, name);
-  Uploaded uploaded;
-  const int32_t copied =
-      Upload(dir, name, source, sourceDir, sourceName, &uploaded);
-  if (copied != 0) return copied;  // the listed version stays
-  RemoveSuperseded(old, uploaded);
-  return 0;
-}
-
 int32_t CS3FileSystem::ReplaceFileFrom(std::u16string dir, std::u16string name,
                                        std::u16string, CQUEXFSManager* source,
                                        std::u16string sourceDir,
                                        std::u16string sourceName) {
-  return ReplaceVersion(dir, name, source, sourceDir, sourceName);
+  return Upload(dir, name, source, sourceDir, sourceName);
 }
 
 int32_t CS3FileSystem::UpdateFileFrom(std::u16string dir, std::u16string name,
                                       std::u16string, CQUEXFSManager* source,
                                       int32_t) {
   if (source == nullptr) return 1;
-  return ReplaceVersion(dir, name, source, source->GetRoot(), name);
+  return Upload(dir, name, source, source->GetRoot(), name);
 }
 
 int32_t CS3FileSystem::UpdateFileFrom(std::u16string path, std::u16string time,
@@ -548,8 +573,7 @@ int32_t CS3FileSystem::WriteStream(const uint8_t* buffer, int32_t size) {
     // writing on under the opened version's stored name would give a key
     // that lists back as no path.  The opened version's chunks are noted
     // now, while its index is still loaded.
-    streamVersion.chunk_keys =
-        ChunkKeysOf(stream->GetIndex(), FileKeyOf(streamPath));
+    streamVersion.chunk_keys = RecordKeysOf(stream->GetIndex());
     stream = NewFileObject(streamVersion.bucket);
     stream->Open(U16ToWide(streamPath).c_str());
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
@@ -579,7 +603,8 @@ int32_t CS3FileSystem::FinishWrittenStream() {
   streamBytes = 0;
   stream = NewFileObject(streamVersion.bucket);
   if (finished != 0) return 2;
-  RemoveSuperseded(streamVersion, stored);
+  bucket = streamVersion.bucket;
+  RemoveOtherVersions(streamPath, stored, streamVersion);
   return 0;
 }
 

@@ -38,20 +38,28 @@
 // when the source has none, and for WriteFileFrom).  Nothing is stored
 // unless every block was read and every chunk and the index object were
 // stored; a failed copy returns 1 and leaves the versions already stored as
-// they were listed.  ReplaceFileFrom and UpdateFileFrom upload first and
-// only then remove the version the last load listed for the path (its index
-// object, when its key differs from the new one, and its chunks beyond the
-// new version's last; the lower ones were overwritten by the new version,
-// which shares chunk keys with it).  Chunks the new version overwrote
-// before a later failure cannot be restored: the previous version's index
-// object stays, so the path stays in the tree, but its content is whole
-// only when the failure came before its chunks were reached.
+// they were listed.  Once a new version is stored, every other version of
+// the path in this file system's form (a time-text stamp) is removed, not
+// only the one the last load listed: the chunks that no remaining index
+// object names, then the index objects (layout/version_removal.h).  The
+// host's own versions (HTTP-date stamps) and the other build's form stay,
+// and so do the chunks they name.  Chunks the new version overwrote before
+// a later failure cannot be restored: the previous version's index object
+// stays, so the path stays in the tree, but the chunk checksums make a
+// read of it fail rather than return a mix of both versions.
+//
+// Removing.  RemoveFile removes the version the last load listed for the
+// path and the older ones that earlier stores left, never one stored since
+// the load; nothing at all when one of the path's index objects cannot be
+// read whole (the removal is then reported failed, to be tried again).
 //
 // Results (the rest as CQUEXFSManager):
 //   LoadTree, LoadTreeSaveFiles   0 loaded; 1 no two complete listings agreed
 //   LoadFiles, LoadDirs           0 (one listing, whatever it gave)
-//   CreateDir, RemoveDir, RemoveFile
-//                                 0 (the answers are not examined)
+//   CreateDir, RemoveDir          0 (the answers are not examined)
+//   RemoveFile                    0 removed or nothing listed to remove; 1
+//                                 an index object could not be read, or a
+//                                 deletion failed (the listed version stays)
 //   CopyFileFrom                  source's non-zero OpenStream result; 1 the
 //                                 copy failed or the name is not a safe
 //                                 tree key; else 0
@@ -71,8 +79,8 @@
 //
 // Writing to a stream.  The first WriteStream after OpenStream starts a new
 // version of the opened path, stamped with the time of writing; CloseStream
-// (or Release) stores it and then removes the version that was opened, as
-// UpdateFileFrom does.
+// (or Release) stores it and then removes the path's other versions, the
+// opened one among them, as UpdateFileFrom does.
 //
 // All S3 traffic goes through S3Client and CS3File; the pause between
 // listing attempts through platform::CurrentEnv()->Sleep.
@@ -176,9 +184,9 @@ class CS3FileSystem final : public CQUEXFSManager {
   int32_t ListFiles(const std::u16string& remainder);
 
  private:
-  // A stored version that a new one of the same path replaces.
+  // A stored version whose index object a new one may replace in place.
   struct Superseded {
-    bool known = false;             // a version was listed for the path
+    bool known = false;             // its chunk keys were read
     std::u16string bucket;          // where it is stored
     std::u16string index_key;
     std::vector<std::u16string> chunk_keys;  // in index order
@@ -195,36 +203,34 @@ class CS3FileSystem final : public CQUEXFSManager {
   // Splits `full`, stores the bucket member and returns the remainder.
   std::u16string Address(const std::u16string& full);
 
-  // Uploads the source's open stream into a new version of `remainder` in
-  // the bucket member, named with `stamp`, and closes the source's stream.
-  // 0, or 1 when a read, a chunk upload or the index store failed (no index
-  // object is then stored).  On success *uploaded, when given, names it.
+  // Uploads the source's open stream into a new version of `remainder`
+  // (the tree key `name`) in the bucket member, named with `stamp`, and
+  // closes the source's stream; then removes the path's other versions
+  // (RemoveOtherVersions).  0, or 1 when a read, a chunk upload or the
+  // index store failed (no index object is then stored, nothing removed).
   int32_t ReceiveUpload(const std::u16string& remainder,
-                        CQUEXFSManager* source, const std::u16string& stamp,
-                        Uploaded* uploaded);
+                        const std::u16string& name, CQUEXFSManager* source,
+                        const std::u16string& stamp);
 
-  // CopyFileFrom with what it stored.
+  // CopyFileFrom, and the upload behind ReplaceFileFrom and UpdateFileFrom.
   int32_t Upload(const std::u16string& dir, const std::u16string& name,
                  CQUEXFSManager* source, const std::u16string& sourceDir,
-                 const std::u16string& sourceName, Uploaded* uploaded);
+                 const std::u16string& sourceName);
 
-  // The version of the tree key `name` that the last load listed, with its
-  // chunks read from its index object in the bucket member (none when it
-  // cannot be read).  `remainder` is name's path in the bucket.
-  Superseded FindListedVersion(const std::u16string& remainder,
-                               const std::u16string& name);
+  // The version of the tree key `name` (path `remainder`) that the last
+  // load listed, when a new version stored under `index_key` will replace
+  // its index object in place, with the chunk keys read from it.
+  Superseded FindReplacedVersion(const std::u16string& remainder,
+                                 const std::u16string& name,
+                                 const std::u16string& index_key);
 
-  // Deletes from old.bucket the chunks of `old` numbered from
-  // `replacement.chunk_count` on, and its index object when its key differs
-  // from the replacement's.  The index object goes first, so that an
-  // interrupted removal leaves unreferenced chunks, never an index naming
-  // missing ones.
-  void RemoveSuperseded(const Superseded& old, const Uploaded& replacement);
-
-  // The upload behind ReplaceFileFrom and UpdateFileFrom.
-  int32_t ReplaceVersion(const std::u16string& dir, const std::u16string& name,
-                         CQUEXFSManager* source, const std::u16string& sourceDir,
-                         const std::u16string& sourceName);
+  // After `stored` was stored for `remainder` in the bucket member: removes
+  // every other version of the path in this file system's form (see
+  // layout/version_removal.h; the host's own versions and those of the
+  // other build stay, and keep their chunks), and the chunks of `replaced`
+  // that no index object names any more.
+  void RemoveOtherVersions(const std::u16string& remainder,
+                           const Uploaded& stored, const Superseded& replaced);
 
   // Stores the version written through the stream and removes the one it
   // replaces.  0, or 2 when storing failed.

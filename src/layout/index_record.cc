@@ -1,5 +1,7 @@
 #include "layout/index_record.h"
 
+#include <cryptopp/crc.h>
+
 #include <limits>
 
 namespace {
@@ -31,11 +33,24 @@ int64_t IndexRecordSize(size_t key_length) {
   return kIndexRecordMinimumSize + 2 * static_cast<int64_t>(key_length);
 }
 
+uint32_t ChunkChecksum(const uint8_t* data, size_t length) {
+  CryptoPP::CRC32C crc;
+  if (length > 0) crc.Update(data, length);
+  CryptoPP::byte digest[CryptoPP::CRC32C::DIGESTSIZE];
+  crc.Final(digest);
+  // Crypto++ hands the value out low byte first.
+  return static_cast<uint32_t>(GetLittleEndian(digest, 4));
+}
+
+bool ChunkMatches(uint32_t checksum, const uint8_t* data, size_t length) {
+  return checksum == 0 || ChunkChecksum(data, length) == checksum;
+}
+
 void EncodeIndexRecord(uint64_t start, uint64_t end, const std::u16string& key,
-                       uint8_t* out) {
+                       uint8_t* out, uint32_t checksum) {
   const int64_t length = IndexRecordSize(key.size());
   PutLittleEndian(static_cast<uint64_t>(length), 4, out);
-  PutLittleEndian(0, 4, out + 4);
+  PutLittleEndian(checksum, 4, out + 4);
   PutLittleEndian(start, 8, out + 8);
   PutLittleEndian(end, 8, out + 16);
   PutLittleEndian(2 * static_cast<uint64_t>(key.size()), 4, out + 24);
@@ -75,6 +90,7 @@ IndexRecordStatus DecodeIndexRecord(const uint8_t* data, int32_t used,
     key.push_back(c);
   }
   if (!terminated || key.empty()) return IndexRecordStatus::kMalformed;
+  out->checksum = static_cast<uint32_t>(GetLittleEndian(record + 4, 4));
   out->start = GetLittleEndian(record + 8, 8);
   out->end = GetLittleEndian(record + 16, 8);
   out->key = std::move(key);

@@ -3,7 +3,7 @@
 //
 //   offset  size  field
 //        0     4  record length L = 32 + 2n
-//        4     4  reserved (0)
+//        4     4  CRC-32C of the chunk's bytes (0: not recorded)
 //        8     8  start offset of the chunk in the file
 //       16     8  end offset of the chunk, inclusive (start + length - 1)
 //       24     4  key length in bytes, 2n (informational)
@@ -12,6 +12,13 @@
 //   30 + 2n    2  zero character
 //
 // A record length of 0 ends the sequence as the end of the data does.
+//
+// The checksum sits in bytes that readers of the plain layout ignore as
+// reserved, so an index object with checksums reads everywhere, and an index
+// object stored before checksums were written (0 there) reads unchecked.  A
+// chunk whose CRC-32C happens to be 0 is recorded with 0 as well, and so
+// also reads unchecked: one chunk in 2^32, and the empty chunk (whose length
+// alone says all there is to check).
 //
 // Index objects arrive over the network, so the reader trusts nothing: it
 // accepts a record only when it lies wholly inside the bytes given, its
@@ -34,6 +41,7 @@ constexpr int32_t kIndexRecordMinimumSize = 32;
 
 // One decoded record.
 struct IndexRecord {
+  uint32_t checksum = 0;    // CRC-32C of the chunk; 0 when not recorded
   uint64_t start = 0;
   uint64_t end = 0;         // inclusive; start - 1 for an empty chunk
   std::u16string key;       // the chunk key, up to its zero character
@@ -47,10 +55,18 @@ struct IndexRecord {
 // Returns -1 when that does not fit a 32-bit signed length.
 int64_t IndexRecordSize(size_t key_length);
 
-// Writes the record (start, end, key) at `out`, which must hold
+// The CRC-32C (Castagnoli) of data[0, length), as a record holds it: the
+// checksum of "123456789" is 0xE3069283.
+uint32_t ChunkChecksum(const uint8_t* data, size_t length);
+
+// True when `checksum`, read from a record, accepts data[0, length): it is 0
+// (not recorded) or the data's CRC-32C.
+bool ChunkMatches(uint32_t checksum, const uint8_t* data, size_t length);
+
+// Writes the record (start, end, key, checksum) at `out`, which must hold
 // IndexRecordSize(key.size()) bytes.  REQUIRES: that size is not -1.
 void EncodeIndexRecord(uint64_t start, uint64_t end, const std::u16string& key,
-                       uint8_t* out);
+                       uint8_t* out, uint32_t checksum = 0);
 
 // How a record read at some offset turned out.
 enum class IndexRecordStatus {

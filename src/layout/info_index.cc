@@ -44,10 +44,11 @@ bool CS3InfoIndex::Reserve(int64_t needed) {
   return true;
 }
 
-bool CS3InfoIndex::Append(uint64_t start, uint64_t end, const std::u16string& key) {
+bool CS3InfoIndex::Append(uint64_t start, uint64_t end, const std::u16string& key,
+                          uint32_t checksum) {
   const int64_t length = IndexRecordSize(key.size());
   if (length < 0 || !Reserve(static_cast<int64_t>(m_iUsed) + length)) return false;
-  EncodeIndexRecord(start, end, key, m_pBuffer.get() + m_iUsed);
+  EncodeIndexRecord(start, end, key, m_pBuffer.get() + m_iUsed, checksum);
   m_iUsed += static_cast<int32_t>(length);
   m_iCursor += static_cast<int32_t>(length);
   return true;

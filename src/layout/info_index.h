@@ -56,11 +56,13 @@ class CS3InfoIndex {
   // names and the stamp stay.
   void Reset();
 
-  // Adds the record (start, end, key) after the bytes used, growing the
-  // buffer as needed, and moves the cursor past it.  The count and the table
-  // are left as they are (Load rebuilds them).  Returns false, changing
-  // nothing, when the record would take the buffer past 2^31 - 1 bytes.
-  bool Append(uint64_t start, uint64_t end, const std::u16string& key);
+  // Adds the record (start, end, key, checksum) after the bytes used,
+  // growing the buffer as needed, and moves the cursor past it.  The count
+  // and the table are left as they are (Load rebuilds them).  Returns false,
+  // changing nothing, when the record would take the buffer past 2^31 - 1
+  // bytes.
+  bool Append(uint64_t start, uint64_t end, const std::u16string& key,
+              uint32_t checksum = 0);
 
   // Stores `index_key` as the index key, lists the backup bucket with it as
   // prefix and, when the first page holds a key, fetches the object and

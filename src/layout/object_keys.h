@@ -58,6 +58,16 @@ std::u16string VersionedIndexKey(const std::u16string& index_key,
 // "_%05d" of the number, then every "$file$" replaced by "$data$".
 std::u16string ChunkKeyOf(const std::u16string& file_key, int32_t number);
 
+// True when `key` is the key of a chunk of the file with key `file_key`:
+// ChunkKeyOf(file_key, n) for some n in 0..99999.
+bool IsChunkKeyOf(const std::u16string& key, const std::u16string& file_key);
+
+// The path a stored name belongs to: the name without its "_" + stamp when
+// it ends with one that has the shape of a time text
+// ("2008-09-20T06:33:34.000Z") or of an HTTP date ("Tue, 27 Mar 2007
+// 19:36:42 GMT"); otherwise the name itself (an unstamped version).
+std::u16string PathOfStoredName(const std::u16string& name);
+
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
 // The stored name of a version: path + "_" + stamp.
 std::u16string StoredNameOf(const std::u16string& path,

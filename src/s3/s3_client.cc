@@ -30,8 +30,11 @@ S3Response S3Client::Perform(S3Request& request, bool expect_listing) {
   request.m_strKey = EncodeKeyForUrl(request.m_strKey);
   // Signed once: every attempt sends the same headers, x-amz-date included.
   CNHttpRequest http = MakeHttpRequest(request);
+  // A body that could not be copied into the HTTP request (no memory) would
+  // go out empty and be stored as an empty object: fail instead, unsent.
+  const bool body_copied = http.GetBodyLength() == request.GetBodyLength();
 
-  for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+  for (int attempt = 0; body_copied && attempt < kMaxAttempts; ++attempt) {
     http.Send();
     result = http.GetResponse();
     if (expect_listing && result.m_iRetry == 0 &&
@@ -43,6 +46,7 @@ S3Response S3Client::Perform(S3Request& request, bool expect_listing) {
     if (result.m_iRetry == 0) break;
   }
 
+  if (!body_copied) result.m_iRetry = 1;
   result.m_strBucket = request.m_strBucket;
   result.m_strKey = request.m_strKey;
   result.m_strVerb = request.m_strVerb;

@@ -47,7 +47,8 @@ class S3Client {
   // then sends it up to 5 times until an attempt succeeds, pausing
   // "RequestPause" milliseconds (CS3Config::GetRequestPause) after every
   // attempt, the last and the successful one included.  The result carries
-  // the request's bucket, encoded key and verb.
+  // the request's bucket, encoded key and verb.  When the body cannot be
+  // copied into the HTTP request, nothing is sent and the result has retry 1.
   S3Response PerformRequest(S3Request& request);
 
   // 1 when a service listing succeeds, else 0.

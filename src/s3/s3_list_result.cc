@@ -138,3 +138,34 @@ uint64_t S3ListResult::SumSizes() {
   }
   return m_iSize;
 }
+
+bool S3ListResult::ListedSize(const std::u16string& key, uint64_t* size) const {
+  const std::u16string_view text(m_strText);
+  constexpr std::u16string_view kOpen = u"<Contents>";
+  constexpr std::u16string_view kClose = u"</Contents>";
+  size_t pos = 0;
+  while (true) {
+    const size_t begin = text.find(kOpen, pos);
+    if (begin == std::u16string_view::npos) return false;
+    const size_t end = text.find(kClose, begin + kOpen.size());
+    if (end == std::u16string_view::npos) return false;
+    const std::u16string_view element =
+        text.substr(begin + kOpen.size(), end - begin - kOpen.size());
+    pos = end + kClose.size();
+    const size_t key_begin = element.find(u"<Key>");
+    const size_t key_end = element.find(u"</Key>");
+    if (key_begin == std::u16string_view::npos ||
+        key_end == std::u16string_view::npos || key_end < key_begin + 5 ||
+        DecodeXmlText(element.substr(key_begin + 5, key_end - key_begin - 5)) != key) {
+      continue;
+    }
+    const size_t size_begin = element.find(u"<Size>");
+    const size_t size_end = element.find(u"</Size>");
+    if (size_begin == std::u16string_view::npos ||
+        size_end == std::u16string_view::npos || size_end < size_begin + 6) {
+      return false;
+    }
+    *size = ParseSize(element.substr(size_begin + 6, size_end - size_begin - 6));
+    return true;
+  }
+}

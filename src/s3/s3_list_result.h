@@ -70,6 +70,11 @@ class S3ListResult : public S3Response {
   // is 0 and 0 is returned.
   uint64_t SumSizes();
 
+  // For a bucket listing: the size of the object `key` (decoded, compared
+  // exactly) as its "<Contents>" element gives it, in *size.  False when no
+  // element of the text lists that key with a "<Size>".
+  bool ListedSize(const std::u16string& key, uint64_t* size) const;
+
   int32_t m_iServiceList = 0;  // 1 when the bucket is empty
   uint64_t m_iSize = 0;
   int32_t m_iTruncated = 0;

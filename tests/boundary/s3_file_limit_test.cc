@@ -1,14 +1,24 @@
-// The chunk limit of one version, against an in-process fake of the HTTP
-// facility (a real server would take far too long for 100 000 chunks).
+// The file object at its limits, against an in-process fake of the HTTP
+// facility: the chunk limit of one version (a real server would take far
+// too long for 100 000 chunks), memory that runs out, and exceptions.
 
 #include "boundary/s3_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <new>
 #include <string>
 
+#include "layout/index_record.h"
 #include "platform/env.h"
 #include "s3/fake_s3_env.h"
+#include "support/subprocess.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -63,6 +73,152 @@ TEST(S3FileLimitTest, VersionOfMoreThan99999ChunksIsRefused) {
   EXPECT_TRUE(env.exchanges.empty());
   EXPECT_EQ(file.Write(nullptr, 0, 1), 1);
   EXPECT_EQ(puts, CS3InfoIndex::kMaxRecords);
+}
+
+// A store in memory behind the fake: PUT keeps the object, a listing with a
+// prefix lists the objects under it with their sizes, GET returns one.
+// With `fail` set, every exchange throws, as an allocation that fails
+// somewhere below would.
+struct FakeStore {
+  std::map<std::string, std::string> objects;
+  bool fail = false;
+
+  s3test::Answer operator()(const s3test::Exchange& exchange) {
+    if (fail) throw std::bad_alloc();
+    s3test::Answer answer;
+    const size_t query = exchange.path.find("?prefix=");
+    const std::string key = Unescape(exchange.path.substr(1, query - 1));
+    if (exchange.verb == "PUT") {
+      if (!key.empty()) objects[key] = exchange.body;  // not a bucket
+    } else if (exchange.verb == "GET" && query != std::string::npos) {
+      const std::string prefix = Unescape(exchange.path.substr(query + 8));
+      answer.body = "<ListBucketResult><IsTruncated>false</IsTruncated>";
+      for (const auto& [name, body] : objects) {
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        answer.body += "<Contents><Key>" + name + "</Key><Size>" +
+                       std::to_string(body.size()) + "</Size></Contents>";
+      }
+      answer.body += "</ListBucketResult>";
+    } else if (exchange.verb == "GET" && objects.count(key) != 0) {
+      answer.body = objects[key];
+    } else if (exchange.verb == "GET" && !key.empty()) {
+      answer.status = 404;
+    } else if (exchange.verb == "GET") {
+      answer.body = s3test::ServiceListing({});
+    }
+    return answer;
+  }
+};
+
+class S3FileFakeStoreTest : public ::testing::Test {
+ protected:
+  void UseChunkSize(int32_t size) {
+    dir_.WriteFile("Kelto.ini", "[ONLINE]\nS3Host=s3.example\nRequestPause=0\n"
+                                "QuexS3BufferSize=" + std::to_string(size) + "\n");
+    env_.SetEnvironmentVariable("KELTOS3_INI", dir_.PathOf("Kelto.ini"));
+    env_.responder = [this](const s3test::Exchange& e) { return store_(e); };
+  }
+
+  testsupport::TempDir dir_;
+  s3test::FakeS3Env env_;
+  platform::ScopedEnvOverride override_{&env_};
+  FakeStore store_;
+};
+
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+#define STAMPED(name) name "_Tue, 27 Mar 2007 19:36:42 GMT"  // the fake's clock
+#else
+#define STAMPED(name) name  // one version per path, under the path
+#endif
+
+TEST_F(S3FileFakeStoreTest, NoExceptionLeavesTheFileObject) {
+  UseChunkSize(2);
+  {
+    CS3File writer;
+    ASSERT_EQ(writer.Open(L"\\v"), 0);
+    ASSERT_EQ(writer.Write("abcd", 4, 1), 0);
+  }
+  CS3File file;
+  store_.fail = true;
+  EXPECT_EQ(file.Open(STAMPED(L"\\v")), 2);
+  EXPECT_EQ(file.GetSize(), 0);
+  EXPECT_EQ(file.TestConnection(), 0);
+
+  // Reading: the second chunk's fetch throws.
+  store_.fail = false;
+  ASSERT_EQ(file.Open(STAMPED(L"\\v")), 1);
+  store_.fail = true;
+  char buffer[4];
+  EXPECT_EQ(file.Read(buffer, 4), -1);
+  store_.fail = false;
+  ASSERT_EQ(file.Open(STAMPED(L"\\v")), 1);
+  store_.fail = true;
+  EXPECT_EQ(file.Seek(2, 0), 2);
+
+  // Writing: the first upload throws, and the version can never be
+  // finished after it.
+  store_.fail = false;
+  ASSERT_EQ(file.Open(L"\\w"), 0);
+  store_.fail = true;
+  EXPECT_EQ(file.Write("abcd", 4, 0), 1);
+  store_.fail = false;
+  EXPECT_EQ(file.Write("", 0, 1), 1);
+  EXPECT_EQ(store_.objects.count(STAMPED("$file$/w") "_Info"), 0u);
+}
+
+// A body that reached the server short (a proxy that dropped it, say) is
+// stored as another object than the chunk: its listed size tells.
+TEST_F(S3FileFakeStoreTest, ChunkListedWithAnotherSizeIsNotStored) {
+  UseChunkSize(4);
+  env_.responder = [this](const s3test::Exchange& e) {
+    s3test::Exchange shortened = e;
+    if (e.verb == "PUT") shortened.body.clear();
+    return store_(shortened);
+  };
+  CS3File file;
+  ASSERT_EQ(file.Open(L"\\s"), 0);
+  EXPECT_EQ(file.Write("abcdef", 6, 1), 1);
+  EXPECT_EQ(store_.objects.count(STAMPED("$file$/s") "_Info"), 0u);
+}
+
+// With the address space limited, the copy of a 64 MiB chunk's body into
+// the HTTP request fails: the attempt must fail, not send the PUT without
+// its body.  Runs in a child (the test below), started with the allocator
+// allowed to return null, where the limit can be set safely.
+TEST(S3FileLimitTest, BodyThatCannotBeCopiedIsNeverStoredEmpty) {
+  char self[PATH_MAX] = {};
+  ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  std::string options = asan != nullptr ? std::string(asan) + ":" : "";
+  options += "allocator_may_return_null=1:quarantine_size_mb=0:detect_leaks=0";
+  const testsupport::ProcessResult child = testsupport::RunProcess(
+      {self, "--gtest_also_run_disabled_tests",
+       "--gtest_filter=S3FileFakeStoreTest.DISABLED_MemoryLimitedWrite"},
+      {{"ASAN_OPTIONS", options}});
+  EXPECT_EQ(child.exit_code, 0) << child.out << child.err;
+  EXPECT_NE(child.out.find("[  PASSED  ] 1 test"), std::string::npos) << child.out;
+}
+
+TEST_F(S3FileFakeStoreTest, DISABLED_MemoryLimitedWrite) {
+  constexpr int32_t kChunk = 64 * 1024 * 1024;
+  UseChunkSize(kChunk);
+  const std::string content(2 * static_cast<size_t>(kChunk) + 1, 'm');
+  CS3File file;
+  ASSERT_EQ(file.Open(L"\\big"), 0);
+
+  // Room for less than one more chunk from here on.
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  rlim_t used = 0;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmSize:", 0) == 0) used = std::stoull(line.substr(7)) * 1024;
+  }
+  ASSERT_GT(used, 0u);
+  const rlimit limit{used + kChunk * 3 / 4, used + kChunk * 3 / 4};
+  ASSERT_EQ(::setrlimit(RLIMIT_AS, &limit), 0);
+
+  EXPECT_EQ(file.Write(content.data(), static_cast<int>(content.size()), 1), 1);
+  for (const auto& [key, body] : store_.objects) ADD_FAILURE() << key << ": " << body.size();
 }
 
 }  // namespace

@@ -137,16 +137,19 @@ TEST_F(S3FileTest, TwoAndAHalfChunksInOneCall) {
   EXPECT_EQ(DataKeys(), (std::vector<std::string>{"$data$/docs/a.txt_00000",
                                                   "$data$/docs/a.txt_00001",
                                                   "$data$/docs/a.txt_00002"}));
-  // The index object, byte for byte: three records of 32 + 2 * 23 bytes.
+  // The index object, byte for byte: three records of 32 + 2 * 23 bytes,
+  // each with its chunk's CRC-32C.
   std::string bytes;
   ASSERT_TRUE(RawS3::GetObject(fixture_.bucket(), IndexKey("/docs/a.txt"), &bytes));
   ASSERT_EQ(bytes.size(), 3u * 78);
   std::vector<uint8_t> expected(3 * 78);
   const uint64_t ranges[3][2] = {{0, 999}, {1000, 1999}, {2000, 2499}};
   for (int i = 0; i < 3; ++i) {
+    const auto* chunk = reinterpret_cast<const uint8_t*>(content.data()) + ranges[i][0];
     EncodeIndexRecord(ranges[i][0], ranges[i][1],
                       u"$data$/docs/a.txt_0000" + std::u16string(1, u'0' + i),
-                      expected.data() + 78 * i);
+                      expected.data() + 78 * i,
+                      ChunkChecksum(chunk, ranges[i][1] - ranges[i][0] + 1));
   }
   EXPECT_EQ(std::memcmp(bytes.data(), expected.data(), expected.size()), 0);
 

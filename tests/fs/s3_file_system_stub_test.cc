@@ -237,17 +237,21 @@ class StubPreviousVersionTest : public S3FileSystemStubTest {
             Rule("GET", "/" + Encoded(index_key), Answer{200, index, true}),
             // The upload's own look-up of the plain path finds nothing.
             Rule("GET", "prefix=" + Encoded("$file$/f_Info"), Listing({})),
+            // The path's index objects, listed once the new one is stored.
+            Rule("GET", "prefix=" + Encoded("$file$/f_"),
+                 Listing({index_key, IndexObjectKey("/f", kTime2)})),
             Rule("GET", kFileListing, Listing({index_key})),
             Rule("GET", kFolderListing, Listing({}))};
   }
 
-  // Answers that store the chunks numbered below `chunks` of \f.
-  static std::vector<std::string> ChunkRules(int chunks) {
+  // Answers that store chunks of \f of the given sizes, from number 0 on.
+  static std::vector<std::string> ChunkRules(const std::vector<uint64_t>& sizes) {
     std::vector<std::string> rules;
-    for (int i = 0; i < chunks; ++i) {
+    for (size_t i = 0; i < sizes.size(); ++i) {
       const std::string key = "$data$/f_0000" + std::to_string(i);
       rules.push_back(Rule("PUT", "/" + Encoded(key), Status(200)));
-      rules.push_back(Rule("GET", "prefix=" + Encoded(key), Listing({key})));
+      rules.push_back(Rule("GET", "prefix=" + Encoded(key),
+                           Answer{200, StubListing({{key, sizes[i]}}, false), false, 0}));
     }
     return rules;
   }
@@ -272,20 +276,20 @@ class StubPreviousVersionTest : public S3FileSystemStubTest {
 };
 
 TEST_F(StubPreviousVersionTest, UpdateRemovesThePreviousVersionOnlyOnceStored) {
-  std::vector<std::string> rules = ChunkRules(2);
+  std::vector<std::string> rules = ChunkRules({1000, 200});
   rules.push_back(Rule("PUT", kIndexPut, Status(200)));
   LoadWith(rules);
   EXPECT_EQ(Update(1200), 0);
-  // Stored first, then the old index object and the chunk beyond the new
-  // version's last.
+  // Stored first, then the chunk beyond the new version's last and the old
+  // index object.
   EXPECT_EQ(Count("PUT", kIndexPut), 1);
   EXPECT_EQ(Paths("DELETE"),
-            (std::vector<std::string>{"/" + Encoded(IndexObjectKey("/f", kTime1)),
-                                      "/" + Encoded("$data$/f_00002")}));
+            (std::vector<std::string>{"/" + Encoded("$data$/f_00002"),
+                                      "/" + Encoded(IndexObjectKey("/f", kTime1))}));
 }
 
 TEST_F(StubPreviousVersionTest, FailedChunkUploadKeepsThePreviousVersion) {
-  std::vector<std::string> rules = ChunkRules(1);
+  std::vector<std::string> rules = ChunkRules({1000});
   rules.push_back(Rule("PUT", "/" + Encoded("$data$/f_00001"), Status(500)));
   rules.push_back(Rule("PUT", kIndexPut, Status(200)));
   LoadWith(rules);
@@ -297,7 +301,7 @@ TEST_F(StubPreviousVersionTest, FailedChunkUploadKeepsThePreviousVersion) {
 }
 
 TEST_F(StubPreviousVersionTest, FailedIndexStoreKeepsThePreviousVersion) {
-  std::vector<std::string> rules = ChunkRules(3);
+  std::vector<std::string> rules = ChunkRules({1000, 1000, 500});
   rules.push_back(Rule("PUT", kIndexPut, Status(500)));
   LoadWith(rules);
   EXPECT_EQ(Update(2500), 1);
@@ -306,7 +310,7 @@ TEST_F(StubPreviousVersionTest, FailedIndexStoreKeepsThePreviousVersion) {
 
   // A plain copy onto the path fails the same way and stores nothing.
   MemoryFileSystem source;
-  source.AddFile(u"\\f", PatternText(10), kTime2);
+  source.AddFile(u"\\f", PatternText(1000), kTime2);
   EXPECT_EQ(fs_->CopyFileFrom(fs_->GetRoot(), u"\\f", &source, source.GetRoot(),
                               u"\\f"),
             1);

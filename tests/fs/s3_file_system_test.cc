@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "boundary/s3_file.h"
 #include "common/wide_string.h"
 #include "fs/local_file_system.h"
 #include "fs/virtual_file_system.h"
@@ -210,6 +211,32 @@ TEST_F(S3FileSystemTest, UpdateReplacesTheListedVersion) {
   ASSERT_EQ(fs_->LoadTree(), 0);
   EXPECT_EQ(ReadBack(fs_.get(), u"\\f"), PatternText(500, 's'));
 }
+
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+// A version the host stored itself (its stamp an HTTP date, so it is not
+// part of the tree) beside this file system's: it stays, and so does every
+// chunk it names.
+TEST_F(S3FileSystemTest, RemovalsKeepTheChunksOfTheHostsVersions) {
+  {
+    CS3File host;
+    host.SetBucket(Utf8ToU16(bucket_));
+    host.SetDataBucket(Utf8ToU16(bucket_));
+    ASSERT_EQ(host.Open(L"\\f"), 0);
+    const std::string content = PatternText(2500, 'h');
+    ASSERT_EQ(host.Write(content.data(), 2500, 1), 0);
+  }
+  const Names hosts = Stored();
+  ASSERT_EQ(hosts.size(), 4u);
+  ASSERT_EQ(PutFile(fs_.get(), u"\\f", PatternText(1500), kTime1), 0);
+  ASSERT_EQ(fs_->LoadTree(), 0);
+  MemoryFileSystem source;
+  source.AddFile(u"\\f", "x", kTime2);
+  ASSERT_EQ(fs_->UpdateFileFrom(u"\\f", kTime2, &source, 0), 0);
+  ASSERT_EQ(fs_->LoadTree(), 0);
+  ASSERT_EQ(fs_->RemoveFile(u"\\f"), 0);
+  EXPECT_EQ(Stored(), hosts);
+}
+#endif
 
 TEST_F(S3FileSystemTest, FailedTransfersKeepTheListedVersionReadable) {
   UseChunkSize(4096);  // the failure comes before a chunk is full

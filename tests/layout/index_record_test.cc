@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -42,6 +43,25 @@ TEST(IndexRecordTest, EncodesByteForByte) {
   }
   EXPECT_EQ(r[66], 0);
   EXPECT_EQ(r[67], 0);
+}
+
+// The checksum is the standard CRC-32C, low byte first in the bytes that
+// plain readers skip as reserved; 0 there accepts any bytes.
+TEST(IndexRecordTest, ChecksumIsCrc32cInTheReservedBytesAtOffset4) {
+  const std::string check = "123456789";
+  const auto* data = reinterpret_cast<const uint8_t*>(check.data());
+  ASSERT_EQ(ChunkChecksum(data, check.size()), 0xE3069283u);
+  std::vector<uint8_t> r(static_cast<size_t>(IndexRecordSize(1)));
+  EncodeIndexRecord(0, 8, u"k", r.data(), 0xE3069283u);
+  EXPECT_EQ(std::vector<uint8_t>(r.begin() + 4, r.begin() + 8),
+            (std::vector<uint8_t>{0x83, 0x92, 0x06, 0xE3}));
+  IndexRecord out;
+  ASSERT_EQ(DecodeIndexRecord(r.data(), static_cast<int32_t>(r.size()), 0, &out),
+            IndexRecordStatus::kRecord);
+  EXPECT_EQ(out.checksum, 0xE3069283u);
+  EXPECT_TRUE(ChunkMatches(out.checksum, data, check.size()));
+  EXPECT_FALSE(ChunkMatches(out.checksum, data, check.size() - 1));
+  EXPECT_TRUE(ChunkMatches(0, data, check.size() - 1));
 }
 
 TEST(IndexRecordTest, KeysAreUtf16LittleEndian) {

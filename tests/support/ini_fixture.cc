@@ -1,6 +1,7 @@
 #include "support/ini_fixture.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "settings/ini.h"
 
@@ -16,7 +17,13 @@ std::string IniFixture::ini_posix_path() const { return dir_.PathOf("bin/Kelto.i
 std::u16string IniFixture::ini_path() const { return dir_.LibraryPathOf("bin/Kelto.ini"); }
 
 void IniFixture::WriteOnline(const std::string& lines) const {
-  WriteRaw("[ONLINE]\n" + lines);
+  const char* extra = std::getenv("KELTOS3_TEST_INI_EXTRA");
+  std::string text = "[ONLINE]\n" + lines;
+  if (extra != nullptr && *extra != '\0') {
+    if (text.back() != '\n') text += '\n';
+    text += std::string(extra) + "\n";
+  }
+  WriteRaw(text);
 }
 
 void IniFixture::WriteRaw(const std::string& bytes) const {

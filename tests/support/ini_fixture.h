@@ -23,7 +23,10 @@ class IniFixture {
   std::string ini_posix_path() const;
   std::u16string ini_path() const;
 
-  // Writes "[ONLINE]\n" followed by `lines` as the Kelto.ini.
+  // Writes "[ONLINE]\n" followed by `lines` as the Kelto.ini, and then the
+  // lines of the environment variable KELTOS3_TEST_INI_EXTRA when it is set
+  // (tests/interop/interop.sh chooses the signature version and addressing
+  // style that way; a key `lines` names already keeps its value there).
   void WriteOnline(const std::string& lines) const;
   // Writes `bytes` as the Kelto.ini.
   void WriteRaw(const std::string& bytes) const;

@@ -174,11 +174,9 @@ TestServers TestServers::Load(const std::string& path) {
     if (eq != std::string::npos) env[line.substr(0, eq)] = line.substr(eq + 1);
   }
   const char* const kRequired[] = {
-      "KELTOS3_TEST_CA",          "KELTOS3_TEST_S3_HOST",
-      "KELTOS3_TEST_S3_PORT",     "KELTOS3_TEST_ACCESS_KEY",
-      "KELTOS3_TEST_SECRET_KEY",  "KELTOS3_TEST_STUB_PORT",
-      "KELTOS3_TEST_PROXY",       "KELTOS3_TEST_PROXY_USER",
-      "KELTOS3_TEST_PROXY_PASSWORD", "KELTOS3_TEST_PROXY_BUCKETS"};
+      "KELTOS3_TEST_CA",         "KELTOS3_TEST_S3_HOST",
+      "KELTOS3_TEST_S3_PORT",    "KELTOS3_TEST_ACCESS_KEY",
+      "KELTOS3_TEST_SECRET_KEY"};
   for (const char* name : kRequired) {
     if (env.count(name) == 0) {
       s.error = path + " lacks " + name;

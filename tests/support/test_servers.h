@@ -33,6 +33,8 @@ struct TestServers {
   int s3_port = 0;
   std::string access_key;
   std::string secret_key;
+  // Stub server and proxy: 0 and "" when the file names none (a real S3
+  // service started by tests/interop/ceph.sh has neither).
   int stub_port = 0;  // stub server, same host names as the S3 server
   std::string proxy;  // "127.0.0.1:port"
   std::string proxy_user;

@@ -157,6 +157,40 @@ TEST_F(SyncFaultTest, BrokenLocalReadsAndWritesAreRetried) {
   RecoverTo(expected);
 }
 
+// An update whose upload breaks after its first chunk: the old index object
+// still names the later chunks, the first is already the new version's.  A
+// fresh third machine gets the whole old or the whole new content, never a
+// mix of both.
+TEST_F(SyncFaultTest, InterruptedUpdateIsNeverReadAsAMix) {
+  const std::string update = RandomBytes(4500, 16);  // as long as the old
+  a_.Put("docs/big.bin", update, kT2);
+  fixture_.env().SetOpenFileHook(
+      [](const std::u16string& path, platform::FileOpenMode mode,
+         platform::Env* target) -> std::unique_ptr<platform::File> {
+        std::unique_ptr<platform::File> file = target->OpenFile(path, mode);
+        if (file == nullptr || U16ToUtf8(path).find("big.bin") == std::string::npos) {
+          return file;
+        }
+        return std::make_unique<FaultyFile>(std::move(file), nullptr, 1500, 1500);
+      });
+  std::vector<SeenAction> actions;
+  EXPECT_EQ(a_.Sync(bucket_, &actions), KELTOS3_SYNC_OK);
+  EXPECT_EQ(Failed(actions), 1) << ::testing::PrintToString(Describe(actions));
+  fixture_.env().SetOpenFileHook(nullptr);
+
+  Machine c;
+  EXPECT_EQ(c.Sync(bucket_, &actions), KELTOS3_SYNC_OK);
+  const Tree fresh = Snapshot(c.tree.path());
+  EXPECT_EQ(fresh.count("docs/big.bin"), 0u) << "downloaded as a mix";
+  EXPECT_EQ(fresh.at("docs/small.txt"), "small");
+
+  Tree expected = base_;
+  expected["docs/big.bin"] = update;
+  RecoverTo(expected);
+  EXPECT_EQ(c.Sync(bucket_, nullptr), KELTOS3_SYNC_OK);
+  EXPECT_EQ(Digest(Snapshot(c.tree.path())), Digest(expected));
+}
+
 // The S3 server goes away in the middle of a run.
 using SyncServerOutageTest = SyncFaultTest;
 

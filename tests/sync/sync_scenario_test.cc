@@ -115,6 +115,25 @@ TEST_F(SyncScenarioTest, ChangesOnEitherMachineReachTheOther) {
   Settle();
 }
 
+// Both machines add the same path: each upload stores a version of it, and
+// the one that lost must not come back once the path is deleted.
+TEST_F(SyncScenarioTest, BothMachinesAddTheSamePath) {
+  a_.Put("same.bin", RandomBytes(2500, 3), kT1);
+  b_.Put("same.bin", RandomBytes(1500, 4), kT2);
+  Run(a_);
+  Run(b_);
+  Settle();
+  const std::vector<std::string> stored = RawS3::ListKeys(bucket_);
+  EXPECT_EQ(std::count_if(stored.begin(), stored.end(),
+                          [](const std::string& key) { return key.rfind("$file$", 0) == 0; }),
+            1);  // one version left
+
+  std::filesystem::remove(b_.tree.At("same.bin"));
+  Settle();
+  EXPECT_EQ(Snapshot(a_.tree.path()), Tree{});
+  EXPECT_EQ(RawS3::ListKeys(bucket_), std::vector<std::string>{});
+}
+
 TEST_F(SyncScenarioTest, ConflictsFollowTheTable) {
   for (const char* name : {"equal", "del-upd", "upd-del", "both-del", "newer"}) {
     a_.Put(name, std::string("base ") + name, kT1);
