@@ -71,12 +71,16 @@ void ExpectCarriedTime(const CSortedMap<std::u16string>& map,
 // holds it until the holder is destroyed.  The constructor returns once the
 // lock is held.  A lock taken by the test process itself would not show
 // the real case (and a process's own fcntl locks vanish when any of its
-// descriptors for the file is closed).  On Windows both kinds are the
-// platform's own case: the helper program keltos3_hold_file.exe keeps the
-// file open for reading and writing without sharing it.
+// descriptors for the file is closed).
+//
+// On Windows the holder is the helper program keltos3_hold_file.exe, which
+// keeps the file open for reading and writing: for kFlock and kFcntl it
+// lets others read the file (as an editor with the file open does, and as
+// the snapshot agent needs), for kNoSharing it shares nothing.  On POSIX
+// kNoSharing is an flock, the strongest hold there is.
 class LockHolder {
  public:
-  enum class Kind { kFlock, kFcntl };
+  enum class Kind { kFlock, kFcntl, kNoSharing };
   LockHolder(const std::string& path, Kind kind);
   LockHolder(const LockHolder&) = delete;
   LockHolder& operator=(const LockHolder&) = delete;

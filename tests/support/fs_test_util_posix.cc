@@ -57,7 +57,7 @@ LockHolder::LockHolder(const std::string& path, Kind kind) {
     char status = '0';
     const int fd = ::open(path.c_str(), O_RDWR);
     if (fd >= 0) {
-      if (kind == Kind::kFlock) {
+      if (kind != Kind::kFcntl) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) status = '1';
       } else {
         struct flock lock {};

@@ -58,7 +58,7 @@ timespec MTime(const std::string& path) {
   return out;
 }
 
-LockHolder::LockHolder(const std::string& path, Kind) {
+LockHolder::LockHolder(const std::string& path, Kind kind) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE ready_read, ready_write, release_read, release_write;
   if (!CreatePipe(&ready_read, &ready_write, &inherit, 0)) {
@@ -81,7 +81,9 @@ LockHolder::LockHolder(const std::string& path, Kind) {
   startup.hStdOutput = ready_write;
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   const std::string program = std::string(kTestBinaryDir) + "/keltos3_hold_file.exe";
-  std::wstring command = L"\"" + WidePath(HostPath(program)) + L"\" \"" + WidePath(path) + L"\"";
+  std::wstring command = L"\"" + WidePath(HostPath(program)) + L"\" " +
+                         (kind == Kind::kNoSharing ? L"none" : L"read") + L" \"" +
+                         WidePath(path) + L"\"";
   PROCESS_INFORMATION process{};
   const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
                                       nullptr, nullptr, &startup, &process);

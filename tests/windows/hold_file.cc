@@ -1,7 +1,8 @@
-// keltos3_hold_file PATH: opens PATH for reading and writing without
-// sharing it, writes "1" (or "0" when the open failed) to standard output,
-// and keeps the file open until its standard input ends.  The Windows tests
-// use it as the other process that holds a file in use.
+// keltos3_hold_file read|none PATH: opens PATH for reading and writing,
+// letting others only read it ("read") or sharing nothing ("none"), writes
+// "1" (or "0" when the open failed) to standard output, and keeps the file
+// open until its standard input ends.  The Windows tests use it as the
+// other process that holds a file in use.
 
 #include <windows.h>
 #include <shellapi.h>
@@ -10,8 +11,9 @@ int main() {
   int count = 0;
   wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
   HANDLE file = INVALID_HANDLE_VALUE;
-  if (args != nullptr && count == 2) {
-    file = CreateFileW(args[1], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+  if (args != nullptr && count == 3) {
+    const DWORD sharing = lstrcmpW(args[1], L"read") == 0 ? FILE_SHARE_READ : 0;
+    file = CreateFileW(args[2], GENERIC_READ | GENERIC_WRITE, sharing, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
   }
   const char status = file != INVALID_HANDLE_VALUE ? '1' : '0';
