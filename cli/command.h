@@ -24,6 +24,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;  // the work could not be done
 constexpr int kExitUsage = 2;    // the command line was wrong
 constexpr int kExitPartial = 3;  // done in part; the rest is retried later
+constexpr int kExitRefused = 4;  // refused as unsafe; the user must decide
 
 struct Command {
   const char* name;     // "init"

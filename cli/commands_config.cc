@@ -71,9 +71,18 @@ int RunConfig(const std::vector<std::string>& args) {
   }
 
   const std::string port = ValueOf(settings, "S3Port");
-  std::printf("\nEndpoint  https://%s.%s%s/  (backup bucket; data bucket %s)\n",
-              ValueOf(settings, "QuexBucket").c_str(), ValueOf(settings, "S3Host").c_str(),
-              port == "443" ? "" : (":" + port).c_str(), ValueOf(settings, "QuexDataBucket").c_str());
+  const std::string host = ValueOf(settings, "S3Host") + (port == "443" ? "" : ":" + port);
+  const std::string bucket = ValueOf(settings, "QuexBucket");
+  const std::string endpoint = ValueOf(settings, "PathStyle") == "1"
+                                   ? host + "/" + bucket + "/"
+                                   : bucket + "." + host + "/";
+  std::printf("\nEndpoint  https://%s  (backup bucket; data bucket %s)\n", endpoint.c_str(),
+              ValueOf(settings, "QuexDataBucket").c_str());
+  if (ValueOf(settings, "SignatureVersion") == "4") {
+    std::printf("Signing   AWS Signature Version 4, region %s\n", ValueOf(settings, "Region").c_str());
+  } else {
+    std::printf("Signing   signature version 2\n");
+  }
   if (ValueOf(settings, "ACCOUNT").empty() || ValueOf(settings, "PASSWORD").empty()) {
     std::printf("Note      no usable ACCOUNT/PASSWORD: run 'keltos3 init' to set them\n");
   }

@@ -39,7 +39,9 @@ int RunInit(const std::vector<std::string>& args) {
   std::string error;
   if (!ParseOptions(args,
                     {{"account", true}, {"secret", true}, {"host", true}, {"port", true},
-                     {"ca", true}, {"bucket", true}, {"data-bucket", true}, {"force", false}},
+                     {"ca", true}, {"bucket", true}, {"data-bucket", true},
+                     {"signature", true}, {"region", true}, {"path-style", false},
+                     {"force", false}},
                     &options, &error)) {
     return UsageError(kInit, error);
   }
@@ -53,7 +55,7 @@ int RunInit(const std::vector<std::string>& args) {
 
   std::string body = "ACCOUNT=" + ScrambleToHex(*account) + "\n" +
                      "PASSWORD=" + ScrambleToHex(*secret) + "\n";
-  for (const char* name : {"host", "bucket", "data-bucket"}) {
+  for (const char* name : {"host", "bucket", "data-bucket", "region"}) {
     const std::optional<std::string> value = options.Value(name);
     if (!value.has_value()) continue;
     if (value->empty() || !FitsOnOneLine(*value)) {
@@ -79,6 +81,14 @@ int RunInit(const std::vector<std::string>& args) {
   }
   if (const auto bucket = options.Value("bucket")) body += "QuexBucket=" + *bucket + "\n";
   if (const auto data = options.Value("data-bucket")) body += "QuexDataBucket=" + *data + "\n";
+  if (const auto version = options.Value("signature")) {
+    if (*version != "2" && *version != "4") {
+      return UsageError(kInit, "--signature needs 2 or 4, not '" + *version + "'");
+    }
+    body += "SignatureVersion=" + *version + "\n";
+  }
+  if (const auto region = options.Value("region")) body += "Region=" + *region + "\n";
+  if (options.Flag("path-style")) body += "PathStyle=1\n";
 
   const IniLocation location = LocateIniFile();
   if (location.path.empty()) return Failure(kInit, "cannot tell where the executable is; set KELTOS3_INI");
@@ -100,7 +110,8 @@ int RunInit(const std::vector<std::string>& args) {
 const Command kInit = {
     "init",
     "init --account ID --secret KEY [--host H] [--port P] [--ca FILE]\n"
-    "                    [--bucket B] [--data-bucket B] [--force]",
+    "                    [--bucket B] [--data-bucket B] [--signature 2|4]\n"
+    "                    [--region R] [--path-style] [--force]",
     "Write a Kelto.ini with the scrambled credentials and the endpoint.",
     "The file goes to KELTOS3_INI when that is set, else beside the executable.\n"
     "An existing file is kept unless --force is given (it is then replaced whole).\n"
@@ -111,6 +122,9 @@ const Command kInit = {
     "  --ca FILE          PEM certificates to trust (CACertFile; default: system store)\n"
     "  --bucket B         backup bucket (QuexBucket; default quexs3backup)\n"
     "  --data-bucket B    data bucket (QuexDataBucket; default quexs3data)\n"
+    "  --signature 2|4    signature version (SignatureVersion; default 2)\n"
+    "  --region R         region of version-4 signatures (Region; default us-east-1)\n"
+    "  --path-style       address buckets as host/bucket/key (PathStyle=1)\n"
     "  --force            replace an existing file",
     RunInit};
 

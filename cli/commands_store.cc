@@ -6,6 +6,7 @@
 
 #include "KeltoS3.h"
 #include "command.h"
+#include "endpoint_check.h"
 #include "options.h"
 #include "progress.h"
 #include "stored_names.h"
@@ -42,10 +43,14 @@ int RunRm(const std::vector<std::string>& args);
 const Command kLs = {
     "ls", "ls", "lists every folder and stored version of the backup bucket",
     "One entry per line, as GetDirList gives them: folders as \\docs\\2009,\n"
-    "stored versions as $file$\\docs\\a.txt_<stamp>_Info.",
+    "stored versions as $file$\\docs\\a.txt_<stamp>_Info.\n"
+    "Exit status 1 when nothing could be listed (an endpoint that does not answer\n"
+    "or refuses the listing), 0 for an empty bucket.",
     RunLs};
 const Command kDu = {"du", "du", "shows the space the stored data takes",
-                     "The sum of the sizes of every object in the data bucket.", RunDu};
+                     "The sum of the sizes of every object in the data bucket.\n"
+                     "Exit status 1 when the bucket could not be listed.",
+                     RunDu};
 const Command kRm = {
     "rm", "rm STOREDNAME", "deletes one stored version with all its chunks",
     "STOREDNAME is what `put` printed (or an index entry as `ls` lists it).", RunRm};
@@ -53,7 +58,12 @@ const Command kRm = {
 int RunLs(const std::vector<std::string>& args) {
   int exit_code = kExitOk;
   if (!NoArguments(kLs, args, &exit_code)) return exit_code;
-  for (const std::wstring& entry : SplitDirList(GetDirList())) {
+  const std::vector<std::wstring> entries = SplitDirList(GetDirList());
+  std::string why;
+  if (entries.empty() && !EmptyResultIsGenuine(&why)) {
+    return Failure(kLs, "nothing could be listed: " + why);
+  }
+  for (const std::wstring& entry : entries) {
     std::printf("%s\n", WideToUtf8(entry).c_str());
   }
   return kExitOk;
@@ -63,6 +73,10 @@ int RunDu(const std::vector<std::string>& args) {
   int exit_code = kExitOk;
   if (!NoArguments(kDu, args, &exit_code)) return exit_code;
   const unsigned long long used = GetUsedSpace();
+  std::string why;
+  if (used == 0 && !EmptyResultIsGenuine(&why)) {
+    return Failure(kDu, "the data bucket could not be measured: " + why);
+  }
   if (used < 1024) {
     std::printf("%llu bytes\n", used);
   } else {

@@ -118,29 +118,85 @@ void OnAction(void* context, const wchar_t* action_key, const wchar_t* name,
 }
 
 // A local directory path in the library's form, without a trailing
-// separator.
-std::wstring LocalRoot(const std::string& path, bool create, std::string* error) {
+// separator.  *posix receives the same path in POSIX form.
+std::wstring LocalRoot(const std::string& path, std::filesystem::path* posix,
+                       std::string* error) {
   std::error_code ec;
-  std::filesystem::path p(path);
-  if (create) std::filesystem::create_directories(p, ec);
-  ec.clear();
-  std::filesystem::path absolute = std::filesystem::absolute(p, ec);
+  std::filesystem::path absolute = std::filesystem::absolute(path, ec);
   if (ec) {
     *error = "cannot resolve " + path;
     return std::wstring();
   }
   std::string text = absolute.lexically_normal().string();
   while (text.size() > 1 && text.back() == '/') text.pop_back();
+  *posix = text;
   for (char& c : text) {
     if (c == '/') c = '\\';
   }
   return Utf8ToWide(text);
 }
 
+// Creates `dir` with its missing parents.  Returns the directories it made,
+// deepest first, so that a run that changed nothing can take them back.
+std::vector<std::filesystem::path> MakeDirectories(const std::filesystem::path& dir) {
+  std::vector<std::filesystem::path> made;
+  std::error_code ec;
+  for (std::filesystem::path p = dir; !p.empty() && !std::filesystem::exists(p, ec);
+       p = p.parent_path()) {
+    made.push_back(p);
+    if (p == p.parent_path()) break;
+  }
+  std::filesystem::create_directories(dir, ec);
+  return made;
+}
+
+// What a refused or failed run tells the user.  Every one of them changed
+// nothing.
+int ReportNotRun(int result) {
+  const char* const unchanged = "; nothing was changed";
+  const char* const allow =
+      "; nothing was changed (if every file was removed on purpose, run again with "
+      "--allow-empty)";
+  switch (result) {
+    case KELTOS3_SYNC_REMOTE_FAILED:
+      return Failure(kSync,
+                     std::string("the remote tree could not be loaded (the server did not "
+                                 "answer, refused the credentials, or its listings did not "
+                                 "agree)") + unchanged);
+    case KELTOS3_SYNC_LOCAL_FAILED:
+      return Failure(kSync,
+                     std::string("the local tree could not be read whole (its root is "
+                                 "missing, a directory or an entry in it cannot be read, or "
+                                 "a directory the catalog records is now a symbolic link)") +
+                         unchanged);
+    case KELTOS3_SYNC_REMOTE_EMPTY:
+      Failure(kSync, std::string("the remote tree is empty while the catalog records files "
+                                 "(a wrong bucket, path or endpoint, or an emptied bucket)") +
+                         allow);
+      return kExitRefused;
+    case KELTOS3_SYNC_LOCAL_EMPTY:
+      Failure(kSync, std::string("the local tree is empty while the catalog records files "
+                                 "(a disk that is not mounted, a wrong directory)") +
+                         allow);
+      return kExitRefused;
+    case KELTOS3_SYNC_OTHER_LAYOUT:
+      Failure(kSync, std::string("the bucket holds the other build's layout (index objects "
+                                 "with or without version stamps), which this library cannot "
+                                 "read") + unchanged);
+      return kExitRefused;
+    case KELTOS3_SYNC_CATALOG_OVERLAP:
+      Failure(kSync, std::string("the catalog root must lie outside the local root and the "
+                                 "local root outside the catalog root") + unchanged);
+      return kExitRefused;
+    default:
+      return Failure(kSync, "the synchronisation could not run");
+  }
+}
+
 int RunSync(const std::vector<std::string>& args) {
   ParsedOptions options;
   std::string error;
-  if (!ParseOptions(args, {{"dry-run", false}}, &options, &error)) {
+  if (!ParseOptions(args, {{"dry-run", false}, {"allow-empty", false}}, &options, &error)) {
     return UsageError(kSync, error);
   }
   if (options.positional().size() != 3) {
@@ -148,38 +204,34 @@ int RunSync(const std::vector<std::string>& args) {
   }
   Tally tally;
   tally.dry_run = options.Flag("dry-run");
-  const std::wstring local = LocalRoot(options.positional()[0], false, &error);
+  std::filesystem::path local_path;
+  std::filesystem::path catalog_path;
+  const std::wstring local = LocalRoot(options.positional()[0], &local_path, &error);
   if (local.empty()) return Failure(kSync, error);
-  // The catalog root is the host's to create; without it the run could
-  // record nothing and would start over every time.
-  const std::wstring catalog = LocalRoot(options.positional()[1], !tally.dry_run, &error);
+  const std::wstring catalog = LocalRoot(options.positional()[1], &catalog_path, &error);
   if (catalog.empty()) return Failure(kSync, error);
   std::string remote_text = options.positional()[2];
   for (char& c : remote_text) {
     if (c == '/') c = '\\';
   }
+  while (remote_text.size() > 1 && remote_text.back() == '\\') remote_text.pop_back();
   if (remote_text.empty() || remote_text == "\\") {
     return UsageError(kSync, "REMOTEROOT must name a bucket");
   }
   const std::wstring remote = Utf8ToWide(remote_text);
 
-  const int r = KeltoS3Synchronize(local.c_str(), catalog.c_str(), remote.c_str(),
-                                   tally.dry_run ? KELTOS3_SYNC_DRY_RUN : 0, OnAction,
-                                   &tally);
-  switch (r) {
-    case KELTOS3_SYNC_OK:
-      break;
-    case KELTOS3_SYNC_REMOTE_FAILED:
-      return Failure(kSync,
-                     "the remote tree could not be loaded (the server did not answer, "
-                     "refused the credentials, or its listings did not agree); nothing "
-                     "was changed");
-    case KELTOS3_SYNC_LOCAL_FAILED:
-      return Failure(kSync,
-                     "the local tree could not be read whole (its root is missing or a "
-                     "directory in it cannot be listed); nothing was changed");
-    default:
-      return Failure(kSync, "the synchronisation could not run");
+  // The catalog root is the host's to create; without it the run could
+  // record nothing and would start over every time.
+  const std::vector<std::filesystem::path> made =
+      tally.dry_run ? std::vector<std::filesystem::path>() : MakeDirectories(catalog_path);
+  int flags = tally.dry_run ? KELTOS3_SYNC_DRY_RUN : 0;
+  if (options.Flag("allow-empty")) flags |= KELTOS3_SYNC_ALLOW_EMPTY;
+  const int r =
+      KeltoS3Synchronize(local.c_str(), catalog.c_str(), remote.c_str(), flags, OnAction, &tally);
+  if (r != KELTOS3_SYNC_OK) {
+    std::error_code ec;
+    for (const std::filesystem::path& dir : made) std::filesystem::remove(dir, ec);
+    return ReportNotRun(r);
   }
   if (tally.dry_run) {
     std::printf("dry run: %d action%s would be carried out; nothing was changed\n",
@@ -192,15 +244,19 @@ int RunSync(const std::vector<std::string>& args) {
 }
 
 const Command kSync = {
-    "sync", "sync [--dry-run] LOCALROOT CATALOGROOT REMOTEROOT",
+    "sync", "sync [--dry-run] [--allow-empty] LOCALROOT CATALOGROOT REMOTEROOT",
     "Synchronise a local tree and a remote tree through a local catalog.",
-    "LOCALROOT is the directory to keep in step, CATALOGROOT a directory where the\n"
-    "library records the state of the last run (created when missing), and\n"
-    "REMOTEROOT a bucket name, optionally followed by a path inside it\n"
+    "LOCALROOT is the directory to keep in step, CATALOGROOT a directory outside it\n"
+    "where the library records the state of the last run (created when missing),\n"
+    "and REMOTEROOT a bucket name, optionally followed by a path inside it\n"
     "(backups or backups/docs).  One line is printed per action.  With --dry-run\n"
-    "the actions are only printed.  Exit status: 0 done, 1 nothing could be done\n"
-    "(the remote or the local tree could not be loaded), 2 misuse, 3 the run\n"
-    "completed but some transfers failed (the next run tries them again).",
+    "the actions are only printed.  A run is refused when the remote or the local\n"
+    "tree is empty while the catalog records files; --allow-empty carries such a\n"
+    "deliberate emptying to the other side.  Exit status: 0 done, 1 nothing could\n"
+    "be done (the remote or the local tree could not be loaded), 2 misuse, 3 the\n"
+    "run completed but some transfers failed (the next run tries them again),\n"
+    "4 refused as unsafe (an empty side, the catalog inside the local tree or\n"
+    "around it, a bucket in the other build's layout); nothing was changed.",
     RunSync};
 
 const bool kRegistered = RegisterCommand(kSync);

@@ -93,11 +93,20 @@ class Builder {
     out_.push_back(s);
   }
 
-  // S3Host: an empty value gives the built-in host.
-  void Host(const char* key) {
+  // S3Host, Region: an empty value gives the default.
+  void NonEmptyText(const char* key, const std::string& def) {
     EffectiveSetting s = Start(key);
-    s.value = kBuiltinHost;
+    s.value = def;
     if (s.from_file && !online_.Get(key)->empty()) s.value = CutText(*online_.Get(key));
+    out_.push_back(s);
+  }
+
+  // SignatureVersion: 4, or 2 for every other value.
+  void SignatureVersion(const char* key) {
+    EffectiveSetting s = Start(key);
+    const long long version = s.from_file ? ReadInteger(CutText(*online_.Get(key))) : 2;
+    s.value = version == 4 ? "4" : "2";
+    if (version != 2 && version != 4) s.note = "not 2 or 4: 2 used";
     out_.push_back(s);
   }
 
@@ -143,10 +152,13 @@ std::vector<EffectiveSetting> ComputeEffectiveSettings(const IniSection& online)
   b.Flag("BandWidthLim");
   b.Integer("UploadWidth", 200);
   b.Integer("DownloadWidth", 200);
-  b.Host("S3Host");
+  b.NonEmptyText("S3Host", kBuiltinHost);
   b.Port("S3Port");
   b.Text("CACertFile", "");
   b.Pause("RequestPause");
+  b.SignatureVersion("SignatureVersion");
+  b.NonEmptyText("Region", "us-east-1");
+  b.Flag("PathStyle");
   return b.Take();
 }
 

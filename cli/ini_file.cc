@@ -44,9 +44,12 @@ IniLocation LocateIniFile() {
 
 IniSection IniSection::Read(const std::string& path, std::string_view name) {
   IniSection section;
-  std::ifstream in(path, std::ios::binary);
+  // Only a regular file is read, as the library does: opening a FIFO would
+  // wait for a writer.
   std::error_code error;
-  if (!in || std::filesystem::is_directory(path, error)) return section;
+  if (!std::filesystem::is_regular_file(path, error)) return section;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return section;
   section.file_found_ = true;
   std::string content(kMaxIniBytes + 1, '\0');
   in.read(content.data(), static_cast<std::streamsize>(content.size()));

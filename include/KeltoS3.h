@@ -96,7 +96,8 @@ class KELTOS3_API KS3File {
   // Runs one three-way synchronisation between a local directory tree, a
   // local catalog directory and a remote tree (a bucket name, optionally
   // followed by a path inside it).  Returns 0 when the run was carried out,
-  // 1 when the remote tree could not be loaded.
+  // 1 when it changed nothing because a tree could not be loaded or the run
+  // was refused as unsafe (KeltoS3Synchronize below tells the reasons apart).
   virtual int Synchronize(const wchar_t* local_root, const wchar_t* catalog_root,
                           const wchar_t* s3_root) = 0;
 
@@ -197,15 +198,31 @@ KELTOS3_API unsigned int KELTOS3_CDECL KeltoS3GetLastError(void);
 //
 // With KELTOS3_SYNC_DRY_RUN in `flags`, the trees are loaded and the actions
 // reported, but nothing is changed.  Returns KELTOS3_SYNC_OK when the run
-// was carried out, KELTOS3_SYNC_REMOTE_FAILED when the remote tree could not
-// be loaded, KELTOS3_SYNC_LOCAL_FAILED when the local root is missing or one
-// of its directories could not be listed (nothing is changed in both
-// cases), KELTOS3_SYNC_ERROR for a null root or an internal failure.
+// was carried out, KELTOS3_SYNC_ERROR for a null root or an internal
+// failure, and otherwise one of these reasons why the run changed nothing:
+//   KELTOS3_SYNC_REMOTE_FAILED   the remote tree could not be listed
+//   KELTOS3_SYNC_LOCAL_FAILED    the local tree could not be read whole: its
+//                                root is missing, or a directory or an
+//                                entry in it cannot be read, or a directory
+//                                the catalog records is a symbolic link
+//   KELTOS3_SYNC_REMOTE_EMPTY    the remote tree lists nothing while the
+//                                catalog records entries (a wrong bucket or
+//                                endpoint, an emptied bucket)
+//   KELTOS3_SYNC_LOCAL_EMPTY     the local tree is empty while the catalog
+//                                records entries (an unmounted disk)
+//   KELTOS3_SYNC_OTHER_LAYOUT    the remote tree holds index objects in the
+//                                form of the other build of the library
+//   KELTOS3_SYNC_CATALOG_OVERLAP the catalog root is the local root, lies
+//                                inside it or contains it
+// KELTOS3_SYNC_ALLOW_EMPTY in `flags` lets a run go on with an empty side
+// (the user emptied it on purpose): the catalog's entries are then deleted
+// on the other side.
 typedef void(KELTOS3_CDECL* KeltoS3SyncCallback)(
     void* context, const wchar_t* action_key, const wchar_t* name, int source,
     int target, const wchar_t* time, int outcome, int result);
 
 #define KELTOS3_SYNC_DRY_RUN 1
+#define KELTOS3_SYNC_ALLOW_EMPTY 2
 
 #define KELTOS3_SYNC_DONE 0
 #define KELTOS3_SYNC_SKIPPED 1
@@ -215,6 +232,10 @@ typedef void(KELTOS3_CDECL* KeltoS3SyncCallback)(
 #define KELTOS3_SYNC_REMOTE_FAILED 1
 #define KELTOS3_SYNC_LOCAL_FAILED 2
 #define KELTOS3_SYNC_ERROR 3
+#define KELTOS3_SYNC_REMOTE_EMPTY 4
+#define KELTOS3_SYNC_LOCAL_EMPTY 5
+#define KELTOS3_SYNC_OTHER_LAYOUT 6
+#define KELTOS3_SYNC_CATALOG_OVERLAP 7
 
 KELTOS3_API int KELTOS3_CDECL KeltoS3Synchronize(
     const wchar_t* local_root, const wchar_t* catalog_root,

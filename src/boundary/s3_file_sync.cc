@@ -9,7 +9,7 @@ int CS3File::Synchronize(const wchar_t* local_root, const wchar_t* catalog_root,
   if (local_root == nullptr || catalog_root == nullptr || s3_root == nullptr) return 1;
   try {
     const int32_t r = RunSynchronization(WideToU16(local_root), WideToU16(catalog_root),
-                                         WideToU16(s3_root), nullptr, false);
+                                         WideToU16(s3_root), nullptr, SyncRunOptions());
     return r == kSyncRunDone ? 0 : 1;
   } catch (...) {
     return 1;  // nothing may cross the library boundary

@@ -44,9 +44,19 @@ extern "C" int KeltoS3Synchronize(const wchar_t* local_root,
   }
   try {
     CallbackObserver observer(callback, context);
+    SyncRunOptions options;
+    options.dry_run = (flags & KELTOS3_SYNC_DRY_RUN) != 0;
+    options.allow_empty = (flags & KELTOS3_SYNC_ALLOW_EMPTY) != 0;
+    // The driver's results are the exported codes.
+    static_assert(kSyncRunRemoteFailed == KELTOS3_SYNC_REMOTE_FAILED &&
+                      kSyncRunLocalFailed == KELTOS3_SYNC_LOCAL_FAILED &&
+                      kSyncRunRemoteEmpty == KELTOS3_SYNC_REMOTE_EMPTY &&
+                      kSyncRunLocalEmpty == KELTOS3_SYNC_LOCAL_EMPTY &&
+                      kSyncRunOtherLayout == KELTOS3_SYNC_OTHER_LAYOUT &&
+                      kSyncRunCatalogOverlap == KELTOS3_SYNC_CATALOG_OVERLAP,
+                  "KeltoS3Synchronize returns the driver's results");
     return RunSynchronization(WideToU16(local_root), WideToU16(catalog_root),
-                              WideToU16(s3_root), &observer,
-                              (flags & KELTOS3_SYNC_DRY_RUN) != 0);
+                              WideToU16(s3_root), &observer, options);
   } catch (...) {
     return KELTOS3_SYNC_ERROR;
   }

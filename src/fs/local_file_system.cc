@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "fs/tree_guard.h"
 #include "fs/tree_names.h"
 #include "platform/env.h"
 #include "platform/file.h"
@@ -29,15 +30,18 @@ bool StampCopy(platform::File* file, CQUEXFSManager* source,
 int32_t CLocalFileSystem::LoadTree(std::u16string path) {
   dirMap.RemoveAll();
   fileMap.RemoveAll();
-  return ScanDirectoryTree(path, ScanVariant::kFull, /*skip_dot_dirs=*/true);
+  stampsLoaded = true;
+  return ScanDirectoryTree(path, ScanVariant::kFull, /*skip_dot_dirs=*/true,
+                           &fileStamps);
 }
 
 int32_t CLocalFileSystem::LoadTree() { return LoadTree(std::u16string()); }
 
 int32_t CLocalFileSystem::LoadFiles(std::u16string path) {
   fileMap.RemoveAll();
+  stampsLoaded = true;
   return ScanDirectoryTree(path, ScanVariant::kFilesOnly,
-                           /*skip_dot_dirs=*/true);
+                           /*skip_dot_dirs=*/true, &fileStamps);
 }
 
 int32_t CLocalFileSystem::LoadFiles() { return LoadFiles(std::u16string()); }
@@ -63,7 +67,7 @@ int32_t CLocalFileSystem::LoadTreeSaveFiles() {
 // ---- Directories -------------------------------------------------------------
 
 int32_t CLocalFileSystem::CreateDir(std::u16string dir, std::u16string name) {
-  if (!IsSafeTreeName(name)) return 2;
+  if (!Guarded(dir, name)) return 2;
   return CreateDirectoryOnDisk(dir + name);
 }
 
@@ -72,7 +76,7 @@ int32_t CLocalFileSystem::CreateDir(std::u16string path) {
 }
 
 int32_t CLocalFileSystem::RemoveDir(std::u16string dir, std::u16string name) {
-  if (!IsSafeTreeName(name)) return 1;
+  if (!Guarded(dir, name)) return 1;
   return RemoveDirectoryOnDisk(dir + name);
 }
 
@@ -95,17 +99,50 @@ int32_t CLocalFileSystem::IsFileLocked(const std::u16string& path) {
   return platform::CurrentEnv()->IsFileInUse(path) ? 1 : 0;
 }
 
-int32_t CLocalFileSystem::ReceiveCopy(const std::u16string& target,
+bool CLocalFileSystem::Guarded(const std::u16string& dir,
+                               const std::u16string& name) const {
+  return IsGuardedTarget(root, dir, name);
+}
+
+bool CLocalFileSystem::UnchangedSinceLoad(
+    const std::u16string& dir, const std::u16string& name, bool exists,
+    const platform::FileAttributes& now) const {
+  if (!stampsLoaded) return true;
+  const std::u16string key = KeyBelowRoot(root, dir, name);
+  if (key.empty()) return true;  // not part of the loaded tree
+  const auto seen = fileStamps.find(key);
+  if (seen == fileStamps.end()) return !exists;
+  return exists && !now.is_symbolic_link && !now.is_directory &&
+         FileStamp{now.size, now.last_write_time} == seen->second;
+}
+
+void CLocalFileSystem::Remember(const std::u16string& dir,
+                                const std::u16string& name) {
+  const std::u16string key = KeyBelowRoot(root, dir, name);
+  if (!stampsLoaded || key.empty()) return;
+  platform::FileAttributes now;
+  if (platform::CurrentEnv()->GetEntryAttributes(dir + name, &now)) {
+    fileStamps[key] = FileStamp{now.size, now.last_write_time};
+  } else {
+    fileStamps.erase(key);
+  }
+}
+
+int32_t CLocalFileSystem::ReceiveCopy(const std::u16string& dir,
+                                      const std::u16string& name,
                                       CQUEXFSManager* source,
                                       const std::u16string* source_name) {
   platform::Env* const env = platform::CurrentEnv();
   // A target named like a work file would never be listed again by a
-  // load, so it is not created.
-  if (IsCopyFileName(target.substr(target.rfind(u'\\') + 1))) {
+  // load, so it is not created; nor is a work file made through a link.
+  const std::u16string work_name = CopyFilePathFor(name);
+  if (IsCopyFileName(name.substr(name.rfind(u'\\') + 1)) ||
+      !Guarded(dir, work_name)) {
     source->CloseStream();
     return 1;
   }
-  const std::u16string work = CopyFilePathFor(target);
+  const std::u16string target = dir + name;
+  const std::u16string work = dir + work_name;
   std::unique_ptr<platform::File> file =
       env->OpenFile(work, platform::FileOpenMode::kCreateAlways);
 
@@ -136,12 +173,27 @@ int32_t CLocalFileSystem::ReceiveCopy(const std::u16string& target,
   (void)source_name;  // copies carry no time
 #endif
   if (complete) complete = file->Sync();
-  file.reset();  // closed before it is renamed or removed
-  if (complete) complete = env->RenameFile(work, target);
-  if (!complete) {
-    env->DeleteFile(work);
-    return 1;
+
+  // Last look at the target before it is replaced: the user may have
+  // saved it while the copy ran.
+  int32_t result = complete ? 0 : 1;
+  if (complete) {
+    platform::FileAttributes now;
+    const bool exists = env->GetEntryAttributes(target, &now);
+    if (!UnchangedSinceLoad(dir, name, exists, now)) {
+      result = 2;
+    } else if (exists && !now.is_symbolic_link && !now.is_directory &&
+               !file->SetAccess(now.access)) {
+      result = 1;
+    }
   }
+  file.reset();  // closed before it is renamed or removed
+  if (result == 0 && !env->RenameFile(work, target)) result = 1;
+  if (result != 0) {
+    env->DeleteFile(work);
+    return result;
+  }
+  Remember(dir, name);
   return 0;
 }
 
@@ -149,20 +201,20 @@ int32_t CLocalFileSystem::CopyFileFrom(std::u16string dir, std::u16string name,
                                        CQUEXFSManager* source,
                                        std::u16string sourceDir,
                                        std::u16string sourceName) {
-  if (source == nullptr || !IsSafeTreeName(name)) return 1;
+  if (source == nullptr || !Guarded(dir, name)) return 1;
   const int32_t opened = source->OpenStream(sourceDir, sourceName);
   if (opened != 0) return opened;  // nothing local has been touched
-  return ReceiveCopy(dir + name, source, &sourceName);
+  return ReceiveCopy(dir, name, source, &sourceName);
 }
 
 int32_t CLocalFileSystem::WriteFileFrom(std::u16string dir, std::u16string name,
                                         CQUEXFSManager* source) {
   if (source == nullptr) return 1;
-  if (!IsSafeTreeName(name)) {
+  if (!Guarded(dir, name)) {
     source->CloseStream();
     return 1;
   }
-  return ReceiveCopy(dir + name, source, nullptr);
+  return ReceiveCopy(dir, name, source, nullptr);
 }
 
 int32_t CLocalFileSystem::WriteFileFrom(std::u16string path,
@@ -171,10 +223,16 @@ int32_t CLocalFileSystem::WriteFileFrom(std::u16string path,
 }
 
 int32_t CLocalFileSystem::RemoveFile(std::u16string dir, std::u16string name) {
-  if (!IsSafeTreeName(name)) return 1;
+  if (!Guarded(dir, name)) return 1;
+  platform::Env* const env = platform::CurrentEnv();
   const std::u16string full = dir + name;
   if (IsFileLocked(full)) return 2;
-  return platform::CurrentEnv()->DeleteFile(full) ? 0 : 1;
+  platform::FileAttributes now;
+  const bool exists = env->GetEntryAttributes(full, &now);
+  if (!UnchangedSinceLoad(dir, name, exists, now)) return 2;
+  if (!env->DeleteFile(full)) return 1;
+  Remember(dir, name);
+  return 0;
 }
 
 int32_t CLocalFileSystem::RemoveFile(std::u16string path) {
@@ -188,7 +246,7 @@ int32_t CLocalFileSystem::ReplaceFileFrom(std::u16string dir,
                                           CQUEXFSManager* source,
                                           std::u16string sourceDir,
                                           std::u16string sourceName) {
-  if (source == nullptr || !IsSafeTreeName(name)) return 1;
+  if (source == nullptr || !Guarded(dir, name)) return 1;
   if (IsFileLocked(dir + name)) return 2;
   return CopyFileFrom(std::move(dir), std::move(name), source,
                       std::move(sourceDir), std::move(sourceName));
@@ -197,7 +255,7 @@ int32_t CLocalFileSystem::ReplaceFileFrom(std::u16string dir,
 int32_t CLocalFileSystem::UpdateFileFrom(std::u16string dir, std::u16string name,
                                          std::u16string, CQUEXFSManager* source,
                                          int32_t) {
-  if (source == nullptr || !IsSafeTreeName(name)) return 1;
+  if (source == nullptr || !Guarded(dir, name)) return 1;
   if (IsFileLocked(dir + name)) return 2;
   return CopyFileFrom(std::move(dir), name, source, source->GetRoot(), name);
 }
@@ -214,7 +272,7 @@ int32_t CLocalFileSystem::UpdateFileFrom(std::u16string path,
 
 int32_t CLocalFileSystem::OpenStream(std::u16string dir, std::u16string name) {
   if (stream.IsOpen()) return 1;
-  if (!IsSafeTreeName(name)) return 3;
+  if (!Guarded(dir, name)) return 3;
   const std::u16string full = dir + name;
   if (IsFileLocked(full)) return 2;
   return stream.Open(full);
@@ -232,8 +290,10 @@ int32_t CLocalFileSystem::ReadStream(uint8_t* buffer, int32_t size) {
 int32_t CLocalFileSystem::SetModifiedTime(std::u16string dir,
                                           std::u16string name,
                                           std::u16string time) {
-  if (!IsSafeTreeName(name)) return 1;
-  return SetWriteTimeFromText(dir + name, time);
+  if (!Guarded(dir, name)) return 1;
+  const int32_t result = SetWriteTimeFromText(dir + name, time);
+  Remember(dir, name);
+  return result;
 }
 
 std::u16string CLocalFileSystem::GetModifiedTime(std::u16string key) {

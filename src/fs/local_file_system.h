@@ -13,22 +13,39 @@
 // Copies into the tree (CopyFileFrom, WriteFileFrom, and ReplaceFileFrom /
 // UpdateFileFrom after their in-use test) never write the target in place:
 // the data goes to a work file in the target's directory (tree_names.h),
-// which gets the source's time, is flushed, and is renamed over the target
-// only when every block was read and written in full.  (The snapshot-assisted
-// build sets no time: the copy keeps the time at which it was written.)  A failed copy
-// removes the work file, leaves the target exactly as it was and returns 1.
+// which gets the source's time, is flushed, takes the permission bits (and,
+// where the process may set them, the owner and group) of the file it
+// replaces, and is renamed over the target only when every block was read
+// and written in full.  (The snapshot-assisted build sets no time: the copy
+// keeps the time at which it was written.)  A failed copy removes the work
+// file, leaves the target exactly as it was and returns 1.  The rename makes
+// the target a new file: other hard links to the old one keep the old
+// content.
 //
-// Names handed to the operations must be safe (IsSafeTreeName); an unsafe
-// name is refused with the operation's failure code and touches nothing.
+// Changed since the load.  Once a load has filled fileMap, the object
+// remembers each listed file's size and full-precision time (FileStamp).
+// Right before a copy renames its work file over a target, and before
+// RemoveFile deletes one, the target must still be as the load saw it: a
+// file with the same size and time, or no file at all where the load listed
+// none.  A target the user changed, created or removed meanwhile is left
+// alone with result 2, as a file in use is.  The object's own changes
+// update what it remembers.  Before the first load there is nothing to
+// compare with, and no such test is made.
+//
+// Names handed to the operations must be safe and must not lead through a
+// symbolic link below the root (IsGuardedTarget); such a name is refused
+// with the operation's failure code and touches nothing.
 //
 // Result codes:
 //   CreateDir        0 created; 1 a directory of that name exists; 2 failed
 //   RemoveDir        0 removed; 1 failed (for example not empty)
-//   RemoveFile       0 deleted; 1 delete failed; 2 in use or missing
+//   RemoveFile       0 deleted; 1 delete failed; 2 in use, missing, or
+//                    changed since the load
 //   CopyFileFrom     source's non-zero OpenStream result; 1 the copy failed
 //                    (a failed or bogus source read, a failed create, write,
-//                    time, flush or rename); else 0
-//   WriteFileFrom    1 the copy failed; else 0
+//                    time, access, flush or rename); 2 the target changed
+//                    since the load (nothing changed); else 0
+//   WriteFileFrom    as CopyFileFrom, without a source to open
 //   ReplaceFileFrom, UpdateFileFrom
 //                    2 the target is in use or missing (nothing changed);
 //                    else the result of the copy
@@ -51,6 +68,7 @@
 
 #include "fs/disk_stream.h"
 #include "fs/quexfs_manager.h"
+#include "platform/env.h"
 
 class CLocalFileSystem final : public CQUEXFSManager {
  public:
@@ -113,14 +131,30 @@ class CLocalFileSystem final : public CQUEXFSManager {
  private:
   ~CLocalFileSystem() = default;
 
-  // Receives a copy into `target` from source's open stream: reads it to
+  // Receives a copy into dir + name from source's open stream: reads it to
   // its end, closes it, and, when `source_name` is not null, gives the copy
   // the time source->GetModifiedTime(*source_name) (standard build only).
-  // 0, or 1 on failure (the target then is as it was).
-  int32_t ReceiveCopy(const std::u16string& target, CQUEXFSManager* source,
-                      const std::u16string* source_name);
+  // 0; 1 on failure, 2 when the target changed since the load (the target
+  // then is as it was).
+  int32_t ReceiveCopy(const std::u16string& dir, const std::u16string& name,
+                      CQUEXFSManager* source, const std::u16string* source_name);
+
+  // True when dir + name is a name this object may touch (IsGuardedTarget).
+  bool Guarded(const std::u16string& dir, const std::u16string& name) const;
+
+  // True when the file at dir + name, found (`exists`) with `now`, is as
+  // the last load saw it (see "Changed since the load" above).
+  bool UnchangedSinceLoad(const std::u16string& dir, const std::u16string& name,
+                          bool exists, const platform::FileAttributes& now) const;
+
+  // Remembers the file now at dir + name as this object left it (or its
+  // absence), so that its own change is not taken for the user's.
+  void Remember(const std::u16string& dir, const std::u16string& name);
 
   DiskStream stream;
+  // What the last load that filled fileMap saw of each file it kept.
+  FileStampMap fileStamps;
+  bool stampsLoaded = false;
 };
 
 #endif  // KELTOS3_SRC_FS_LOCAL_FILE_SYSTEM_H_

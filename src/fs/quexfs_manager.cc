@@ -1,5 +1,6 @@
 #include "fs/quexfs_manager.h"
 
+#include <iterator>
 #include <memory>
 
 #include "fs/tree_names.h"
@@ -17,31 +18,28 @@ platform::FileTime CQUEXFSManager::ParseTimeText(const std::u16string& text) {
   return time;
 }
 
-bool CQUEXFSManager::ScanMapsFull(ScanVariant variant) const {
-  const bool dirs_full = dirMap.Count() >= dirMap.Capacity();
-  const bool files_full = fileMap.Count() >= fileMap.Capacity();
-  switch (variant) {
-    case ScanVariant::kFull:
-      return dirs_full && files_full;
-    case ScanVariant::kDirsOnly:
-      return dirs_full;
-    case ScanVariant::kFilesOnly:
-      return files_full;
-  }
-  return false;
-}
-
 int32_t CQUEXFSManager::ScanDirectoryTree(const std::u16string& relative,
                                           ScanVariant variant,
-                                          bool skip_dot_dirs) {
+                                          bool skip_dot_dirs,
+                                          FileStampMap* stamps) {
   m_bScanComplete = true;
-  ScanDirectoryLevel(relative, variant, skip_dot_dirs);
+  m_links.clear();
+  if (stamps != nullptr) stamps->clear();
+  ScanDirectoryLevel(relative, variant, skip_dot_dirs, stamps);
+  if (stamps != nullptr) PruneStamps(stamps);
   return 0;
+}
+
+void CQUEXFSManager::PruneStamps(FileStampMap* stamps) const {
+  for (auto it = stamps->begin(); it != stamps->end();) {
+    it = fileMap.Find(it->first) < 0 ? stamps->erase(it) : std::next(it);
+  }
 }
 
 void CQUEXFSManager::ScanDirectoryLevel(const std::u16string& relative,
                                         ScanVariant variant,
-                                        bool skip_dot_dirs) {
+                                        bool skip_dot_dirs,
+                                        FileStampMap* stamps) {
   std::unique_ptr<platform::DirectoryIterator> entries =
       platform::CurrentEnv()->OpenDirectory(root + relative);
   if (entries == nullptr) {  // a missing directory adds nothing
@@ -52,22 +50,37 @@ void CQUEXFSManager::ScanDirectoryLevel(const std::u16string& relative,
   const bool fills_dirs = variant != ScanVariant::kFilesOnly;
   const bool fills_files = variant != ScanVariant::kDirsOnly;
   platform::DirectoryEntry entry;
-  // Once every map this variant fills is full, no later entry can change
-  // them (new keys are dropped, and no key is met twice), so the rest of
-  // the tree need not be read.
-  while (!ScanMapsFull(variant) && entries->Next(&entry)) {
+  // Read to the end even when the maps are full: a key met later may be
+  // lower than the ones they hold.
+  while (entries->Next(&entry)) {
     const std::u16string& name = entry.name;
     if (name.empty() || name == u"." || name == u"..") continue;
     if (name.find(u'\\') != std::u16string::npos) continue;
+    if (entry.unreadable) {  // a file or a directory: nobody can tell
+      m_bScanComplete = false;
+      continue;
+    }
     const std::u16string key = relative + u"\\" + name;
+    if (entry.is_symbolic_link) {
+      m_links.push_back(key);
+      continue;
+    }
     if (entry.is_directory) {
-      if (entry.is_symbolic_link) continue;
       if (skip_dot_dirs && name[0] == u'.') continue;
       if (fills_dirs) dirMap.Set(key, FormatTimeText(entry.last_write_time));
-      ScanDirectoryLevel(key, variant, skip_dot_dirs);
+      ScanDirectoryLevel(key, variant, skip_dot_dirs, stamps);
     } else {
       if (IsCopyFileName(name)) continue;
-      if (fills_files) fileMap.Set(key, FormatTimeText(entry.last_write_time));
+      if (!fills_files) continue;
+      fileMap.Set(key, FormatTimeText(entry.last_write_time));
+      if (stamps != nullptr && fileMap.Find(key) >= 0) {
+        (*stamps)[key] = FileStamp{entry.size, entry.last_write_time};
+        // Keys a full map drops again later are not kept for long.
+        if (stamps->size() > 2 * static_cast<size_t>(kTreeMapCapacity)) {
+          PruneStamps(stamps);
+        }
+      }
     }
   }
+  if (entries->Failed()) m_bScanComplete = false;
 }

@@ -7,11 +7,13 @@
 // and per file: the key is the entry's path relative to the root with a
 // backslash before every component ("\docs\a.txt", "\docs"; no trailing
 // backslash), the value its last-modification time as a 24-character time
-// text (support/time_text.h).  Each map holds at most kTreeMapCapacity keys;
-// further new keys are dropped, so a load keeps the first 100 directories
-// and the first 100 files it meets.  The maps are public because the engine
-// reads them directly; the file operations never update them, they always
-// show the last load.
+// text (support/time_text.h).  Each map holds at most kTreeMapCapacity keys
+// and keeps the lowest ones (SortedMapWhenFull::kKeepLowest): a load keeps
+// the 100 lowest directory keys and the 100 lowest file keys of the tree,
+// whatever order it meets them in, so that in a full map every key up to
+// its highest is known to be present or absent.  The maps are public
+// because the engine reads them directly; the file operations never update
+// them, they always show the last load.
 //
 // Arguments.  Every text argument is passed by value.  A dir and a name are
 // joined by plain concatenation (dir + name, no separator added): the engine
@@ -42,14 +44,29 @@
 #define KELTOS3_SRC_FS_QUEXFS_MANAGER_H_
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/sorted_map.h"
 #include "platform/file_time.h"
 
 // Capacity of every tree map.
 constexpr int kTreeMapCapacity = 100;
+
+// A file as a scan saw it: its size and its modification time at full
+// precision (the time texts of fileMap keep milliseconds only).
+struct FileStamp {
+  std::uint64_t size = 0;
+  platform::FileTime time = 0;
+  bool operator==(const FileStamp& other) const {
+    return size == other.size && time == other.time;
+  }
+};
+
+// Stamps by tree key.
+using FileStampMap = std::map<std::u16string, FileStamp>;
 
 // Size of the block in which copies pull data from a source: a ReadStream
 // that returns fewer bytes than this ends the copy.
@@ -167,19 +184,29 @@ class CQUEXFSManager {
   static std::u16string FormatTimeText(platform::FileTime time);
   static platform::FileTime ParseTimeText(const std::u16string& text);
 
-  // True when the last directory-tree scan listed every directory it met
-  // (the root included).  A scan that could not list a directory leaves its
-  // entries out of the maps, where they look deleted; the synchronisation
-  // driver refuses to run on such a local tree.
+  // True when the last directory-tree scan read every directory it met
+  // whole (the root included): each could be listed, its listing did not
+  // break off, and the metadata of each of its entries could be read.  A
+  // scan that could not leaves entries out of the maps, where they look
+  // deleted; the synchronisation driver refuses to run on such a local tree
+  // or catalog.
   bool LastScanComplete() const { return m_bScanComplete; }
+
+  // The keys of the symbolic links the last scan met (in scan order).  They
+  // are neither listed nor entered: whatever a link leads to is not part of
+  // the tree.
+  const std::vector<std::u16string>& ScannedLinks() const { return m_links; }
 
   // ---- Members read by the engine ---------------------------------------
 
   std::u16string root;
-  CSortedMap<std::u16string> dirMap{kTreeMapCapacity};
-  CSortedMap<std::u16string> fileMap{kTreeMapCapacity};
+  CSortedMap<std::u16string> dirMap{kTreeMapCapacity,
+                                    SortedMapWhenFull::kKeepLowest};
+  CSortedMap<std::u16string> fileMap{kTreeMapCapacity,
+                                     SortedMapWhenFull::kKeepLowest};
   // A copy of fileMap taken by LoadTreeSaveFiles; nothing else uses it.
-  CSortedMap<std::u16string> savedFileMap{kTreeMapCapacity};
+  CSortedMap<std::u16string> savedFileMap{kTreeMapCapacity,
+                                          SortedMapWhenFull::kKeepLowest};
 
  protected:
   CQUEXFSManager() = default;
@@ -196,14 +223,18 @@ class CQUEXFSManager {
   // (directories; kFull and kDirsOnly) and fileMap (files; kFull and
   // kFilesOnly), entering every listed directory after inserting it.
   // Skipped everywhere: "." and "..", names holding a backslash (they cannot
-  // form a key), symbolic links to directories (neither listed nor entered,
-  // so a link cycle cannot recur) and leftover copy files (IsCopyFileName).
-  // With skip_dot_dirs, a directory whose name begins with "." is skipped
-  // with everything below it.  A directory that cannot be listed adds
-  // nothing; entries already found stay.  Does not empty the maps.
-  // Returns 0.
+  // form a key), symbolic links (recorded in ScannedLinks, neither listed
+  // nor entered) and leftover copy files (IsCopyFileName).  With
+  // skip_dot_dirs, a directory whose name begins with "." is skipped with
+  // everything below it.  A directory that cannot be listed or whose
+  // listing breaks off, and an entry whose metadata cannot be read, add
+  // nothing and mark the scan incomplete (LastScanComplete); entries already
+  // found stay.  When `stamps` is given (variants that fill fileMap), it is
+  // emptied and receives the FileStamp of every file fileMap holds at the
+  // end.  Does not empty the maps.  Returns 0.
   int32_t ScanDirectoryTree(const std::u16string& relative,
-                            ScanVariant variant, bool skip_dot_dirs);
+                            ScanVariant variant, bool skip_dot_dirs,
+                            FileStampMap* stamps = nullptr);
 
   // savedFileMap = fileMap (entries and capacity).
   void SaveFileMap() { savedFileMap = fileMap; }
@@ -217,13 +248,13 @@ class CQUEXFSManager {
  private:
   // One directory level of ScanDirectoryTree, recursing into subdirectories.
   void ScanDirectoryLevel(const std::u16string& relative, ScanVariant variant,
-                          bool skip_dot_dirs);
+                          bool skip_dot_dirs, FileStampMap* stamps);
+
+  // Drops the stamps of keys fileMap does not hold.
+  void PruneStamps(FileStampMap* stamps) const;
 
   bool m_bScanComplete = true;
-
-  // True when every map the variant fills is full, so that scanning further
-  // cannot change them.
-  bool ScanMapsFull(ScanVariant variant) const;
+  std::vector<std::u16string> m_links;
 };
 
 // A unique_ptr deleter that destroys a file system through Release.

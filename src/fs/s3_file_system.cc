@@ -64,6 +64,20 @@ std::vector<std::u16string> RecordKeysOf(const CS3InfoIndex& index) {
   return keys;
 }
 
+// Turns `key`, a listed entry's tree key relative to the bucket, into one
+// relative to the root's path `root_path` (RootPath).  False when the entry
+// lies outside that path (the root itself included).
+bool ToRootKey(const std::u16string& root_path, std::u16string* key) {
+  if (root_path.empty()) return true;
+  if (key->size() <= root_path.size() + 1 ||
+      key->compare(0, root_path.size(), root_path) != 0 ||
+      (*key)[root_path.size()] != u'\\') {
+    return false;
+  }
+  key->erase(0, root_path.size());
+  return true;
+}
+
 // The chunk keys of a version of `file_key` stored in `count` chunks.
 std::vector<std::u16string> ChunkKeysOf(const std::u16string& file_key,
                                         int32_t count) {
@@ -125,6 +139,22 @@ std::u16string CS3FileSystem::Address(const std::u16string& full) {
   return remainder;
 }
 
+std::u16string CS3FileSystem::ListingRemainder(const std::u16string& path) {
+  std::u16string remainder = ReplaceAll(Address(root + path), u"\\", u"/");
+  if (path.empty() && !remainder.empty() && remainder.back() != u'/') {
+    remainder.push_back(u'/');
+  }
+  return remainder;
+}
+
+std::u16string CS3FileSystem::RootPath() const {
+  std::u16string root_bucket;
+  std::u16string root_path;
+  SplitBucket(root, &root_bucket, &root_path);
+  while (!root_path.empty() && root_path.back() == u'\\') root_path.pop_back();
+  return root_path;
+}
+
 std::unique_ptr<CS3File> CS3FileSystem::NewFileObject(
     const std::u16string& in_bucket) {
   auto file = std::make_unique<CS3File>();
@@ -138,14 +168,14 @@ std::unique_ptr<CS3File> CS3FileSystem::NewFileObject(
 int32_t CS3FileSystem::LoadTree(std::u16string path) {
   dirMap.RemoveAll();
   fileMap.RemoveAll();
-  return LoadRemoteTree(ReplaceAll(Address(root + path), u"\\", u"/"));
+  return LoadRemoteTree(ListingRemainder(path));
 }
 
 int32_t CS3FileSystem::LoadTree() { return LoadTree(std::u16string()); }
 
 int32_t CS3FileSystem::LoadFiles(std::u16string path) {
   fileMap.RemoveAll();
-  ListFiles(ReplaceAll(Address(root + path), u"\\", u"/"));
+  ListFiles(ListingRemainder(path));
   return 0;
 }
 
@@ -153,7 +183,7 @@ int32_t CS3FileSystem::LoadFiles() { return LoadFiles(std::u16string()); }
 
 int32_t CS3FileSystem::LoadDirs(std::u16string path) {
   dirMap.RemoveAll();
-  ListFolders(ReplaceAll(Address(root + path), u"\\", u"/"));
+  ListFolders(ListingRemainder(path));
   return 0;
 }
 
@@ -170,28 +200,38 @@ int32_t CS3FileSystem::LoadTreeSaveFiles() {
 }
 
 int32_t CS3FileSystem::LoadRemoteTree(const std::u16string& remainder) {
-  int previous_dirs = -1;
-  int previous_files = -1;
+  // What an attempt left in the maps.  A full map keeps its lowest keys, so
+  // a key listed for the first time changes its highest key, if not its
+  // count.
+  struct Shape {
+    int dirs = -1;
+    int files = -1;
+    std::u16string last_dir;
+    std::u16string last_file;
+    bool operator==(const Shape& o) const {
+      return dirs == o.dirs && files == o.files && last_dir == o.last_dir &&
+             last_file == o.last_file;
+    }
+  };
+  Shape previous;
   bool previous_complete = false;
   for (int attempt = 0; attempt < kListingAttempts; ++attempt) {
     const bool final_attempt = attempt == kListingAttempts - 1;
     const int32_t folders = ListFolders(remainder);
     if (folders != 0 && final_attempt) return folders;
-    const int dirs = dirMap.Count();
     const int32_t files_listed = ListFiles(remainder);
+    if (files_listed == kLoadOtherLayout) return kLoadOtherLayout;
     if (files_listed != 0 && final_attempt) return files_listed;
-    const int files = fileMap.Count();
+    const Shape shape{dirMap.Count(), fileMap.Count(),
+                      dirMap.KeyAt(dirMap.Count() - 1),
+                      fileMap.KeyAt(fileMap.Count() - 1)};
 
     // Two failed listings "agree" on whatever little they found; only two
     // complete ones in a row may end the load.
     const bool complete = folders == 0 && files_listed == 0;
-    if (complete && previous_complete && dirs == previous_dirs &&
-        files == previous_files) {
-      return 0;
-    }
+    if (complete && previous_complete && shape == previous) return 0;
     previous_complete = complete;
-    previous_dirs = dirs;
-    previous_files = files;
+    previous = shape;
 #if !defined(KELTOS3_SNAPSHOT_BUILD)  // which lists again at once
     platform::CurrentEnv()->Sleep(kListingPauseMs);
 #endif
@@ -201,6 +241,7 @@ int32_t CS3FileSystem::LoadRemoteTree(const std::u16string& remainder) {
 
 int32_t CS3FileSystem::ListPages(const std::u16string& prefix, bool folders) {
   if (bucket.empty()) return 1;  // the service root lists no objects
+  const std::u16string root_path = RootPath();
   std::u16string marker;
   std::string marker_order;  // UTF-8, the order in which S3 lists keys
   bool truncated = false;
@@ -215,21 +256,27 @@ int32_t CS3FileSystem::ListPages(const std::u16string& prefix, bool folders) {
     for (const ListedEntry& entry : page.objects) {
       std::u16string key;
       if (folders) {
-        if (FolderMarkerTreeKey(entry.key, &key)) {
+        if (FolderMarkerTreeKey(entry.key, &key) && ToRootKey(root_path, &key) &&
+            !IsBelowDotDirectory(key, /*directory=*/true)) {
           dirMap.Set(key, entry.last_modified);
         }
-      } else {
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-        std::u16string stamp;
-        if (IndexObjectTreeEntry(entry.key, &key, &stamp)) {
-          fileMap.Set(key, stamp);
-        }
-#else
-        if (IndexObjectTreeKey(entry.key, &key)) {
-          fileMap.Set(key, ListedFileTime(entry.last_modified));
-        }
-#endif
+        continue;
       }
+      std::u16string stamp;
+      const IndexKeyKind kind = ClassifyIndexKey(entry.key, &key, &stamp);
+      if (kind != IndexKeyKind::kThisBuild && kind != IndexKeyKind::kOtherBuild) {
+        continue;
+      }
+      if (!ToRootKey(root_path, &key) ||
+          IsBelowDotDirectory(key, /*directory=*/false)) {
+        continue;
+      }
+      if (kind == IndexKeyKind::kOtherBuild) return kLoadOtherLayout;
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+      fileMap.Set(key, stamp);
+#else
+      fileMap.Set(key, ListedFileTime(entry.last_modified));
+#endif
     }
     if (page.damaged) return 1;
 

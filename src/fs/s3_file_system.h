@@ -13,10 +13,17 @@
 // fileMap one key per stored path ("$file$/docs/a.txt_" stamp "_Info" ->
 // \docs\a.txt) with the version stamp, a 24-character time text.  When
 // several versions of a path are listed the last one listed (the newest
-// stamp) wins.  Keys are relative to the bucket, not to a path in the root,
-// and a subtree load matches by leading characters: loading \docs also
-// lists \docs itself, \docs2 and everything below them.  Keys that cannot
-// name a safe tree entry are skipped (fs/s3_tree_listing.h).
+// stamp) wins.  Keys are relative to the root: with the root backups\docs,
+// the folder marker "$folder$docs/sub" is \sub and the index object of
+// "\docs\a.txt" is \a.txt, while objects outside the root's path (its own
+// marker "$folder$docs", or "docs2" beside it) are not part of the tree;
+// every operation joins the root and the key again, so that the same tree
+// key addresses the same object both ways.  A subtree load matches by
+// leading characters: loading \d also lists \d itself, \d2 and everything
+// below them.  Keys that cannot name a safe tree entry are skipped, and so
+// are entries below dot-directories, which the local tree never lists
+// (fs/tree_names.h), and versions the host stored through its own file
+// objects (HTTP-date stamps; fs/s3_tree_listing.h).
 //
 // Snapshot-assisted build (KELTOS3_SNAPSHOT_BUILD): one version per path,
 // its index object "$file$/docs/a.txt_Info"; fileMap holds the listing's
@@ -27,11 +34,15 @@
 //
 // Loading.  LoadTree lists folders and files, pausing 1000 ms between
 // attempts, until two consecutive attempts both listed every page of both
-// completely and found the same number of entries (the maps are not emptied
-// between attempts, so the second adds nothing).  A failed listing never
-// counts towards that agreement: after five attempts without it LoadTree
-// returns 1, so that a bucket that cannot be read is never taken for an
-// empty one.
+// completely and left the maps as they were (the maps are not emptied
+// between attempts, so the second adds nothing: the same count and, for a
+// full map, which keeps its lowest keys, the same highest key).  A failed
+// listing never counts towards that agreement: after five attempts without
+// it LoadTree returns 1, so that a bucket that cannot be read is never taken
+// for an empty one.  A listing that finds an index object of the root's
+// tree in the other build's form (fs/s3_tree_listing.h) ends the load at
+// once with kLoadOtherLayout: such a tree cannot be read, and read as it is
+// every file in it would look deleted.
 //
 // Storing.  A copy into the tree uploads the source's stream into a new
 // version named with the source's time for the file (the time of writing
@@ -54,7 +65,9 @@
 // read whole (the removal is then reported failed, to be tried again).
 //
 // Results (the rest as CQUEXFSManager):
-//   LoadTree, LoadTreeSaveFiles   0 loaded; 1 no two complete listings agreed
+//   LoadTree, LoadTreeSaveFiles   0 loaded; 1 no two complete listings
+//                                 agreed; kLoadOtherLayout the tree is in the
+//                                 other build's form
 //   LoadFiles, LoadDirs           0 (one listing, whatever it gave)
 //   CreateDir, RemoveDir          0 (the answers are not examined)
 //   RemoveFile                    0 removed or nothing listed to remove; 1
@@ -105,6 +118,8 @@ class CS3FileSystem final : public CQUEXFSManager {
   static constexpr uint32_t kListingPauseMs = 1000;
   // Listing attempts of LoadTree.
   static constexpr int kListingAttempts = 5;
+  // LoadTree's result for a tree stored by the other build of the library.
+  static constexpr int32_t kLoadOtherLayout = 2;
 
   CS3FileSystem();
 
@@ -170,15 +185,17 @@ class CS3FileSystem final : public CQUEXFSManager {
 
   // Lists folders and files of `remainder` (key form, "/docs") in the
   // bucket member until two complete listings agree, as described above.
-  // Adds to the maps; does not empty them.  0, or 1.
+  // Adds to the maps; does not empty them.  0, 1 or kLoadOtherLayout.
   int32_t LoadRemoteTree(const std::u16string& remainder);
 
   // One listing of the folder markers (ListFolders) or the index objects
   // (ListFiles) whose keys begin with "$folder$" + remainder (one leading
   // "/" dropped) or "$file$" + remainder, every page of it, adding what it
-  // finds to dirMap or fileMap.  0 when every page was listed; 1 when a
-  // page's request failed, the page was damaged or its last key did not
-  // move past the previous page's (the pages before stay in the map).  A
+  // finds below the root to dirMap or fileMap, with keys relative to the
+  // root.  0 when every page was listed; 1 when a page's request failed,
+  // the page was damaged or its last key did not move past the previous
+  // page's (the pages before stay in the map); kLoadOtherLayout (ListFiles)
+  // when an index object below the root is in the other build's form.  A
   // bucket member that is empty fails at once.
   int32_t ListFolders(std::u16string remainder);
   int32_t ListFiles(const std::u16string& remainder);
@@ -202,6 +219,16 @@ class CS3FileSystem final : public CQUEXFSManager {
 
   // Splits `full`, stores the bucket member and returns the remainder.
   std::u16string Address(const std::u16string& full);
+
+  // The listing remainder (key form) of the subtree `path` of the root: for
+  // the whole tree below a root with a path, that path and a "/", so that a
+  // neighbour whose name begins like it ("docs2" beside "docs") is not
+  // listed.  Stores the bucket member.
+  std::u16string ListingRemainder(const std::u16string& path);
+
+  // The path inside the bucket that the root names, as a tree key ("\docs"),
+  // or "" for a root that names the bucket alone.
+  std::u16string RootPath() const;
 
   // Uploads the source's open stream into a new version of `remainder`
   // (the tree key `name`) in the bucket member, named with `stamp`, and

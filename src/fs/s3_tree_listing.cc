@@ -122,7 +122,6 @@ bool IndexObjectTreeEntry(const std::u16string& key, std::u16string* tree_key,
   return true;
 }
 
-#if defined(KELTOS3_SNAPSHOT_BUILD)
 bool IndexObjectTreeKey(const std::u16string& key, std::u16string* tree_key) {
   const std::u16string_view text(key);
   if (text.size() < kFilePrefix.size() + kInfoSuffix.size()) return false;
@@ -136,6 +135,50 @@ bool IndexObjectTreeKey(const std::u16string& key, std::u16string* tree_key) {
                           tree_key);
 }
 
+bool IsHostVersionKey(const std::u16string& key) {
+  // "_" + "Tue, 27 Mar 2007 19:36:42 GMT" + "_Info": a for a letter, 0 for
+  // a digit, everything else literally.
+  static constexpr std::u16string_view kShape = u"_aaa, 00 aaa 0000 00:00:00 GMT_Info";
+  const std::u16string_view text(key);
+  if (text.size() < kShape.size()) return false;
+  const std::u16string_view tail = text.substr(text.size() - kShape.size());
+  for (size_t i = 0; i < kShape.size(); ++i) {
+    const char16_t c = tail[i];
+    const bool letter = (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+    const bool fits = kShape[i] == u'a'   ? letter
+                      : kShape[i] == u'0' ? IsDigit(c)
+                                          : c == kShape[i];
+    if (!fits) return false;
+  }
+  return true;
+}
+
+IndexKeyKind ClassifyIndexKey(const std::u16string& key, std::u16string* tree_key,
+                              std::u16string* stamp) {
+  if (IsHostVersionKey(key)) return IndexKeyKind::kHostVersion;
+  std::u16string stamped_key;
+  std::u16string listed_stamp;
+  const bool stamped = IndexObjectTreeEntry(key, &stamped_key, &listed_stamp);
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+  if (stamped) {
+    *tree_key = std::move(stamped_key);
+    *stamp = std::move(listed_stamp);
+    return IndexKeyKind::kThisBuild;
+  }
+  return IndexObjectTreeKey(key, tree_key) ? IndexKeyKind::kOtherBuild
+                                           : IndexKeyKind::kNone;
+#else
+  (void)stamp;
+  if (stamped) {
+    *tree_key = std::move(stamped_key);
+    return IndexKeyKind::kOtherBuild;
+  }
+  return IndexObjectTreeKey(key, tree_key) ? IndexKeyKind::kThisBuild
+                                           : IndexKeyKind::kNone;
+#endif
+}
+
+#if defined(KELTOS3_SNAPSHOT_BUILD)
 std::u16string ListedFileTime(const std::u16string& last_modified) {
   constexpr platform::FileTime kUnset = ~platform::FileTime{0};
   platform::FileTime time = kUnset;

@@ -7,6 +7,13 @@
 //   (snapshot-assisted build: "$file$/docs/a.txt_Info"   -> \docs\a.txt,
 //    with the object's LastModified as time)
 //
+// Both builds of the library store their index objects under "$file$" in
+// the same bucket layout, but in different forms; the host's own file
+// objects (standard build) stamp theirs with an HTTP date.  ClassifyIndexKey
+// tells them apart, so that a tree stored by the other build is recognised
+// (and not read as a tree whose files were all deleted), and the host's own
+// versions are never taken for files of the tree.
+//
 // Listings come from the network, so every reader here is total and
 // refuses what cannot name a tree entry: a key whose path would have an
 // empty, "." or ".." component, a NUL, or a backslash (the key form has
@@ -68,12 +75,36 @@ bool FolderMarkerTreeKey(const std::u16string& key, std::u16string* tree_key);
 bool IndexObjectTreeEntry(const std::u16string& key, std::u16string* tree_key,
                           std::u16string* stamp);
 
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-// The tree key of the index object `key` of a path's one version: the key
-// without its leading "$file$" and its last five characters ("_Info"), ""
-// for every "/".  False (output unchanged) when the key does not begin with
-// "$file$/", does not end with "_Info", or gives a tree key that is not safe.
+// The tree key of the index object `key` of a path's one version (the
+// snapshot-assisted build's form): the key without its leading "$file$" and
+// its last five characters ("_Info"), "\" for every "/".  False (output
+// unchanged) when the key does not begin with "$file$/", does not end with
+// "_Info", or gives a tree key that is not safe.
 bool IndexObjectTreeKey(const std::u16string& key, std::u16string* tree_key);
+
+// True when `key` ends with "_" + an HTTP date ("Tue, 27 Mar 2007 19:36:42
+// GMT") + "_Info": a version the host stored through its own file object.
+bool IsHostVersionKey(const std::u16string& key);
+
+// What a listed key below "$file$" is to this build of the library.
+enum class IndexKeyKind {
+  kNone,         // not an index object of a safe path: not part of the tree
+  kThisBuild,    // a version in this build's form: *tree_key (and, in the
+                 // standard build, *stamp) are set
+  kHostVersion,  // a version the host stored itself: not part of the tree
+  kOtherBuild,   // an index object in the other build's form: *tree_key is
+                 // set
+};
+
+// Classifies the listed key `key`.  The standard build's form ends with
+// "_" + a time text + "_Info" (IndexObjectTreeEntry); the snapshot-assisted
+// build's form is any other "$file$/..._Info" key of a safe path
+// (IndexObjectTreeKey).  A key with an HTTP-date stamp is a host version in
+// both builds.  The outputs are left alone for kNone and kHostVersion.
+IndexKeyKind ClassifyIndexKey(const std::u16string& key, std::u16string* tree_key,
+                              std::u16string* stamp);
+
+#if defined(KELTOS3_SNAPSHOT_BUILD)
 
 // The time a listed index object gives its path: its "<LastModified>" text
 // to the second, milliseconds written as 000 (the precision of the times on

@@ -36,6 +36,18 @@ bool IsSafeTreeName(const std::u16string& name) {
   }
 }
 
+bool IsBelowDotDirectory(const std::u16string& key, bool directory) {
+  // The components that name directories: all of a directory key's, all
+  // but the last of a file key's.
+  const size_t end = directory ? key.size() : key.rfind(u'\\');
+  if (end == std::u16string::npos) return false;
+  for (size_t at = key.find(u'\\'); at != std::u16string::npos && at < end;
+       at = key.find(u'\\', at + 1)) {
+    if (at + 1 < key.size() && key[at + 1] == u'.') return true;
+  }
+  return false;
+}
+
 std::u16string CopyFileNameFor(const std::u16string& target_name) {
   // FNV-1a over the code units: stable, no allocation, good enough to keep
   // the work files of different targets in one directory apart.

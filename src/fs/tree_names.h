@@ -16,6 +16,14 @@
 // directory it was given.
 bool IsSafeTreeName(const std::u16string& name);
 
+// True when the tree key `key` lies below a directory whose name begins
+// with "." ("\.cfg\x"), or, with `directory`, names such a directory or
+// one below it ("\.cfg", "\a\.git\b").  A file whose own name begins with
+// "." ("\a\.profile") is not.  No tree lists such entries: the local tree
+// skips dot-directories, so an entry below one that another tree listed
+// would be carried to the local side and then look deleted there.
+bool IsBelowDotDirectory(const std::u16string& key, bool directory);
+
 // Copies into the local tree are written to a work file in the target's
 // directory and renamed over the target once complete.  The work file's
 // name depends only on the target's name (so a copy left by a crash is

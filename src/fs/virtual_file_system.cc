@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "fs/tree_names.h"
+#include "fs/tree_guard.h"
 #include "platform/env.h"
 #include "platform/file.h"
 
@@ -11,7 +11,7 @@
 int32_t CVirtualFileSystem::LoadTree(std::u16string path) {
   dirMap.RemoveAll();
   fileMap.RemoveAll();
-  return ScanDirectoryTree(path, ScanVariant::kFull, /*skip_dot_dirs=*/false);
+  return ScanDirectoryTree(path, ScanVariant::kFull, /*skip_dot_dirs=*/true);
 }
 
 int32_t CVirtualFileSystem::LoadTree() { return LoadTree(std::u16string()); }
@@ -27,7 +27,7 @@ int32_t CVirtualFileSystem::LoadFiles() { return LoadFiles(std::u16string()); }
 int32_t CVirtualFileSystem::LoadDirs(std::u16string path) {
   dirMap.RemoveAll();
   return ScanDirectoryTree(path, ScanVariant::kDirsOnly,
-                           /*skip_dot_dirs=*/false);
+                           /*skip_dot_dirs=*/true);
 }
 
 int32_t CVirtualFileSystem::LoadDirs() { return LoadDirs(std::u16string()); }
@@ -45,7 +45,7 @@ int32_t CVirtualFileSystem::LoadTreeSaveFiles() {
 // ---- Directories -------------------------------------------------------------
 
 int32_t CVirtualFileSystem::CreateDir(std::u16string dir, std::u16string name) {
-  if (!IsSafeTreeName(name)) return 2;
+  if (!IsGuardedTarget(root, dir, name)) return 2;
   return CreateDirectoryOnDisk(dir + name);
 }
 
@@ -54,7 +54,7 @@ int32_t CVirtualFileSystem::CreateDir(std::u16string path) {
 }
 
 int32_t CVirtualFileSystem::RemoveDir(std::u16string dir, std::u16string name) {
-  if (!IsSafeTreeName(name)) return 1;
+  if (!IsGuardedTarget(root, dir, name)) return 1;
   return RemoveDirectoryOnDisk(dir + name);
 }
 
@@ -84,7 +84,7 @@ int32_t CVirtualFileSystem::CopyFileFrom(std::u16string dir,
                                          CQUEXFSManager* source,
                                          std::u16string,
                                          [[maybe_unused]] std::u16string sourceName) {
-  if (!IsSafeTreeName(name)) return 1;
+  if (!IsGuardedTarget(root, dir, name)) return 1;
   CreatePlaceholder(dir + name);
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
   if (source != nullptr) {
@@ -99,7 +99,7 @@ int32_t CVirtualFileSystem::CopyFileFrom(std::u16string dir,
 int32_t CVirtualFileSystem::WriteFileFrom(std::u16string dir,
                                           std::u16string name,
                                           CQUEXFSManager*) {
-  if (!IsSafeTreeName(name)) return 1;
+  if (!IsGuardedTarget(root, dir, name)) return 1;
   CreatePlaceholder(dir + name);
   return 0;
 }
@@ -111,7 +111,7 @@ int32_t CVirtualFileSystem::WriteFileFrom(std::u16string path,
 
 int32_t CVirtualFileSystem::RemoveFile(std::u16string dir,
                                        std::u16string name) {
-  if (!IsSafeTreeName(name)) return 1;
+  if (!IsGuardedTarget(root, dir, name)) return 1;
   return platform::CurrentEnv()->DeleteFile(dir + name) ? 0 : 1;
 }
 
@@ -123,7 +123,7 @@ int32_t CVirtualFileSystem::ReplaceFileFrom(std::u16string dir,
                                             std::u16string name,
                                             std::u16string, CQUEXFSManager*,
                                             std::u16string, std::u16string) {
-  if (!IsSafeTreeName(name)) return 1;
+  if (!IsGuardedTarget(root, dir, name)) return 1;
   RemoveFile(dir, name);
   CreatePlaceholder(dir + name);
   return 0;
@@ -133,7 +133,7 @@ int32_t CVirtualFileSystem::UpdateFileFrom(std::u16string dir,
                                            std::u16string name,
                                            std::u16string time,
                                            CQUEXFSManager*, int32_t) {
-  if (!IsSafeTreeName(name)) return 1;
+  if (!IsGuardedTarget(root, dir, name)) return 1;
   RemoveFile(dir, name);
   CreatePlaceholder(dir + name);
   // The record carries the time of the change, as an added file's does.
@@ -163,7 +163,7 @@ int32_t CVirtualFileSystem::UpdateFileFrom(std::u16string path,
 int32_t CVirtualFileSystem::OpenStream(std::u16string dir,
                                        std::u16string name) {
   if (stream.IsOpen()) return 1;
-  if (!IsSafeTreeName(name)) return 3;
+  if (!IsGuardedTarget(root, dir, name)) return 3;
   return stream.Open(dir + name);
 }
 
@@ -179,7 +179,7 @@ int32_t CVirtualFileSystem::ReadStream(uint8_t* buffer, int32_t size) {
 int32_t CVirtualFileSystem::SetModifiedTime(std::u16string dir,
                                             std::u16string name,
                                             std::u16string time) {
-  if (!IsSafeTreeName(name)) return 1;
+  if (!IsGuardedTarget(root, dir, name)) return 1;
   return SetWriteTimeFromText(dir + name, time);
 }
 

@@ -7,8 +7,10 @@
 // file whose last-write time is the catalog's time for it.  Nothing else is
 // stored; no file content is ever read or written.
 //
-// Loads: LoadTree and LoadDirs list directories whose names begin with "."
-// and enter them; LoadFiles skips them with everything below them.
+// Loads skip every directory whose name begins with "." with everything
+// below it, as the local tree's do: the catalog records only what the local
+// tree can list, and an entry it listed that the local tree does not would
+// look deleted there.
 //
 // To create a placeholder is to create the full path as an empty file,
 // replacing an existing one, and close it at once; its outcome is not
@@ -23,17 +25,22 @@
 //                    source's stream is not opened; 0
 //   WriteFileFrom    creates the placeholder; source untouched; 0
 //   RemoveFile       0 deleted; 1 failed (no in-use test)
-//   ReplaceFileFrom, UpdateFileFrom
-//                    RemoveFile, then a fresh placeholder, whose time is the
+//   ReplaceFileFrom  RemoveFile, then a fresh placeholder, whose time is the
 //                    moment of the call (neither time nor source is used); 0
+//   UpdateFileFrom   RemoveFile, then a fresh placeholder with the time text
+//                    `time`, the time of the change carried (the moment of
+//                    the call when the text does not convert, and in the
+//                    snapshot-assisted build); source is not used; 0
 //   OpenStream       0; 1 a stream is already open; 3 open failed (no in-use
 //                    test)
 //   ReadStream, WriteStream, CloseStream, SetModifiedTime
 //                    as in CLocalFileSystem
 //   loads, ReservedOp, Release: 0
-// Names handed to the operations must be safe (IsSafeTreeName); an unsafe
-// name is refused with 1 (2 for CreateDir, 3 for OpenStream) and touches
-// nothing.
+// Names handed to the operations must be safe and must not lead through a
+// symbolic link below the root (IsGuardedTarget): a placeholder written
+// through a link would truncate or re-time whatever file the link leads
+// to.  Such a name is refused with 1 (2 for CreateDir, 3 for OpenStream)
+// and touches nothing.
 //
 // All file access goes through platform::CurrentEnv().
 

@@ -45,16 +45,33 @@ enum class FileOpenMode {
   // readers and writers.  Fails when the file does not exist.
   kExistingReadWrite,
   // Open an existing file for reading only, shared with other readers and
-  // writers.  Fails when the file does not exist or is a directory.
+  // writers.  Fails when the file does not exist or is not a regular file
+  // (a FIFO without a writer must not hold the caller).
   kExistingReadOnly,
   // Create the file for writing, truncating an existing one.
   kCreateAlways,
 };
 
-// Attributes reported by GetFileAttributes.
+// Who may read, write and execute a file, where the platform records it:
+// the read, write and execute bits for owner, group and others (POSIX
+// 0777; special bits such as set-user-ID are not carried), the owner and
+// the group.  -1 where the platform records nothing of the kind.
+struct FileAccess {
+  std::int64_t permissions = -1;
+  std::int64_t owner = -1;
+  std::int64_t group = -1;
+};
+
+// Attributes reported by GetFileAttributes and GetEntryAttributes.
 struct FileAttributes {
   bool is_directory = false;
-  FileTime last_write_time = 0;
+  // GetEntryAttributes only: the entry is a symbolic link, a junction or
+  // another name that redirects to another place; the other fields then
+  // describe the link itself.
+  bool is_symbolic_link = false;
+  FileTime last_write_time = 0;  // full precision
+  std::uint64_t size = 0;        // bytes of a file's content
+  FileAccess access;
 };
 
 class Env {
@@ -92,11 +109,15 @@ class Env {
   // ---- Diagnostics -------------------------------------------------------
 
   // Registers the named event source.  Returns 0 when registration fails;
-  // reporting through a 0 handle does nothing.
+  // reporting through a 0 handle does nothing.  Registration changes no
+  // process-wide logging state (the host's own log identity stays as the
+  // host set it).  The POSIX implementation writes to the system log
+  // (platform/system_log.h); the handle only holds the source name.
   virtual EventSourceHandle RegisterEventSource(const std::u16string& source) = 0;
 
-  // Writes one event record with one insertion string.  Returns false when
-  // the record could not be written.
+  // Writes one event record with one insertion string; the record names the
+  // source it was written under.  Never waits for a congested log.  Returns
+  // false when the record could not be written.
   virtual bool ReportEvent(EventSourceHandle source, std::uint16_t type,
                            std::uint16_t category, std::uint32_t event_id,
                            const std::u16string& text) = 0;
@@ -122,9 +143,17 @@ class Env {
   virtual std::unique_ptr<DirectoryIterator> OpenDirectory(
       const std::u16string& path) = 0;
 
-  // Fills *attributes and returns true when `path` exists.
+  // Fills *attributes and returns true when `path` exists.  A symbolic
+  // link is followed.
   virtual bool GetFileAttributes(const std::u16string& path,
                                  FileAttributes* attributes) = 0;
+
+  // The same for the entry `path` names itself: when it is a symbolic link
+  // (or junction, or other redirecting name), the link is not followed and
+  // is reported with is_symbolic_link.  Earlier components of the path are
+  // resolved as usual.
+  virtual bool GetEntryAttributes(const std::u16string& path,
+                                  FileAttributes* attributes) = 0;
 
   // Each returns true on success.
   virtual bool CreateDirectory(const std::u16string& path) = 0;
@@ -206,6 +235,10 @@ class EnvWrapper : public Env {
   bool GetFileAttributes(const std::u16string& path,
                          FileAttributes* attributes) override {
     return target_->GetFileAttributes(path, attributes);
+  }
+  bool GetEntryAttributes(const std::u16string& path,
+                          FileAttributes* attributes) override {
+    return target_->GetEntryAttributes(path, attributes);
   }
   bool CreateDirectory(const std::u16string& path) override {
     return target_->CreateDirectory(path);

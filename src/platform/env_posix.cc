@@ -4,27 +4,30 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <new>
+#include <utility>
 
 #include "common/wide_string.h"
 #include "platform/env.h"
+#include "platform/env_posix.h"
 #include "platform/file.h"
 #include "platform/http.h"
 #include "platform/http_curl.h"
 #include "platform/path.h"
+#include "platform/system_log.h"
 
 namespace platform {
 namespace {
 
-// Ident of the syslog records that stand in for the event log.  openlog
-// keeps the pointer, so it must live for the whole process.
-constexpr char kSyslogIdent[] = "KeltoS3OnlineBackup";
+// Severities of the system log.
+constexpr int kSeverityError = 3;
+constexpr int kSeverityInfo = 6;
 
 FileTime FileTimeFromTimespec(const timespec& ts) {
   FileTime t = FileTimeFromUnixSeconds(ts.tv_sec);
@@ -69,6 +72,16 @@ int OpenRegularFile(const std::string& path, int flags) {
   return fd;
 }
 
+void FillAttributes(const struct stat& st, FileAttributes* attributes) {
+  attributes->is_directory = S_ISDIR(st.st_mode);
+  attributes->is_symbolic_link = S_ISLNK(st.st_mode);
+  attributes->last_write_time = FileTimeFromTimespec(st.st_mtim);
+  attributes->size = static_cast<std::uint64_t>(st.st_size);
+  attributes->access.permissions = st.st_mode & 0777;
+  attributes->access.owner = st.st_uid;
+  attributes->access.group = st.st_gid;
+}
+
 bool SetWriteTimeOfDescriptor(int fd, FileTime time) {
   timespec times[2];
   times[0].tv_sec = 0;
@@ -111,6 +124,26 @@ class PosixFile final : public File {
 
   bool Sync() override { return ::fsync(fd_) == 0; }
 
+  // Owner and group first: a change of owner may clear permission bits.
+  bool SetAccess(const FileAccess& access) override {
+    if (access.owner >= 0 || access.group >= 0) {
+      struct stat st;
+      if (::fstat(fd_, &st) == 0 &&
+          ((access.owner >= 0 && st.st_uid != access.owner) ||
+           (access.group >= 0 && st.st_gid != access.group))) {
+        const uid_t owner = access.owner >= 0 ? static_cast<uid_t>(access.owner)
+                                              : static_cast<uid_t>(-1);
+        const gid_t group = access.group >= 0 ? static_cast<gid_t>(access.group)
+                                              : static_cast<gid_t>(-1);
+        if (::fchown(fd_, owner, group) != 0) {
+          (void)::fchown(fd_, static_cast<uid_t>(-1), group);  // the group alone
+        }
+      }
+    }
+    if (access.permissions < 0) return true;
+    return ::fchmod(fd_, static_cast<mode_t>(access.permissions & 0777)) == 0;
+  }
+
  private:
   const int fd_;
 };
@@ -121,33 +154,41 @@ class PosixDirectoryIterator final : public DirectoryIterator {
   ~PosixDirectoryIterator() override { ::closedir(dir_); }
 
   bool Next(DirectoryEntry* entry) override {
-    errno = 0;
-    const dirent* d = ::readdir(dir_);
-    if (d == nullptr) return false;
-    entry->name = Utf8ToU16(d->d_name);
-    entry->is_directory = false;
-    entry->is_symbolic_link = false;
-    entry->last_write_time = 0;
-    struct stat st;
-    if (::fstatat(::dirfd(dir_), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    for (;;) {
+      errno = 0;
+      const dirent* d = ::readdir(dir_);
+      if (d == nullptr) {
+        failed_ = errno != 0;
+        return false;
+      }
+      *entry = DirectoryEntry{Utf8ToU16(d->d_name)};
+      struct stat st;
+      if (::fstatat(::dirfd(dir_), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) continue;  // removed since it was listed
+        entry->unreadable = true;
+        return true;
+      }
+      FileAttributes attributes;
+      FillAttributes(st, &attributes);
+      entry->is_directory = attributes.is_directory;
+      entry->is_symbolic_link = attributes.is_symbolic_link;
+      entry->last_write_time = attributes.last_write_time;
+      entry->size = attributes.size;
       return true;
     }
-    if (S_ISLNK(st.st_mode)) {
-      entry->is_symbolic_link = true;
-      struct stat target;
-      if (::fstatat(::dirfd(dir_), d->d_name, &target, 0) == 0) st = target;
-    }
-    entry->is_directory = S_ISDIR(st.st_mode);
-    entry->last_write_time = FileTimeFromTimespec(st.st_mtim);
-    return true;
   }
+
+  bool Failed() const override { return failed_; }
 
  private:
   DIR* const dir_;
+  bool failed_ = false;
 };
 
 class PosixEnv final : public Env {
  public:
+  explicit PosixEnv(PosixEnvOptions options) : options_(std::move(options)) {}
+
   std::uint32_t GetTickCount() override {
     timespec ts{};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -185,21 +226,25 @@ class PosixEnv final : public Env {
     return true;
   }
 
-  EventSourceHandle RegisterEventSource(const std::u16string&) override {
-    ::openlog(kSyslogIdent, LOG_PID | LOG_NDELAY, LOG_USER);
-    return 1;
+  // The handle owns the source name that every record of it carries; the
+  // system log itself needs no registration.
+  EventSourceHandle RegisterEventSource(const std::u16string& source) override {
+    return reinterpret_cast<EventSourceHandle>(new (std::nothrow) std::string(U16ToUtf8(source)));
   }
 
   bool ReportEvent(EventSourceHandle source, std::uint16_t type,
                    std::uint16_t, std::uint32_t,
                    const std::u16string& text) override {
     if (source == 0) return false;
-    const int priority = type == kEventTypeError ? LOG_ERR : LOG_INFO;
-    ::syslog(LOG_USER | priority, "%s", U16ToUtf8(text).c_str());
-    return true;
+    const std::string& name = *reinterpret_cast<const std::string*>(source);
+    return SendSystemLogRecord(options_.log_socket,
+                               type == kEventTypeError ? kSeverityError : kSeverityInfo,
+                               name, U16ToUtf8(text));
   }
 
-  void DeregisterEventSource(EventSourceHandle) override {}
+  void DeregisterEventSource(EventSourceHandle source) override {
+    delete reinterpret_cast<std::string*>(source);
+  }
 
   // The trace channel is silent unless KELTOS3_TRACE names a sink: "stderr",
   // or a file that every line is appended to.
@@ -233,7 +278,7 @@ class PosixEnv final : public Env {
         fd = OpenRegularFile(p, O_RDWR);
         break;
       case FileOpenMode::kExistingReadOnly:
-        fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = OpenRegularFile(p, O_RDONLY);
         break;
       case FileOpenMode::kCreateAlways:
         fd = OpenRegularFile(p, O_WRONLY | O_CREAT | O_TRUNC);
@@ -258,8 +303,17 @@ class PosixEnv final : public Env {
     if (!ToPosixPathChecked(path, &p)) return false;
     struct stat st;
     if (::stat(p.c_str(), &st) != 0) return false;
-    attributes->is_directory = S_ISDIR(st.st_mode);
-    attributes->last_write_time = FileTimeFromTimespec(st.st_mtim);
+    FillAttributes(st, attributes);
+    return true;
+  }
+
+  bool GetEntryAttributes(const std::u16string& path,
+                          FileAttributes* attributes) override {
+    std::string p;
+    if (!ToPosixPathChecked(path, &p)) return false;
+    struct stat st;
+    if (::lstat(p.c_str(), &st) != 0) return false;
+    FillAttributes(st, attributes);
     return true;
   }
 
@@ -329,13 +383,20 @@ class PosixEnv final : public Env {
       const HttpSessionOptions& options) override {
     return OpenCurlHttpSession(options);
   }
+
+ private:
+  const PosixEnvOptions options_;
 };
 
 }  // namespace
 
 Env* Env::Default() {
-  static PosixEnv* const env = new PosixEnv();
+  static PosixEnv* const env = new PosixEnv(PosixEnvOptions());
   return env;
+}
+
+std::unique_ptr<Env> NewPosixEnv(const PosixEnvOptions& options) {
+  return std::make_unique<PosixEnv>(options);
 }
 
 }  // namespace platform

@@ -96,6 +96,11 @@ class Win32Env final : public Env {
     return GetWin32FileAttributes(path, attributes);
   }
 
+  bool GetEntryAttributes(const std::u16string& path,
+                          FileAttributes* attributes) override {
+    return GetWin32EntryAttributes(path, attributes);
+  }
+
   bool CreateDirectory(const std::u16string& path) override {
     std::wstring p;
     return ToWin32Path(path, &p) && ::CreateDirectoryW(p.c_str(), nullptr) != 0;

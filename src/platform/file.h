@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/env.h"
 #include "platform/file_time.h"
 
 namespace platform {
@@ -32,17 +33,28 @@ class File {
 
   // Flushes written data to stable storage.  Returns true on success.
   virtual bool Sync() = 0;
+
+  // Gives the open file the access `access` records (fields of -1 are left
+  // as they are): the owner and group where the process may set them (a
+  // refusal is ignored: only a privileged process may give a file away),
+  // then the permission bits.  Returns false when the permission bits could
+  // not be set.  On a platform without such records, does nothing.
+  virtual bool SetAccess(const FileAccess& access) = 0;
 };
 
-// One entry of a directory.  For a symbolic link, is_directory and
-// last_write_time describe what the link points to (a dangling link counts
-// as a file with the link's own time); is_symbolic_link tells the scans not
-// to enter a linked directory.
+// One entry of a directory.  A symbolic link (or junction, or other name
+// that redirects to another place) is reported with is_symbolic_link and is
+// not followed: the other fields describe the link itself, and the scans
+// neither list nor enter it.  An entry whose metadata could not be read
+// (for example in a directory that may be listed but not searched) comes
+// with `unreadable` set and nothing known but its name.
 struct DirectoryEntry {
   std::u16string name;  // the entry's own name, no separators
   bool is_directory = false;
   bool is_symbolic_link = false;
-  FileTime last_write_time = 0;  // UTC
+  bool unreadable = false;
+  FileTime last_write_time = 0;  // UTC, full precision
+  std::uint64_t size = 0;        // bytes of a file's content
 };
 
 class DirectoryIterator {
@@ -53,8 +65,13 @@ class DirectoryIterator {
   virtual ~DirectoryIterator();
 
   // Stores the next entry in *entry and returns true, or returns false when
-  // the enumeration is over.
+  // the enumeration is over or broke off.
   virtual bool Next(DirectoryEntry* entry) = 0;
+
+  // True once Next returned false because the listing broke off (a read
+  // error, such as EIO on a network file system) rather than at its end:
+  // the entries seen are then not all the directory holds.
+  virtual bool Failed() const = 0;
 };
 
 }  // namespace platform

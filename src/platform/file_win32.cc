@@ -35,21 +35,19 @@ bool IsLinkTag(DWORD attributes, DWORD tag) {
          (tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT);
 }
 
-// What a path leads to, links followed: its directory attribute and its
-// last-write time.  False when it cannot be reached (a dangling link).
-bool DescribeTarget(const std::wstring& path, bool* is_directory,
-                    FileTime* last_write_time) {
-  // Opening with no access right reads the metadata of files that others
-  // hold open without sharing; the backup-semantics flag opens directories.
-  const ScopedHandle handle(::CreateFileW(
-      path.c_str(), 0, kShareReadWrite | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!handle.valid()) return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!::GetFileInformationByHandle(handle.get(), &info)) return false;
-  *is_directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  *last_write_time = FromFiletime(info.ftLastWriteTime);
-  return true;
+// The size of a file from the two halves Windows reports it in.
+std::uint64_t SizeOf(DWORD high, DWORD low) {
+  return (static_cast<std::uint64_t>(high) << 32) | low;
+}
+
+// The reparse tag of the entry `path` names (0 when it cannot be read).
+// Only a directory listing reports it, so the entry is listed alone.
+DWORD ReparseTagOf(const std::wstring& path) {
+  WIN32_FIND_DATAW data{};
+  const HANDLE find = ::FindFirstFileW(path.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  ::FindClose(find);
+  return data.dwReserved0;
 }
 
 // Opens `path` with CreateFileW and keeps the handle only when it is a
@@ -99,6 +97,11 @@ class Win32File final : public File {
 
   bool Sync() override { return ::FlushFileBuffers(handle_) != 0; }
 
+  // Windows keeps who may use a file in its security descriptor, which a
+  // new file inherits from its folder; the library records no POSIX bits
+  // there (FileAttributes::access stays -1), so there is nothing to set.
+  bool SetAccess(const FileAccess&) override { return true; }
+
  private:
   const HANDLE handle_;
 };
@@ -114,33 +117,31 @@ class Win32DirectoryIterator final : public DirectoryIterator {
   }
 
   bool Next(DirectoryEntry* entry) override {
-    if (find_ == nullptr) return false;
-    if (!first_pending_ && !::FindNextFileW(find_, &data_)) return false;
+    if (find_ == nullptr || failed_) return false;
+    if (!first_pending_ && !::FindNextFileW(find_, &data_)) {
+      // The end of the listing, or a listing that broke off.
+      failed_ = ::GetLastError() != ERROR_NO_MORE_FILES;
+      return false;
+    }
     first_pending_ = false;
-    entry->name = FromWide(data_.cFileName);
+    // A link is reported as itself, never followed: the fields describe the
+    // link (whose directory attribute says whether it is a folder link).
+    *entry = DirectoryEntry{FromWide(data_.cFileName)};
     entry->is_directory = (data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     entry->is_symbolic_link = IsLinkTag(data_.dwFileAttributes, data_.dwReserved0);
     entry->last_write_time = FromFiletime(data_.ftLastWriteTime);
-    if (entry->is_symbolic_link) {
-      // Describe what the link leads to; a dangling link is a file with the
-      // link's own time.
-      bool is_directory = false;
-      FileTime time = 0;
-      if (DescribeTarget(directory_ + data_.cFileName, &is_directory, &time)) {
-        entry->is_directory = is_directory;
-        entry->last_write_time = time;
-      } else {
-        entry->is_directory = false;
-      }
-    }
+    entry->size = entry->is_directory ? 0 : SizeOf(data_.nFileSizeHigh, data_.nFileSizeLow);
     return true;
   }
+
+  bool Failed() const override { return failed_; }
 
  private:
   const std::wstring directory_;  // ends with a separator
   const HANDLE find_;
   WIN32_FIND_DATAW data_;
   bool first_pending_ = true;
+  bool failed_ = false;
 };
 
 }  // namespace
@@ -218,21 +219,48 @@ bool GetWin32FileAttributes(const std::u16string& path,
                             FileAttributes* attributes) {
   std::wstring p;
   if (!ToWin32Path(path, &p)) return false;
+  // Opening with no access right reads the metadata of files that others
+  // hold open without sharing; the backup-semantics flag opens directories.
+  // The open follows links, so a link answers for what it leads to and a
+  // dangling one does not exist.
+  const ScopedHandle handle(::CreateFileW(
+      p.c_str(), 0, kShareReadWrite | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle.valid()) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(handle.get(), &info)) return false;
+  *attributes = FileAttributes{};
+  attributes->is_directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  attributes->last_write_time = FromFiletime(info.ftLastWriteTime);
+  if (!attributes->is_directory) {
+    attributes->size = SizeOf(info.nFileSizeHigh, info.nFileSizeLow);
+  }
+  return true;
+}
+
+bool GetWin32EntryAttributes(const std::u16string& path,
+                             FileAttributes* attributes) {
+  std::wstring p;
+  if (!ToWin32Path(path, &p)) return false;
+  // GetFileAttributesExW describes the entry itself: a link is not
+  // followed.
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!::GetFileAttributesExW(p.c_str(), GetFileExInfoStandard, &data)) {
     return false;
   }
-  if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    // A link answers for what it leads to; a dangling one does not exist.
-    bool is_directory = false;
-    FileTime time = 0;
-    if (!DescribeTarget(p, &is_directory, &time)) return false;
-    attributes->is_directory = is_directory;
-    attributes->last_write_time = time;
-    return true;
-  }
+  *attributes = FileAttributes{};
   attributes->is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   attributes->last_write_time = FromFiletime(data.ftLastWriteTime);
+  if (!attributes->is_directory) {
+    attributes->size = SizeOf(data.nFileSizeHigh, data.nFileSizeLow);
+  }
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    // A reparse point whose tag cannot be read is taken for a link: it is
+    // safer left alone than gone through.
+    const DWORD tag = ReparseTagOf(p);
+    attributes->is_symbolic_link =
+        tag == 0 || IsLinkTag(data.dwFileAttributes, tag);
+  }
   return true;
 }
 

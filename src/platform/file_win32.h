@@ -12,8 +12,14 @@
 // disk file.
 //
 // Links: symbolic links and junctions (reparse points) are followed when a
-// file is opened or its attributes are read, and reported as links by the
-// directory enumeration.
+// file is opened or its attributes are read (GetWin32FileAttributes), and
+// reported as links, not followed, by the directory enumeration and
+// GetWin32EntryAttributes.  Other reparse points (cloud placeholders,
+// deduplicated files) are the files and folders they stand for.
+//
+// Access: Windows records who may use a file in its security descriptor,
+// not in POSIX bits; FileAttributes::access stays -1 and File::SetAccess
+// does nothing (a replaced file takes its folder's inherited rights).
 
 #ifndef KELTOS3_SRC_PLATFORM_FILE_WIN32_H_
 #define KELTOS3_SRC_PLATFORM_FILE_WIN32_H_
@@ -35,6 +41,8 @@ std::unique_ptr<DirectoryIterator> OpenWin32Directory(
     const std::u16string& path);
 bool GetWin32FileAttributes(const std::u16string& path,
                             FileAttributes* attributes);
+bool GetWin32EntryAttributes(const std::u16string& path,
+                             FileAttributes* attributes);
 bool SetWin32LastWriteTime(const std::u16string& path, FileTime time);
 bool IsWin32FileInUse(const std::u16string& path);
 

@@ -11,6 +11,13 @@
 // does not hang the caller: connecting is given 30 seconds, and a transfer
 // that moves less than one byte per second for 60 seconds fails.
 //
+// Nor does a peer that answers without end or a byte at a time: every
+// exchange has a deadline (HttpSessionOptions).  The time that the calls of
+// one request spend waiting for the peer is counted, from the send to the
+// last byte of the answer; the caller's own pauses between calls (the
+// bandwidth limit's) are not.  Once the count passes the deadline, the call
+// fails and so does every later call of that request.
+//
 // Every call returns false on failure; a failed handle may still be
 // destroyed safely.
 
@@ -22,6 +29,9 @@
 #include <string>
 
 namespace platform {
+
+constexpr std::uint32_t kExchangeDeadlineBaseMs = 120000;
+constexpr std::uint32_t kExchangeDeadlineBytesPerSecond = 4096;
 
 struct HttpSessionOptions {
   // When true, every request goes through `proxy` ("host:port") with the
@@ -35,6 +45,13 @@ struct HttpSessionOptions {
   // PEM file of certificates to trust for TLS; empty means the system's
   // trust store.  Certificates are always verified.
   std::string ca_cert_file;
+  // The deadline of one exchange: deadline_base_ms, plus one second for
+  // every deadline_bytes_per_second bytes of the request body and of the
+  // answer's announced length (counted once the answer's headers are in).
+  // By default 2 minutes plus a second per 4 KiB: a 1 MiB chunk gets
+  // 376 seconds.
+  std::uint32_t deadline_base_ms = kExchangeDeadlineBaseMs;
+  std::uint32_t deadline_bytes_per_second = kExchangeDeadlineBytesPerSecond;
 };
 
 class HttpRequestHandle {

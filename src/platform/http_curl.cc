@@ -43,14 +43,20 @@
 //     a new easy and multi handle per request), CURLOPT_NOSIGNAL;
 //   - a dead peer never hangs a run: connecting (TCP, TLS and proxy tunnel)
 //     is given kConnectTimeoutSeconds, and a transfer that moves less than
-//     one byte per second for kLowSpeedSeconds is aborted.  There is no
-//     limit on the total time of a transfer that keeps moving.
+//     one byte per second for kLowSpeedSeconds is aborted.
+//
+// The exchange's deadline (platform/http.h) is kept here rather than with
+// CURLOPT_TIMEOUT, which would also count the caller's pauses between
+// calls: Wait() adds up the time spent in curl_multi_poll, the only place
+// where a request waits for its peer, and ends the transfer as timed out
+// once the sum passes the deadline.
 
 #include "platform/http_curl.h"
 
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -136,6 +142,7 @@ class CurlRequest final : public HttpRequestHandle {
   bool SendRequest(const std::uint8_t* body, std::uint32_t length) override {
     if (started_) return false;
     if (length > 0 && body == nullptr) return false;
+    body_length_ = length;
     one_shot_body_.assign(body, body + length);
     send_data_ = one_shot_body_.data();
     send_left_ = one_shot_body_.size();
@@ -153,6 +160,7 @@ class CurlRequest final : public HttpRequestHandle {
       return false;
     }
     announced_left_ = total_length;
+    body_length_ = total_length;
     if (!Start(true, total_length)) return false;
     // Connected (and the request head on its way) once curl asks for body
     // bytes; an empty body goes out at once and the answer is awaited.
@@ -380,10 +388,35 @@ class CurlRequest final : public HttpRequestHandle {
     return true;
   }
 
-  // Waits until a socket is ready or one of curl's timers is due.
+  // The exchange's deadline in microseconds of waiting: the base and a
+  // second per deadline_bytes_per_second bytes of the body and the answer.
+  std::uint64_t DeadlineMicros() const {
+    const std::uint64_t rate = std::max<std::uint32_t>(options_.deadline_bytes_per_second, 1);
+    const std::uint64_t answer = content_length_seen_ && !chunked_ ? content_length_ : 0;
+    const std::uint64_t limit = std::numeric_limits<std::uint64_t>::max() / 2000000;
+    const std::uint64_t bytes = std::min(body_length_, limit) + std::min(answer, limit);
+    return static_cast<std::uint64_t>(options_.deadline_base_ms) * 1000 + bytes * 1000000 / rate;
+  }
+
+  // Waits until a socket is ready or one of curl's timers is due, but never
+  // past the deadline; a request whose waiting reached it ends as timed out.
   bool Wait() {
+    const std::uint64_t deadline = DeadlineMicros();
+    if (waited_micros_ >= deadline) {
+      finished_ = true;
+      result_ = CURLE_OPERATION_TIMEDOUT;
+      return false;
+    }
+    const std::uint64_t left_ms = (deadline - waited_micros_ + 999) / 1000;
+    const int timeout = static_cast<int>(std::min<std::uint64_t>(kPollMilliseconds, left_ms));
+    const auto start = std::chrono::steady_clock::now();
     int ready = 0;
-    if (curl_multi_poll(multi_, nullptr, 0, kPollMilliseconds, &ready) != CURLM_OK) {
+    const CURLMcode polled = curl_multi_poll(multi_, nullptr, 0, timeout, &ready);
+    waited_micros_ += static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - start)
+            .count());
+    if (polled != CURLM_OK) {
       finished_ = true;
       result_ = CURLE_FAILED_INIT;
       return false;
@@ -502,6 +535,7 @@ class CurlRequest final : public HttpRequestHandle {
   const std::uint8_t* send_data_ = nullptr;
   size_t send_left_ = 0;
   std::uint64_t announced_left_ = 0;
+  std::uint64_t body_length_ = 0;
   bool send_paused_ = false;
   // The server answered early; further body bytes are dropped.
   bool dropping_ = false;
@@ -514,6 +548,9 @@ class CurlRequest final : public HttpRequestHandle {
   std::string receive_;
   size_t receive_offset_ = 0;
   bool recv_paused_ = false;
+
+  // Time spent waiting for the peer so far.
+  std::uint64_t waited_micros_ = 0;
 };
 
 class CurlConnection final : public HttpConnection {

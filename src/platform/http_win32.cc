@@ -34,6 +34,7 @@ namespace {
 constexpr wchar_t kAgentName[] = L"User-Agent";
 constexpr DWORD kConnectTimeoutMs = 30 * 1000;
 constexpr DWORD kTransferTimeoutMs = 60 * 1000;
+constexpr std::uint64_t kNoDeadline = std::numeric_limits<std::uint64_t>::max();
 
 // One WinINet handle, closed when the last reference to it goes, and the
 // handle it was opened under.
@@ -79,8 +80,12 @@ class WinInetRequest final : public HttpRequestHandle {
  public:
   // `collect_body`: a streamed body is collected and sent in one call once
   // its last byte is written (see SendRequestStreamed).
-  WinInetRequest(HandleRef handle, bool collect_body)
-      : handle_(std::move(handle)), collect_body_(collect_body) {}
+  WinInetRequest(HandleRef handle, bool collect_body,
+                 const HttpSessionOptions& options)
+      : handle_(std::move(handle)),
+        collect_body_(collect_body),
+        deadline_ms_(options.deadline_base_ms),
+        deadline_bytes_per_second_(options.deadline_bytes_per_second) {}
 
   bool AddHeaderLine(const std::string& line) override {
     if (started_) return false;
@@ -116,8 +121,11 @@ class WinInetRequest final : public HttpRequestHandle {
     if (length > 0 && body == nullptr) return false;
     started_ = true;
     ended_ = true;  // the whole exchange happens in this call
-    end_ok_ = ::HttpSendRequestW(handle_->get(), nullptr, 0,
-                                 const_cast<std::uint8_t*>(body), length) != 0;
+    ExtendDeadline(length);
+    end_ok_ = Timed([&] {
+      return ::HttpSendRequestW(handle_->get(), nullptr, 0,
+                                const_cast<std::uint8_t*>(body), length) != 0;
+    });
     return end_ok_;
   }
 
@@ -125,6 +133,7 @@ class WinInetRequest final : public HttpRequestHandle {
     if (started_) return false;
     if (total_length > std::numeric_limits<DWORD>::max()) return false;
     started_ = true;
+    ExtendDeadline(total_length);
     if (collect_body_) {
       // Through a proxy the body is collected and sent whole: a proxy that
       // asks for authentication makes WinINet send the request again, and
@@ -137,7 +146,9 @@ class WinInetRequest final : public HttpRequestHandle {
     INTERNET_BUFFERSW buffers{};
     buffers.dwStructSize = sizeof(buffers);
     buffers.dwBufferTotal = static_cast<DWORD>(total_length);
-    if (!::HttpSendRequestExW(handle_->get(), &buffers, nullptr, 0, 0)) {
+    if (!Timed([&] {
+          return ::HttpSendRequestExW(handle_->get(), &buffers, nullptr, 0, 0) != 0;
+        })) {
       ended_ = true;
       return false;
     }
@@ -162,7 +173,10 @@ class WinInetRequest final : public HttpRequestHandle {
       std::uint32_t done = 0;
       while (done < length) {
         DWORD n = 0;
-        if (!::InternetWriteFile(handle_->get(), data + done, length - done, &n) ||
+        if (!Timed([&] {
+              return ::InternetWriteFile(handle_->get(), data + done, length - done,
+                                         &n) != 0;
+            }) ||
             n == 0) {
           break;
         }
@@ -186,22 +200,7 @@ class WinInetRequest final : public HttpRequestHandle {
   // Read as text: the numeric form of the query holds 32 bits at most and
   // would wrap a larger length into a plausible one.
   bool QueryContentLength(std::uint64_t* length) override {
-    if (!AwaitAnswer()) return false;
-    std::wstring text(32, L'\0');
-    for (;;) {
-      DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-      if (::HttpQueryInfoW(handle_->get(), HTTP_QUERY_CONTENT_LENGTH, text.data(),
-                           &bytes, nullptr)) {
-        text.resize(bytes / sizeof(wchar_t));
-        break;
-      }
-      if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
-          bytes / sizeof(wchar_t) <= text.size()) {
-        return false;
-      }
-      text.resize(bytes / sizeof(wchar_t));
-    }
-    return ParseContentLengthValue(U16ToUtf8(FromWide(text)), length);
+    return AwaitAnswer() && ReadContentLength(length);
   }
 
   bool QueryStatusCode(std::uint32_t* status) override {
@@ -227,7 +226,10 @@ class WinInetRequest final : public HttpRequestHandle {
     std::uint32_t copied = 0;
     while (copied < size) {
       DWORD n = 0;
-      if (!::InternetReadFile(handle_->get(), buffer + copied, size - copied, &n)) {
+      if (!Timed([&] {
+            return ::InternetReadFile(handle_->get(), buffer + copied, size - copied,
+                                      &n) != 0;
+          })) {
         if (copied == 0) return false;
         break;
       }
@@ -245,16 +247,70 @@ class WinInetRequest final : public HttpRequestHandle {
   // announced byte went out (or the rest was dropped) and HttpEndRequestW
   // has read the answer's head.
   bool AwaitAnswer() {
-    if (!started_) return false;
+    if (!started_ || expired_) return false;
     if (!ended_ && announced_left_ > 0) return false;  // body unsent
     if (!ended_) EndStreamedSend();
-    return end_ok_;
+    if (end_ok_ && !answer_counted_) {
+      answer_counted_ = true;
+      std::uint64_t length = 0;
+      if (ReadContentLength(&length)) ExtendDeadline(length);
+    }
+    return end_ok_ && !expired_;
+  }
+
+  // The answer's Content-Length, read as text: the numeric form of the
+  // query holds 32 bits at most and would wrap a larger length into a
+  // plausible one.
+  bool ReadContentLength(std::uint64_t* length) {
+    std::wstring text(32, L'\0');
+    for (;;) {
+      DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+      if (::HttpQueryInfoW(handle_->get(), HTTP_QUERY_CONTENT_LENGTH, text.data(),
+                           &bytes, nullptr)) {
+        text.resize(bytes / sizeof(wchar_t));
+        break;
+      }
+      if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
+          bytes / sizeof(wchar_t) <= text.size()) {
+        return false;
+      }
+      text.resize(bytes / sizeof(wchar_t));
+    }
+    return ParseContentLengthValue(U16ToUtf8(FromWide(text)), length);
+  }
+
+  // The exchange's deadline grows by a second for every
+  // deadline_bytes_per_second bytes of body and announced answer.
+  void ExtendDeadline(std::uint64_t bytes) {
+    if (deadline_bytes_per_second_ == 0) return;
+    const std::uint64_t extra = bytes / deadline_bytes_per_second_ * 1000 +
+                                bytes % deadline_bytes_per_second_ * 1000 /
+                                    deadline_bytes_per_second_;
+    deadline_ms_ = extra > kNoDeadline - deadline_ms_ ? kNoDeadline : deadline_ms_ + extra;
+  }
+
+  // Runs one call that waits for the peer and counts the time it took
+  // against the deadline.  Once the time spent has passed the deadline,
+  // the call is not made and fails, as does every later one.  A single
+  // call is bounded by the transfer timeout, so an exchange ends at most
+  // that much after its deadline.
+  template <typename Call>
+  bool Timed(const Call& call) {
+    if (spent_ms_ > deadline_ms_) expired_ = true;
+    if (expired_) return false;
+    const ULONGLONG start = ::GetTickCount64();
+    const bool ok = call();
+    spent_ms_ += ::GetTickCount64() - start;
+    if (spent_ms_ > deadline_ms_) expired_ = true;
+    return ok && !expired_;
   }
 
   bool SendCollectedBody() {
     ended_ = true;
-    end_ok_ = ::HttpSendRequestW(handle_->get(), nullptr, 0, body_.data(),
-                                 static_cast<DWORD>(body_.size())) != 0;
+    end_ok_ = Timed([&] {
+      return ::HttpSendRequestW(handle_->get(), nullptr, 0, body_.data(),
+                                static_cast<DWORD>(body_.size())) != 0;
+    });
     std::vector<std::uint8_t>().swap(body_);
     return end_ok_;
   }
@@ -262,7 +318,7 @@ class WinInetRequest final : public HttpRequestHandle {
   bool EndStreamedSend() {
     if (!ended_) {
       ended_ = true;
-      end_ok_ = ::HttpEndRequestW(handle_->get(), nullptr, 0, 0) != 0;
+      end_ok_ = Timed([&] { return ::HttpEndRequestW(handle_->get(), nullptr, 0, 0) != 0; });
     }
     return end_ok_;
   }
@@ -287,6 +343,12 @@ class WinInetRequest final : public HttpRequestHandle {
   bool end_ok_ = false;
   std::uint64_t announced_left_ = 0;
   bool dropping_ = false;
+  // The exchange's deadline and the time its calls spent waiting, in ms.
+  std::uint64_t deadline_ms_;
+  const std::uint32_t deadline_bytes_per_second_;
+  std::uint64_t spent_ms_ = 0;
+  bool expired_ = false;
+  bool answer_counted_ = false;  // the answer's length extended the deadline
 };
 
 class WinInetConnection final : public HttpConnection {
@@ -325,7 +387,8 @@ class WinInetConnection final : public HttpConnection {
     }
     SetTimeout(request, INTERNET_OPTION_SEND_TIMEOUT, kTransferTimeoutMs);
     SetTimeout(request, INTERNET_OPTION_RECEIVE_TIMEOUT, kTransferTimeoutMs);
-    return std::make_unique<WinInetRequest>(std::move(handle), options_.use_proxy);
+    return std::make_unique<WinInetRequest>(std::move(handle), options_.use_proxy,
+                                            options_);
   }
 
  private:

@@ -20,7 +20,10 @@
 //   the ANSI code page, which would change other bytes after they were
 //   signed, so such a line or target is refused.
 // - Timeouts: connecting is given 30 seconds; a send or a receive that moves
-//   no byte for 60 seconds fails.
+//   no byte for 60 seconds fails.  The exchange's deadline counts the time
+//   the WinINet calls of a request spend waiting; a call under way is not
+//   cut short, so an exchange ends at most one such timeout after its
+//   deadline.
 // - A streamed send gives its status and answer only after its last byte:
 //   the answer is awaited (HttpEndRequestW) by the first query or read after
 //   the last WriteData.  An error answer that arrives before the whole body

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 namespace platform {
 namespace {
@@ -24,7 +25,7 @@ std::string LockDirectory() {
 std::string NamedMutex::LockFilePath(const std::string& name) {
   if (name.size() > kMaxNameLength) return std::string();
   static const char kHex[] = "0123456789abcdef";
-  std::string path = LockDirectory() + "/keltos3-mutex-";
+  std::string path = LockDirectory() + "/keltos3-mutex-" + std::to_string(::geteuid()) + "-";
   for (const char ch : name) {
     const unsigned char c = static_cast<unsigned char>(ch);
     path += kHex[c >> 4];
@@ -37,17 +38,19 @@ std::string NamedMutex::LockFilePath(const std::string& name) {
 NamedMutex::NamedMutex(const std::string& name) {
   const std::string path = LockFilePath(name);
   if (path.empty()) return;
-  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
-  if (fd_ >= 0) {
-    // Every user of the machine shares the lock, so the file is made
-    // writable by all whatever the umask; this fails harmlessly on a file
-    // of another user.
-    ::fchmod(fd_, 0666);
-  } else {
-    // A file made by another user that this one may not write: flock
-    // needs only an open descriptor, whatever its access mode.
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  // The lock file is this user's alone: anyone who could open it could hold
+  // the lock for ever.  A symbolic link in its place is not followed, and a
+  // file that someone else made (or linked) there is refused.
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
+                        0600);
+  if (fd < 0) return;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+      st.st_nlink != 1 || ((st.st_mode & 077) != 0 && ::fchmod(fd, 0600) != 0)) {
+    ::close(fd);
+    return;
   }
+  fd_ = fd;
 }
 
 NamedMutex::~NamedMutex() {

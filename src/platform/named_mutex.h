@@ -1,17 +1,22 @@
-// A mutex known by name to every process of the machine, the stand-in for a
-// named system mutex.  Every NamedMutex opened with the same name refers to
-// the same lock, whether it lives in this process or another one; a holder
-// that dies releases the lock with its death.
+// A mutex known by name to every process of one user, the stand-in for a
+// named system mutex.  Every NamedMutex opened with the same name by the
+// same user refers to the same lock, whether it lives in this process or
+// another one; a holder that dies releases the lock with its death.  Other
+// users cannot open it, so no other user can hold it and stall this one.
 //
-// The lock is an flock on a file whose name is derived from the mutex name
-// (hex-encoded, so any name maps to a distinct file) in /dev/shm, or in /tmp
-// where /dev/shm is missing.  Each instance holds its own open file, so two
-// instances exclude each other also between threads of one process.
+// The lock is an flock on a file of mode 0600 whose name is derived from the
+// user id and the mutex name (hex-encoded, so any name maps to a distinct
+// file) in /dev/shm, or in /tmp where /dev/shm is missing.  A symbolic link
+// or a file of another owner in its place makes the instance not valid.
+// Each instance holds its own open file, so two instances exclude each
+// other also between threads of one process.
 //
 // On Windows the lock is the system's named mutex of that name
 // (CreateMutexW, WaitForSingleObject, ReleaseMutex) in the session's
-// namespace.  Such a mutex belongs to a thread: there, a second instance of
-// the same name in the thread that holds it takes it at once.
+// namespace, with the rights the process token gives new objects (its own
+// user's); a mutex of that name that another user made is refused.  Such a
+// mutex belongs to a thread: there, a second instance of the same name in
+// the thread that holds it takes it at once.
 //
 // The lock is not recursive: Lock on an instance that already holds it
 // returns at once (it is held), and one Unlock releases it; a second
@@ -29,7 +34,8 @@ namespace platform {
 class NamedMutex {
  public:
   // Opens the mutex `name` (any bytes, at most kMaxNameLength of them)
-  // without taking it.  When the lock file cannot be opened the instance is
+  // without taking it.  When the lock file cannot be opened, or what lies
+  // at its path is not this user's private regular file, the instance is
   // not valid() and Lock fails.
   explicit NamedMutex(const std::string& name);
   NamedMutex(const NamedMutex&) = delete;
@@ -54,8 +60,8 @@ class NamedMutex {
   void Unlock();
 
 #if !defined(_WIN32)
-  // Path of the lock file that stands for `name` ("" for a name that is too
-  // long).
+  // Path of the calling user's lock file that stands for `name` ("" for a
+  // name that is too long).
   static std::string LockFilePath(const std::string& name);
 #endif
 

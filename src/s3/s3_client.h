@@ -1,6 +1,9 @@
 // S3Client: the library's S3 REST client.  It holds the credentials, turns
-// an S3Request into a signed CNHttpRequest (signature version 2, virtual-
-// hosted buckets), sends it with repeats and interprets the answers.
+// an S3Request into a signed CNHttpRequest, sends it with repeats and
+// interprets the answers.  Requests are signed with signature version 2, or
+// with AWS Signature Version 4 when "SignatureVersion" is 4; buckets are
+// addressed virtual-hosted (bucket.host), or path-style (host/bucket/key)
+// when "PathStyle" is 1.
 //
 // A client is built per piece of work: the constructor reads the access key
 // id, the secret access key and the secure flag from the settings once;
@@ -85,10 +88,19 @@ class S3Client {
   // ---- Signing --------------------------------------------------------------
 
   // Builds the signed HTTP request for `request` (whose key is already
-  // percent-encoded): host bucket + "." + GetHost (or GetHost alone for an
-  // empty bucket), port GetPort, path "/" + key + BuildQueryString, verb,
-  // body, the "content-type" header (also set on `request`, even when
-  // empty), every header of `request` in map order, then SignRequest.
+  // percent-encoded), reading "SignatureVersion" and "PathStyle" once:
+  //   host  bucket + "." + GetHost, or GetHost alone for an empty bucket or
+  //         path-style addressing;
+  //   port  GetPort;
+  //   path  "/" [+ bucket + "/" when path-style and the bucket is not empty]
+  //         + key + query: for version 2 the key as given and
+  //         BuildQueryString; for version 4 the same path in its version-4
+  //         encoding (EncodePathV4) and BuildQueryStringV4;
+  // then the verb, the body, the "content-type" header (also set on
+  // `request`, even when empty), for version 4 the headers of
+  // PrepareRequestV4, every header of `request` in map order, and last
+  // SignRequest (version 2) or SignRequestV4.  In both addressing styles
+  // version 2 signs the resource "/" + bucket + "/" + key.
   CNHttpRequest MakeHttpRequest(S3Request& request);
 
   // Adds "x-amz-date" (FormatHttpDate) to both requests unless `request`
@@ -118,6 +130,33 @@ class S3Client {
   // empty map gives the empty text.
   static std::u16string BuildQueryString(
       const CSortedMap<std::u16string>& query);
+
+  // ---- Signature version 4 (s3_signing_v4.cc) ------------------------------
+
+  // A request path in the form version 4 signs and sends: percent escapes
+  // decoded, then every byte but letters, digits, "-", ".", "_", "~" and
+  // "/" written as "%XX" (a key's "%2F" becomes "/", its "%2E" ".").
+  static std::u16string EncodePathV4(const std::u16string& path);
+
+  // "?" before the first parameter and "&" before each later one, in name
+  // order; every parameter as name + "=" + value (also for an empty value),
+  // both in the version-4 encoding with "/" encoded too.  Empty map: empty.
+  static std::u16string BuildQueryStringV4(
+      const CSortedMap<std::u16string>& query);
+
+  // Sets on `request` the headers a version-4 signature needs beyond the
+  // request's own, before they are copied to `http`: "host" (the host of
+  // `http`, with ":" + port unless the port is 443), "x-amz-date" (kept when
+  // it already has the form YYYYMMDDTHHMMSSZ, else the current time in that
+  // form) and "x-amz-content-sha256" (the SHA-256 hex of the body).
+  void PrepareRequestV4(const CNHttpRequest& http, S3Request& request);
+
+  // Adds to `http` the "Authorization" header "AWS4-HMAC-SHA256
+  // Credential=<id>/<date>/<Region>/s3/aws4_request, SignedHeaders=...,
+  // Signature=..." over `http` exactly as it is sent: its verb, path and
+  // query, every header it sends (but Content-Length) and its
+  // x-amz-content-sha256 and x-amz-date values.
+  void SignRequestV4(CNHttpRequest& http);
 
  private:
   // PerformRequest for a listing: an attempt whose 2xx answer does not hold

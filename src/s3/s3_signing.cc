@@ -1,5 +1,5 @@
 // Request assembly and signature version 2: the S3Client members that turn
-// an S3Request into a signed CNHttpRequest.
+// an S3Request into a signed CNHttpRequest (version 4 in s3_signing_v4.cc).
 
 #include <cryptopp/hmac.h>
 #include <cryptopp/sha.h>
@@ -53,13 +53,20 @@ std::u16string HeaderValue(const CSortedMap<std::u16string>& headers,
 CNHttpRequest S3Client::MakeHttpRequest(S3Request& request) {
   CNHttpRequest http;
   CS3Config config;
+  const bool version4 = config.GetSignatureVersion() == 4;
+  const bool path_style = config.IsPathStyle() != 0;
 
   const std::u16string endpoint = config.GetHost();
-  http.SetHost(request.m_strBucket.empty()
-                   ? endpoint
-                   : request.m_strBucket + u"." + endpoint);
+  const std::u16string& bucket = request.m_strBucket;
+  http.SetHost(bucket.empty() || path_style ? endpoint : bucket + u"." + endpoint);
   http.SetPort(config.GetPort());
-  http.SetPath(u"/" + request.m_strKey + BuildQueryString(request.m_query));
+  // Path-style, "/bucket/" addresses the bucket itself: the same resource
+  // that version 2 signs for a virtual-hosted request.
+  std::u16string path = u"/";
+  if (path_style && !bucket.empty()) path += bucket + u"/";
+  path += request.m_strKey;
+  http.SetPath(version4 ? EncodePathV4(path) + BuildQueryStringV4(request.m_query)
+                        : path + BuildQueryString(request.m_query));
   http.SetVerb(request.m_strVerb);
 
   // Set on both, even when empty, so that it is signed as it is sent.
@@ -69,11 +76,16 @@ CNHttpRequest S3Client::MakeHttpRequest(S3Request& request) {
   if (request.GetBody() != nullptr && request.GetBodyLength() > 0) {
     http.SetBody(request.GetBody(), request.GetBodyLength());
   }
+  if (version4) PrepareRequestV4(http, request);
   for (int i = 0; i < request.m_headers.Count(); ++i) {
     http.SetHeader(request.m_headers.KeyAt(i), request.m_headers.ValueAt(i));
   }
 
-  SignRequest(http, request);
+  if (version4) {
+    SignRequestV4(http);
+  } else {
+    SignRequest(http, request);
+  }
   return http;
 }
 

@@ -10,6 +10,7 @@
 const char16_t kDefaultS3Host[] = u"s3.amazonaws.com";
 const char16_t kDefaultProxyServer[] = u"127.0.0.1:3128";
 const char16_t kDefaultProxyPassword[] = u"keltos3user";
+const char16_t kDefaultRegion[] = u"us-east-1";
 
 namespace {
 
@@ -45,11 +46,8 @@ CS3Config::CS3Config()
       m_iHttpPort(80),
       m_strHost(kDefaultS3Host),
       m_strUserAgent(u"QUEX Amazon S3 Exp"),
-      m_iSpare1(0),
-      m_iSpare2(10),
       m_strBuiltinBucket(u"quexs3backup"),
       m_strBuiltinDataBucket(u"quexs3data"),
-      m_iBuiltinBufferSize(0x100000),
       m_strIniPath(FindIniPath()),
       m_iUseProxy(0),
       m_strProxyServer(kDefaultProxyServer),
@@ -156,5 +154,16 @@ int32_t CS3Config::GetRequestPause() {
   const int32_t pause = ReadInteger(u"RequestPause", u"1000");
   return pause < 0 ? 0 : pause;
 }
+
+int32_t CS3Config::GetSignatureVersion() {
+  return ReadInteger(u"SignatureVersion", u"2") == 4 ? 4 : 2;
+}
+
+std::u16string CS3Config::GetRegion() {
+  const std::u16string region = ReadText(u"Region", kDefaultRegion);
+  return region.empty() ? kDefaultRegion : region;
+}
+
+int32_t CS3Config::IsPathStyle() { return ReadFlag(u"PathStyle"); }
 
 const std::u16string& CS3Config::GetIniPath() const { return m_strIniPath; }

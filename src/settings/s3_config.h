@@ -66,6 +66,20 @@ class CS3Config {
   // negative value reads as 0.
   int32_t GetRequestPause();
 
+  // Signature scheme of every request: "SignatureVersion", default 2.  Read
+  // as a decimal integer; 4 selects AWS Signature Version 4, every other
+  // value gives 2.
+  int32_t GetSignatureVersion();
+
+  // Region that version-4 signatures are scoped to: "Region", default
+  // "us-east-1" (also for an empty value).
+  std::u16string GetRegion();
+
+  // Bucket addressing: "PathStyle", 1 only for exactly "1".  Off: the
+  // bucket is part of the host name (bucket.host); on: the host is the
+  // endpoint alone and the bucket leads the path (/bucket/key).
+  int32_t IsPathStyle();
+
   // The INI file path in library form ("." when it could not be found).
   const std::u16string& GetIniPath() const;
 
@@ -76,7 +90,9 @@ class CS3Config {
   std::u16string ReadCredential(const char16_t* key);
 
   // Built-in values; the getters carry their own defaults, so the ones
-  // marked "unused" are kept only to complete the record.
+  // marked "unused" are kept only to complete the record.  The spare
+  // integers and the built-in buffer size, which nothing reads, are not
+  // kept at all.
   std::u16string m_strBuiltinAccessKeyId;  // 20 characters, unused
   std::u16string m_strBuiltinSecretKey;    // 40 characters, unused
   std::u16string m_strSpareText;           // 11 characters, unused
@@ -85,11 +101,8 @@ class CS3Config {
   int32_t m_iHttpPort;
   std::u16string m_strHost;
   std::u16string m_strUserAgent;  // unused
-  int32_t m_iSpare1;              // unused
-  int32_t m_iSpare2;              // unused
   std::u16string m_strBuiltinBucket;      // unused
   std::u16string m_strBuiltinDataBucket;  // unused
-  int32_t m_iBuiltinBufferSize;           // unused
   std::u16string m_strIniPath;
   CIni m_ini;
   // The last values their getters read.
@@ -104,5 +117,6 @@ class CS3Config {
 extern const char16_t kDefaultS3Host[];        // "s3.amazonaws.com"
 extern const char16_t kDefaultProxyServer[];   // "127.0.0.1:3128"
 extern const char16_t kDefaultProxyPassword[]; // 11 characters
+extern const char16_t kDefaultRegion[];        // "us-east-1"
 
 #endif  // KELTOS3_SRC_SETTINGS_S3_CONFIG_H_

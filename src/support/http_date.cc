@@ -20,15 +20,19 @@ constexpr std::int64_t kFirstUnixSecond =
     -static_cast<std::int64_t>(platform::kUnixEpochAsFileTime /
                                platform::kFileTimeTicksPerSecond);
 
+// The calendar fields of a time in Unix seconds; false outside the range
+// the conversion handles.
+bool ToSystemTime(std::int64_t unix_seconds, platform::SystemTime* st) {
+  if (unix_seconds < kFirstUnixSecond) return false;
+  return platform::FileTimeToSystemTime(
+      platform::FileTimeFromUnixSeconds(unix_seconds), st);
+}
+
 }  // namespace
 
 std::string FormatHttpDate(std::int64_t unix_seconds) {
-  if (unix_seconds < kFirstUnixSecond) return std::string();
   platform::SystemTime st;
-  if (!platform::FileTimeToSystemTime(
-          platform::FileTimeFromUnixSeconds(unix_seconds), &st)) {
-    return std::string();
-  }
+  if (!ToSystemTime(unix_seconds, &st)) return std::string();
   char buffer[128];
   const int n = std::snprintf(buffer, sizeof buffer,
                               "%s, %02d %s %d %02d:%02d:%02d GMT",
@@ -41,4 +45,20 @@ std::string FormatHttpDate(std::int64_t unix_seconds) {
 
 std::string FormatHttpDate() {
   return FormatHttpDate(platform::CurrentEnv()->NowUnixSeconds());
+}
+
+std::string FormatAmzDate(std::int64_t unix_seconds) {
+  platform::SystemTime st;
+  // The form has room for four digits of the year.
+  if (!ToSystemTime(unix_seconds, &st) || st.year > 9999) return std::string();
+  char buffer[64];
+  const int n = std::snprintf(buffer, sizeof buffer, "%04d%02d%02dT%02d%02d%02dZ",
+                              st.year, st.month, st.day, st.hour, st.minute,
+                              st.second);
+  if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer) return std::string();
+  return std::string(buffer, static_cast<size_t>(n));
+}
+
+std::string FormatAmzDate() {
+  return FormatAmzDate(platform::CurrentEnv()->NowUnixSeconds());
 }

@@ -25,6 +25,15 @@ bool IsGroupHeader(const std::u16string& key) {
 
 std::u16string Decimal(int32_t value) { return BytesToU16(std::to_string(value)); }
 
+// Lowers *bound to the highest key of `map` when the map is full.
+void BoundByFullMap(const CSortedMap<std::u16string>& map, bool* bounded,
+                    std::u16string* bound) {
+  if (map.Count() == 0 || map.Count() < map.Capacity()) return;
+  const std::u16string last = map.KeyAt(map.Count() - 1);
+  if (!*bounded || last < *bound) *bound = last;
+  *bounded = true;
+}
+
 }  // namespace
 
 SyncObserver::~SyncObserver() = default;
@@ -39,10 +48,19 @@ CSyncEngine::~CSyncEngine() = default;
 
 int32_t CSyncEngine::RunSync(CQUEXFSManager* local, CQUEXFSManager* remote,
                              CQUEXFSManager* catalog) {
+  // One bound for the six maps: a directory above it has its files above it
+  // too, so nothing is copied into a directory the run does not create.
+  m_bBounded = false;
+  m_strBound.clear();
+  for (const CQUEXFSManager* tree : {local, remote, catalog}) {
+    BoundByFullMap(tree->dirMap, &m_bBounded, &m_strBound);
+    BoundByFullMap(tree->fileMap, &m_bBounded, &m_strBound);
+  }
   DetectDirChanges(local, catalog, &m_localDirChanges);
   DetectDirChanges(remote, catalog, &m_remoteDirChanges);
   DetectFileChanges(local, catalog, &m_localFileChanges);
   DetectFileChanges(remote, catalog, &m_remoteFileChanges);
+  m_bBounded = false;
   Reconcile(local, remote, catalog);
   ApplyActions(local, remote, catalog);
   return 0;
@@ -71,12 +89,11 @@ void CSyncEngine::DetectChanges(const CQUEXFSManager& tree,
   const CSortedMap<std::u16string>& t = files ? tree.fileMap : tree.dirMap;
   out->RemoveAll();
 
-  // A full tree map may have dropped entries during its load, and a dropped
-  // entry looks exactly like a deleted one.  Deletions are therefore taken
-  // only from a tree that was loaded whole; otherwise a tree of more entries
-  // than one load holds would have files deleted on the other side.
-  const bool tree_complete = t.Count() < t.Capacity();
-
+  // Keys above the bound are skipped on both sides alike, so the merge
+  // stays in step.
+  auto considered = [this](const std::u16string& key) {
+    return !(m_bBounded && m_strBound < key);
+  };
   const int n = c.Count();
   const int m = t.Count();
   int i = 0;
@@ -87,14 +104,22 @@ void CSyncEngine::DetectChanges(const CQUEXFSManager& tree,
   };
   while (i < n) {
     const std::u16string catalog_key = c.KeyAt(i);
+    if (!considered(catalog_key)) {
+      ++i;
+      continue;
+    }
     if (j >= m) {
-      if (tree_complete) record(catalog_key, kChangeDelete, c.ValueAt(i));
+      record(catalog_key, kChangeDelete, c.ValueAt(i));
       ++i;
       continue;
     }
     const std::u16string tree_key = t.KeyAt(j);
+    if (!considered(tree_key)) {
+      ++j;
+      continue;
+    }
     if (catalog_key < tree_key) {
-      if (tree_complete) record(catalog_key, kChangeDelete, c.ValueAt(i));
+      record(catalog_key, kChangeDelete, c.ValueAt(i));
       ++i;
     } else if (catalog_key == tree_key) {
       if (files) {
@@ -115,7 +140,9 @@ void CSyncEngine::DetectChanges(const CQUEXFSManager& tree,
       ++j;
     }
   }
-  for (; j < m; ++j) record(t.KeyAt(j), kChangeAdd, t.ValueAt(j));
+  for (; j < m; ++j) {
+    if (considered(t.KeyAt(j))) record(t.KeyAt(j), kChangeAdd, t.ValueAt(j));
+  }
 }
 
 // ---- Reconciliation ------------------------------------------------------
@@ -248,9 +275,11 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
     return 1;
   };
 
-  // Walks one group.  For file groups, a failed operation skips the next
+  // Walks one group.  With the skip rule, a failed operation skips the next
   // entry when it names the same path: the catalog half of a failed
-  // transfer.
+  // transfer.  A directory that could not be created (2; 1 means it exists)
+  // is not recorded either, or the next run would take its absence for a
+  // deletion and remove it on the other side.
   auto walk = [&](const char16_t* header, Op op, bool backwards, bool skip_rule) {
     int begin, end;
     group(header, &begin, &end);
@@ -275,7 +304,8 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
       if (defer && ShouldDefer(r, a.m_iSource)) m_deferred.Set(key, a);
 #endif
       const int next = k + step;
-      if (skip_rule && r != 0 && next >= begin && next < end &&
+      const bool failed = op == Op::kCreateDir ? r >= 2 : r != 0;
+      if (skip_rule && failed && next >= begin && next < end &&
           m_actions.ValueAt(next).m_strName == a.m_strName) {
 #if defined(KELTOS3_SNAPSHOT_BUILD)
         if (defer && ShouldDefer(r, m_actions.ValueAt(next).m_iSource)) {
@@ -291,7 +321,7 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
     }
   };
 
-  walk(u"DIRADD", Op::kCreateDir, false, false);
+  walk(u"DIRADD", Op::kCreateDir, false, true);
   walk(u"FILEADD", Op::kCopy, false, true);
   walk(u"FILEUPDATE", Op::kUpdate, false, true);
   walk(u"FILEDELETE", Op::kRemoveFile, false, true);

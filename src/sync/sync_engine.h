@@ -17,6 +17,14 @@
 //   "<action key> : <name> from <source> to <target> datetime is <time>\r\n"
 // An optional SyncObserver sees every action as it is carried out.
 //
+// What detection considers.  A tree map holds at most 100 keys, the lowest
+// of its tree (fs/quexfs_manager.h), so a full map knows nothing of the keys
+// above its highest one: a file there would look deleted, or added, or its
+// local copy would be hidden from a download.  RunSync therefore takes the
+// lowest of the highest keys of every full map of the three trees
+// (directories and files alike) as a bound, and detection considers only
+// keys up to it; the entries above wait, untouched, until the trees fit.
+//
 // Snapshot-assisted build (KELTOS3_SNAPSHOT_BUILD): a FILEADD or FILEUPDATE
 // transfer that fails because its local source file is in use is deferred,
 // together with its catalog half, and retried at the end of ApplyActions
@@ -69,7 +77,8 @@ class CSyncEngine {
                   CQUEXFSManager* catalog);
 
   // Compares tree->dirMap (or fileMap) with catalog's and fills `out` with
-  // one change per differing key, in ascending key order.  Returns 0.
+  // one change per differing key, in ascending key order, leaving out,
+  // within RunSync, the keys above the bound of the full maps.  Returns 0.
   int32_t DetectDirChanges(CQUEXFSManager* tree, CQUEXFSManager* catalog,
                            SyncChangeTable* out);
   int32_t DetectFileChanges(CQUEXFSManager* tree, CQUEXFSManager* catalog,
@@ -121,6 +130,9 @@ class CSyncEngine {
   SyncActionTable m_deferred{kSyncTableCapacity};
 #endif
   int32_t m_iSequence = 0;
+  // The highest key detection considers; none while m_bBounded is false.
+  bool m_bBounded = false;
+  std::u16string m_strBound;
   SyncObserver* m_pObserver = nullptr;
   bool m_bDryRun = false;
 };

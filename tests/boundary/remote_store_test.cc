@@ -52,9 +52,16 @@ std::u16string Put(const std::u16string& path, const std::string& content) {
   return name;
 }
 
-TEST(RemoteStoreTest, StoreListMeasureAndDelete) {
+// Run under both signature versions and addressing styles.
+class RemoteStoreProtocolTest : public ::testing::TestWithParam<testsupport::Protocol> {};
+
+INSTANTIATE_TEST_SUITE_P(Protocols, RemoteStoreProtocolTest,
+                         ::testing::ValuesIn(testsupport::kAllProtocols),
+                         testsupport::ProtocolName);
+
+TEST_P(RemoteStoreProtocolTest, StoreListMeasureAndDelete) {
   StoreFixture fixture;
-  ASSERT_TRUE(fixture.UseServer("remote", 1000));
+  ASSERT_TRUE(fixture.UseServer("remote", 1000, GetParam()));
   EXPECT_EQ(GetUsedSpace(), 0u);
   EXPECT_STREQ(GetDirList(), L"");
 
@@ -171,9 +178,10 @@ TEST(RemoteStoreTest, DeleteRemovesOnlyWhatItCanReadWhole) {
   EXPECT_EQ(RawS3::ListKeys(fixture.data_bucket()).size(), 3u);
 }
 
-TEST(RemoteStoreTest, DirListOfAMissingBucketCreatesIt) {
+TEST_P(RemoteStoreProtocolTest, DirListOfAMissingBucketCreatesIt) {
   StoreFixture fixture;
   testsupport::StoreSettings settings;
+  settings.protocol = GetParam();
   settings.bucket = StoreFixture::UniqueBucket("missing");
   settings.data_bucket = StoreFixture::UniqueBucket("missingdata");
   fixture.WriteSettings(settings);

@@ -36,8 +36,10 @@ void UseFixedStamp([[maybe_unused]] CS3File* file) {
 class S3FileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(fixture_.UseServer(Hint(), 1000)) << "buckets not created";
+    ASSERT_TRUE(fixture_.UseServer(Hint(), 1000, protocol())) << "buckets not created";
   }
+
+  virtual testsupport::Protocol protocol() const { return testsupport::Protocol::kDefaults; }
 
   // The test's name, shortened into a bucket-name part.
   static std::string Hint() {
@@ -121,6 +123,13 @@ class S3FileTest : public ::testing::Test {
   StoreFixture fixture_;
 };
 
+// The cases that run under both signature versions and addressing styles.
+using S3FileProtocolTest = testsupport::ProtocolSuite<S3FileTest>;
+
+INSTANTIATE_TEST_SUITE_P(Protocols, S3FileProtocolTest,
+                         ::testing::ValuesIn(testsupport::kAllProtocols),
+                         testsupport::ProtocolName);
+
 TEST_F(S3FileTest, OpenOfMissingPathIsReadyToWrite) {
   CS3File file;
   EXPECT_EQ(file.Open(L"\\nothing.txt"), 0);
@@ -130,7 +139,7 @@ TEST_F(S3FileTest, OpenOfMissingPathIsReadyToWrite) {
   EXPECT_EQ(file.Seek(0, 0), 1);
 }
 
-TEST_F(S3FileTest, TwoAndAHalfChunksInOneCall) {
+TEST_P(S3FileProtocolTest, TwoAndAHalfChunksInOneCall) {
   const std::string content = RandomBytes(2500, 1);
   ASSERT_EQ(Store(u"\\docs\\a.txt", content, content.size()), 0);
 
@@ -373,7 +382,7 @@ TEST_F(S3FileTest, WriteAfterOpeningAVersionStartsANewOne) {
 
 // Byte-exact round trips through the exported surface, with the file
 // object's own stamp, at several chunk sizes and odd write sizes.
-TEST_F(S3FileTest, RoundTripsAtSeveralChunkSizes) {
+TEST_P(S3FileProtocolTest, RoundTripsAtSeveralChunkSizes) {
   struct Case {
     int32_t chunk;
     size_t size;
@@ -424,7 +433,7 @@ TEST_F(S3FileTest, RoundTripsAtSeveralChunkSizes) {
   }
 }
 
-TEST_F(S3FileTest, NamesSetRedirectEveryRequest) {
+TEST_P(S3FileProtocolTest, NamesSetRedirectEveryRequest) {
   const std::string other = StoreFixture::UniqueBucket("redirect");
   ASSERT_TRUE(RawS3::CreateBucket(other));
   CS3File file;

@@ -9,6 +9,7 @@
 
 #include "settings/s3_config.h"
 #include "support/ini_fixture.h"
+#include "support/store_fixture.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
 #include "support/test_env.h"
@@ -60,6 +61,9 @@ class Keltos3CliTest : public ::testing::Test {
             {"S3Port", std::to_string(c.GetPort())},
             {"CACertFile", u8(c.GetCACertFile())},
             {"RequestPause", std::to_string(c.GetRequestPause())},
+            {"SignatureVersion", std::to_string(c.GetSignatureVersion())},
+            {"Region", u8(c.GetRegion())},
+            {"PathStyle", std::to_string(c.IsPathStyle())},
             {"ACCOUNT", u8(c.GetAccount())},
             {"PASSWORD", u8(c.GetPassword())},
             {"ProxyPassword", u8(c.GetProxyPassword())}};
@@ -106,6 +110,8 @@ TEST_F(Keltos3CliTest, HelpVersionAndMisuse) {
            {"init", "--account", "a", "--secret", "s", "--port", "65536"},
            {"init", "--account", "a", "--secret", "s", "--port", "44x"},
            {"init", "--account", "a", "--secret", "s", "--host", ""},
+           {"init", "--account", "a", "--secret", "s", "--signature", "3"},
+           {"init", "--account", "a", "--secret", "s", "--region", ""},
            {"init", "--account", "a", "--secret", "s", "--force=yes"},
            {"init", "--account", "a", "--account", "b", "--secret", "s"},
            {"init", "--account", "a", "--secret", "s", "stray"}}) {
@@ -124,7 +130,8 @@ TEST_F(Keltos3CliTest, InitWritesWhatTheLibraryReads) {
   dir_.WriteFile("ca.pem", "-----BEGIN CERTIFICATE-----\n");
   ProcessResult r = Run({"init", "--account", kAccount, "--secret", kSecret, "--host",
                          "s3.localhost", "--port=9443", "--ca", dir_.PathOf("ca.pem"),
-                         "--bucket", "backups", "--data-bucket", "chunks"});
+                         "--bucket", "backups", "--data-bucket", "chunks", "--signature", "4",
+                         "--region", "eu-west-3", "--path-style"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(r.out.find(ini()), std::string::npos);
   EXPECT_EQ(std::filesystem::status(ini()).permissions() & std::filesystem::perms::all,
@@ -141,6 +148,10 @@ TEST_F(Keltos3CliTest, InitWritesWhatTheLibraryReads) {
   EXPECT_EQ(lib.at("CACertFile"), dir_.PathOf("ca.pem"));
   EXPECT_EQ(lib.at("QuexBucket"), "backups");
   EXPECT_EQ(lib.at("QuexDataBucket"), "chunks");
+  EXPECT_EQ(lib.at("SignatureVersion"), "4");
+  EXPECT_EQ(lib.at("Region"), "eu-west-3");
+  EXPECT_EQ(lib.at("PathStyle"), "1");
+  EXPECT_NE(Run({"config"}).out.find("https://s3.localhost:9443/backups/"), std::string::npos);
 
   // An existing file stays unless --force is given.
   r = Run({"init", "--account", "OTHER", "--secret", "other"});
@@ -190,7 +201,10 @@ TEST_F(Keltos3CliTest, ConfigShowsWhatTheLibraryUsesWithSecretsMasked) {
                  "S3Host=\n"
                  "S3Port=99999\n"
                  "RequestPause=-20\n"
-                 "RequestPause=50\n");
+                 "RequestPause=50\n"
+                 "SignatureVersion=3\n"
+                 "Region=\n"
+                 "PathStyle=true\n");
   const ProcessResult r = Run({"config"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   const auto shown = ConfigValues(r.out);
@@ -211,6 +225,7 @@ TEST_F(Keltos3CliTest, ConfigShowsWhatTheLibraryUsesWithSecretsMasked) {
   EXPECT_EQ(r.out.find("IOSFODNN"), std::string::npos);
   EXPECT_NE(r.out.find("not a port number"), std::string::npos);
   EXPECT_NE(r.out.find("not hex"), std::string::npos);
+  EXPECT_NE(r.out.find("not 2 or 4"), std::string::npos);
 }
 
 TEST_F(Keltos3CliTest, ScrambleGivesTheIniValue) {
@@ -229,6 +244,42 @@ TEST_F(Keltos3CliTest, ScrambleGivesTheIniValue) {
   platform::ScopedEnvOverride override(&env);
   EXPECT_EQ(CS3Config().GetAccount(), u"from stdin \u00e9");
   EXPECT_EQ(CS3Config().GetPassword(), u"-dash");
+}
+
+// An endpoint that cannot be reached, or refuses the listing, is not an
+// empty store: ls and du say what failed and exit 1.
+TEST(Keltos3StoreCliTest, LsAndDuTellAFailureFromAnEmptyStore) {
+  if (!testsupport::TestServers::Get().ok) GTEST_SKIP() << testsupport::TestServers::Get().error;
+  testsupport::StoreFixture store;
+  ASSERT_TRUE(store.UseServer("cli-empty", 0));
+  const auto run = [&](const std::string& command) {
+    return RunProcess({kBinary, command},
+                      {{"KELTOS3_INI", store.ini().ini_posix_path()},
+                       {"KELTOS3_TRACE", std::nullopt},
+                       {"LD_LIBRARY_PATH", testsupport::kTestLibraryDir}});
+  };
+  ProcessResult r = run("ls");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  r = run("du");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "0 bytes\n");
+
+  testsupport::StoreSettings settings = store.settings();
+  settings.data_bucket = testsupport::StoreFixture::UniqueBucket("cli-missing");
+  store.WriteSettings(settings);
+  r = run("du");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
+
+  store.ini().WriteOnline("S3Host=s3.localhost\nS3Port=1\nRequestPause=0\n");
+  for (const char* command : {"ls", "du"}) {
+    r = run(command);
+    EXPECT_EQ(r.exit_code, 1) << command;
+    EXPECT_EQ(r.out, "") << command;
+    EXPECT_NE(r.err.find("did not answer"), std::string::npos) << r.err;
+  }
 }
 
 }  // namespace

@@ -34,6 +34,31 @@ TEST(SortedMapTest, ReplacesExistingAndDropsNewKeysWhenFull) {
   EXPECT_EQ(map.Count(), 3);
 }
 
+// Whatever order the keys come in, a full map that keeps the lowest holds
+// exactly the lowest keys offered.
+TEST(SortedMapTest, KeepLowestHoldsTheLowestKeysOffered) {
+  CSortedMap<int> map(3, SortedMapWhenFull::kKeepLowest);
+  for (const char16_t* key : {u"e", u"b", u"g", u"a", u"f", u"c", u"d"}) {
+    map.Set(key, 1);
+  }
+  EXPECT_EQ(map.Count(), 3);
+  EXPECT_EQ(map.KeyAt(0), u"a");
+  EXPECT_EQ(map.KeyAt(2), u"c");
+  EXPECT_FALSE(map.Set(u"b0", 2));  // stored; "c" had to go
+  EXPECT_EQ(map.Find(u"c"), -1);
+  EXPECT_EQ(map.Lookup(u"b0"), 2);
+  EXPECT_FALSE(map.Set(u"z", 3));   // above the highest: dropped
+  EXPECT_TRUE(map.Set(u"a", 4));    // existing keys still change
+  const CSortedMap<int> copy = map;
+  CSortedMap<int> assigned(1);
+  assigned = copy;
+  for (CSortedMap<int>* m : {&map, &assigned}) {
+    m->Set(u"0", 5);  // the rule travels with a copy
+    EXPECT_EQ(m->KeyAt(0), u"0");
+    EXPECT_EQ(m->KeyAt(2), u"b");
+  }
+}
+
 TEST(SortedMapTest, ClampsKeyIndexAndGivesEmptyValueOutOfRange) {
   CSortedMap<std::u16string> empty;
   EXPECT_EQ(empty.KeyAt(0), u"");

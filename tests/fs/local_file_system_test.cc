@@ -165,9 +165,10 @@ TEST_F(LocalFileSystemTest, KeepsTheFirstHundredEntriesMetInScanOrder) {
 
 #if !defined(_WIN32)
 // A name holding a backslash cannot be a key (it would read as two
-// components), and a link to a directory is not followed: a link cycle
-// would never end.  (Windows names hold no backslash.)
-TEST_F(LocalFileSystemTest, SkipsBackslashNamesAndLinkedDirectories) {
+// components), and a symbolic link is neither listed nor followed: what it
+// leads to is not part of the tree (and a link cycle would never end).
+// (Windows names hold no backslash; the links are made with symlink(2).)
+TEST_F(LocalFileSystemTest, SkipsBackslashNamesAndLinks) {
   MakeDir(dir_.At("docs"));
   WriteFile(dir_.At("docs/a.txt"), "a");
   WriteFile(dir_.At("docs\\evil"), "looks like \\docs\\evil");
@@ -179,9 +180,11 @@ TEST_F(LocalFileSystemTest, SkipsBackslashNamesAndLinkedDirectories) {
 
   ASSERT_EQ(fs_->LoadTree(), 0);
   EXPECT_EQ(Keys(fs_->dirMap), (std::vector<std::u16string>{u"\\docs"}));
-  // A link to a file is listed like the file.
-  EXPECT_EQ(Keys(fs_->fileMap),
-            (std::vector<std::u16string>{u"\\docs\\a.txt", u"\\docs\\alias"}));
+  EXPECT_EQ(Keys(fs_->fileMap), (std::vector<std::u16string>{u"\\docs\\a.txt"}));
+  EXPECT_EQ(Sorted(fs_->ScannedLinks()),
+            (std::vector<std::u16string>{u"\\docs\\alias", u"\\docs\\loop",
+                                         u"\\docs\\up"}));
+  EXPECT_TRUE(fs_->LastScanComplete());
 }
 #endif
 
@@ -259,6 +262,25 @@ TEST_F(LocalFileSystemTest, NamesLeavingTheTreeAreRefused) {
   EXPECT_EQ(fs_->RemoveFile(Root(), u"\\x\\"), 1);  // empty last component
   EXPECT_EQ(ReadFile(outside.At("victim")), "keep me");
   EXPECT_FALSE(PathExists(outside.At("made")));
+
+  // The same through a symbolic link below the root, and onto one.
+#if !defined(_WIN32)  // links made with symlink(2)
+  ASSERT_EQ(::symlink(outside.path().c_str(), dir_.At("sub/link").c_str()), 0);
+  ASSERT_EQ(::symlink(outside.At("victim").c_str(), dir_.At("sub/alias").c_str()), 0);
+  EXPECT_EQ(fs_->CopyFileFrom(Root(), u"\\link\\planted", &source,
+                              source.GetRoot(), u"\\x"),
+            1);
+  EXPECT_EQ(fs_->UpdateFileFrom(Root(), u"\\alias", kTime1, &source, 0), 1);
+  EXPECT_EQ(fs_->RemoveFile(Root(), u"\\link\\victim"), 1);
+  EXPECT_EQ(fs_->OpenStream(Root(), u"\\alias"), 3);
+  EXPECT_EQ(fs_->CreateDir(Root(), u"\\link\\made"), 2);
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+  EXPECT_EQ(fs_->SetModifiedTime(Root(), u"\\alias", kTime2), 1);
+#endif
+  EXPECT_EQ(source.open_calls, 0);
+  EXPECT_EQ(ReadFile(outside.At("victim")), "keep me");
+  EXPECT_EQ(ListNames(outside.path()), std::vector<std::string>{"victim"});
+#endif
 }
 
 // ---- The exclusive-open test, against a second process -------------------------------

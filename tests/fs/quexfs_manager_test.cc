@@ -101,6 +101,17 @@ TEST(TreeNamesTest, SafeNamesOnlyGoDown) {
   EXPECT_FALSE(IsSafeTreeName(std::u16string(u"\\a\0b", 4)));
 }
 
+TEST(TreeNamesTest, DotDirectoriesAreTheOnesNamedWithALeadingDot) {
+  EXPECT_TRUE(IsBelowDotDirectory(u"\\.cfg\\x", false));
+  EXPECT_TRUE(IsBelowDotDirectory(u"\\a\\.git\\b\\c", false));
+  EXPECT_TRUE(IsBelowDotDirectory(u"\\.cfg", true));
+  EXPECT_TRUE(IsBelowDotDirectory(u"\\a\\.git\\b", true));
+  EXPECT_FALSE(IsBelowDotDirectory(u"\\.profile", false));
+  EXPECT_FALSE(IsBelowDotDirectory(u"\\a\\.profile", false));
+  EXPECT_FALSE(IsBelowDotDirectory(u"\\a.b\\c", false));
+  EXPECT_FALSE(IsBelowDotDirectory(u"\\a.b", true));
+}
+
 TEST(TreeNamesTest, CopyFileNamesAreFixedAndRecognised) {
   const std::u16string a = CopyFileNameFor(u"a.txt");
   EXPECT_EQ(a, CopyFileNameFor(u"a.txt"));

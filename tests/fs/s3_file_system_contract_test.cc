@@ -16,7 +16,8 @@ namespace {
 
 class S3Tree final : public TreeUnderTest {
  public:
-  S3Tree() {
+  // `path`: the path inside the bucket that the root names ("" or "\\base").
+  explicit S3Tree(const std::string& path = "") {
     StoreSettings settings;
     settings.bucket = StoreFixture::UniqueBucket("contract-unused");
     settings.data_bucket = StoreFixture::UniqueBucket("contract-unused");
@@ -24,7 +25,7 @@ class S3Tree final : public TreeUnderTest {
     bucket_ = StoreFixture::UniqueBucket("contract");
     EXPECT_TRUE(RawS3::CreateBucket(bucket_)) << bucket_;
     fs_.reset(new CS3FileSystem());
-    fs_->SetRoot(Utf8ToU16(bucket_));
+    fs_->SetRoot(Utf8ToU16(bucket_ + path));
   }
 
   CQUEXFSManager* fs() override { return fs_.get(); }
@@ -41,17 +42,23 @@ class S3Tree final : public TreeUnderTest {
 };
 
 std::unique_ptr<TreeUnderTest> MakeS3Tree() { return std::make_unique<S3Tree>(); }
+std::unique_ptr<TreeUnderTest> MakeS3PathTree() {
+  return std::make_unique<S3Tree>("\\base");
+}
+
+constexpr ContractExpectations kS3Expectations{/*moves_data=*/true,
+                                               /*open_missing=*/3,
+                                               /*remove_missing=*/0,
+                                               /*create_existing=*/0,
+                                               /*remove_dir_not_empty=*/0,
+                                               /*subtree_lists_its_root=*/true};
 
 INSTANTIATE_TEST_SUITE_P(
     Remote, FileSystemContractTest,
-    ::testing::Values(FileSystemKind{
-        "S3", &MakeS3Tree,
-        ContractExpectations{/*moves_data=*/true,
-                             /*open_missing=*/3,
-                             /*remove_missing=*/0,
-                             /*create_existing=*/0,
-                             /*remove_dir_not_empty=*/0,
-                             /*subtree_lists_its_root=*/true}}),
+    ::testing::Values(FileSystemKind{"S3", &MakeS3Tree, kS3Expectations},
+                      // A root with a path inside the bucket: the same tree,
+                      // its keys relative to that path.
+                      FileSystemKind{"S3Path", &MakeS3PathTree, kS3Expectations}),
     [](const ::testing::TestParamInfo<FileSystemKind>& info) {
       return info.param.name;
     });

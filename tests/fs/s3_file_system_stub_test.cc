@@ -265,6 +265,12 @@ class StubPreviousVersionTest : public S3FileSystemStubTest {
     ASSERT_EQ(fs_->GetModifiedTime(u"\\f"), kTime1);
   }
 
+  // The answer to the fetch of the previous version's first chunk.
+  static std::string FirstChunkRule() {
+    return Rule("GET", "/" + Encoded("$data$/f_00000"),
+                Answer{200, PatternText(1000), true});
+  }
+
   int32_t Update(size_t size) {
     MemoryFileSystem source;
     source.AddFile(u"\\f", PatternText(size), kTime2);
@@ -314,6 +320,33 @@ TEST_F(StubPreviousVersionTest, FailedIndexStoreKeepsThePreviousVersion) {
   EXPECT_EQ(fs_->CopyFileFrom(fs_->GetRoot(), u"\\f", &source, source.GetRoot(),
                               u"\\f"),
             1);
+  EXPECT_EQ(Count("DELETE", ""), 0);
+}
+
+// A version written through the stream reports a store that failed, and
+// the opened version stays.
+TEST_F(StubPreviousVersionTest, WrittenStreamReportsFailedStores) {
+  const std::string data = PatternText(1500, 'w');
+  auto write = [&](int32_t size) {
+    return fs_->WriteStream(reinterpret_cast<const uint8_t*>(data.data()), size);
+  };
+  std::vector<std::string> rules = ChunkRules({1000, 500});
+  rules.push_back(Rule("PUT", kIndexPut, Status(500)));
+  rules.push_back(FirstChunkRule());
+  LoadWith(rules);
+  ASSERT_EQ(fs_->OpenStream(u"\\f"), 0);
+  EXPECT_EQ(write(1500), 0);
+  EXPECT_EQ(fs_->CloseStream(), 2);  // the index object was not stored
+
+  StubServer::Reset(bucket_);
+  rules = ChunkRules({1000});
+  rules.push_back(Rule("PUT", "/" + Encoded("$data$/f_00001"), Status(500)));
+  rules.push_back(FirstChunkRule());
+  LoadWith(rules);
+  ASSERT_EQ(fs_->OpenStream(u"\\f"), 0);
+  EXPECT_EQ(write(1200), 0);
+  EXPECT_EQ(write(900), 2);  // the second chunk was not stored
+  EXPECT_EQ(fs_->CloseStream(), 2);
   EXPECT_EQ(Count("DELETE", ""), 0);
 }
 

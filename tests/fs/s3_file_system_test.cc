@@ -38,12 +38,15 @@ class S3FileSystemTest : public ::testing::Test {
     settings_.bucket = StoreFixture::UniqueBucket("s3fs-settings");
     settings_.data_bucket = StoreFixture::UniqueBucket("s3fs-settings-data");
     settings_.buffer_size = 1000;
+    settings_.protocol = protocol();
     ASSERT_TRUE(RawS3::CreateBucket(settings_.bucket));
     ASSERT_TRUE(RawS3::CreateBucket(settings_.data_bucket));
     fixture_.WriteSettings(settings_);
     bucket_ = NewBucket("s3fs-root");
     fs_ = OpenTree(bucket_);
   }
+
+  virtual Protocol protocol() const { return Protocol::kDefaults; }
 
   void TearDown() override {
     fs_.reset();
@@ -77,7 +80,13 @@ class S3FileSystemTest : public ::testing::Test {
   ScopedFileSystem<CS3FileSystem> fs_;
 };
 
-TEST_F(S3FileSystemTest, EveryRequestGoesToTheRootsBucket) {
+// The cases that run under both signature versions and addressing styles.
+using S3FileSystemProtocolTest = ProtocolSuite<S3FileSystemTest>;
+
+INSTANTIATE_TEST_SUITE_P(Protocols, S3FileSystemProtocolTest, ::testing::ValuesIn(kAllProtocols),
+                         ProtocolName);
+
+TEST_P(S3FileSystemProtocolTest, EveryRequestGoesToTheRootsBucket) {
   ASSERT_EQ(fs_->CreateDir(u"\\a\\b"), 0);  // the parent's marker comes first
   const std::string content = PatternText(2500);
   ASSERT_EQ(PutFile(fs_.get(), u"\\a\\b\\f.txt", content, kTime1), 0);
@@ -98,7 +107,7 @@ TEST_F(S3FileSystemTest, EveryRequestGoesToTheRootsBucket) {
   EXPECT_EQ(Stored(), Names{});
 }
 
-TEST_F(S3FileSystemTest, ListingReadsMarkersAndTheNewestVersions) {
+TEST_P(S3FileSystemProtocolTest, ListingReadsMarkersAndTheNewestVersions) {
   for (const std::string& key :
        {std::string("$folder$docs"), std::string("$folder$docs/sub"),
         std::string("$folder$docs2"), std::string("$folder$other"),
@@ -295,6 +304,23 @@ TEST_F(S3FileSystemTest, WrittenStreamIsFinishedAsANewVersion) {
   ASSERT_EQ(fs_->LoadTree(), 0);
   EXPECT_EQ(ReadBack(fs_.get(), u"\\f"), "tail");
   EXPECT_EQ(Stored().size(), 2u);
+
+  // A copy whose source has no time for the file is named with the time of
+  // writing too, so that the listing reads it back.
+  MemoryFileSystem untimed;
+  untimed.AddFile(u"\\g", "no time", u"");
+  const std::u16string now = CQUEXFSManager::FormatTimeText(
+      platform::FileTimeFromUnixSeconds(fixture_.env().NowUnixSeconds()));
+  ASSERT_EQ(fs_->CopyFileFrom(fs_->GetRoot(), u"\\g", &untimed,
+                              untimed.GetRoot(), u"\\g"),
+            0);
+  ASSERT_EQ(fs_->LoadTree(), 0);
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+  EXPECT_EQ(fs_->fileMap.Lookup(u"\\g"), now);
+#else
+  (void)now;
+#endif
+  EXPECT_EQ(ReadBack(fs_.get(), u"\\g"), "no time");
 }
 
 TEST_F(S3FileSystemTest, StreamsAndRemovalsAddressOnlyListedVersions) {

@@ -104,27 +104,25 @@ TEST_F(CatalogTest, UpdateRecordsTheChangesTimeReplaceTheRuns) {
 
 #endif  // !KELTOS3_SNAPSHOT_BUILD
 
-TEST_F(CatalogTest, OnlyLoadFilesSkipsDotDirectories) {
+// The catalog lists what the local tree lists: a record below a
+// dot-directory (which the local tree never lists) would look deleted there.
+TEST_F(CatalogTest, LoadsSkipDotDirectoriesLikeTheLocalTree) {
   MakeDir(dir_.At(".cache"));
   WriteFile(dir_.At(".cache/x"), "");
   MakeDir(dir_.At("docs"));
   WriteFile(dir_.At("docs/y"), "");
+  WriteFile(dir_.At("docs/.profile"), "");
 
   ASSERT_EQ(catalog_->LoadTree(), 0);
-  EXPECT_EQ(Keys(catalog_->dirMap),
-            (std::vector<std::u16string>{u"\\.cache", u"\\docs"}));
+  EXPECT_EQ(Keys(catalog_->dirMap), (std::vector<std::u16string>{u"\\docs"}));
   EXPECT_EQ(Keys(catalog_->fileMap),
-            (std::vector<std::u16string>{u"\\.cache\\x", u"\\docs\\y"}));
-  ASSERT_EQ(catalog_->LoadFiles(), 0);
-  EXPECT_EQ(Keys(catalog_->fileMap), (std::vector<std::u16string>{u"\\docs\\y"}));
-  catalog_->dirMap.RemoveAll();
+            (std::vector<std::u16string>{u"\\docs\\.profile", u"\\docs\\y"}));
   ASSERT_EQ(catalog_->LoadDirs(), 0);
-  EXPECT_EQ(Keys(catalog_->dirMap),
-            (std::vector<std::u16string>{u"\\.cache", u"\\docs"}));
+  EXPECT_EQ(Keys(catalog_->dirMap), (std::vector<std::u16string>{u"\\docs"}));
 }
 
 #if !defined(_WIN32)  // Windows names hold no backslash
-TEST_F(CatalogTest, ScansSkipBackslashNamesAndLinkedDirectories) {
+TEST_F(CatalogTest, ScansSkipBackslashNamesAndLinks) {
   MakeDir(dir_.At("docs"));
   ASSERT_EQ(::symlink("..", dir_.At("docs/.up").c_str()), 0);
   ASSERT_EQ(::symlink(".", dir_.At("docs/loop").c_str()), 0);
@@ -132,6 +130,19 @@ TEST_F(CatalogTest, ScansSkipBackslashNamesAndLinkedDirectories) {
   ASSERT_EQ(catalog_->LoadTree(), 0);
   EXPECT_EQ(Keys(catalog_->dirMap), (std::vector<std::u16string>{u"\\docs"}));
   EXPECT_EQ(catalog_->fileMap.Count(), 0);
+  EXPECT_EQ(catalog_->ScannedLinks().size(), 2u);
+
+  // A placeholder is never written, removed or re-timed through a link.
+  const FsScratchDir outside;
+  WriteFile(outside.At("p"), "a user's file");
+  ASSERT_EQ(::symlink(outside.path().c_str(), dir_.At("proj").c_str()), 0);
+  ASSERT_EQ(::symlink(outside.At("p").c_str(), dir_.At("alias").c_str()), 0);
+  EXPECT_EQ(catalog_->WriteFileFrom(u"\\proj\\p", nullptr), 1);
+  EXPECT_EQ(catalog_->UpdateFileFrom(u"\\alias", kTime1, nullptr, 0), 1);
+  EXPECT_EQ(catalog_->RemoveFile(u"\\proj\\p"), 1);
+  EXPECT_EQ(catalog_->CreateDir(u"\\proj\\d"), 2);
+  EXPECT_EQ(ReadFile(outside.At("p")), "a user's file");
+  EXPECT_EQ(ListNames(outside.path()), std::vector<std::string>{"p"});
 }
 #endif
 

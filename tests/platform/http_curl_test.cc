@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -23,8 +24,8 @@ const std::uint8_t* Bytes(const std::string& s) {
 
 // One exchange's handles with the stub server, opened in order.
 struct Exchange {
-  Exchange(const std::string& bucket, const std::string& verb, const std::string& path) {
-    platform::HttpSessionOptions options;
+  Exchange(const std::string& bucket, const std::string& verb, const std::string& path,
+           platform::HttpSessionOptions options = {}) {
     options.ca_cert_file = TestServers::Get().ca_file;
     session = platform::OpenCurlHttpSession(options);
     connection = session->Connect(bucket + "." + TestServers::Get().s3_host,
@@ -179,6 +180,38 @@ TEST_F(HttpCurlStubTest, LargeAnswerPassesThroughTheBoundedBufferWhole) {
   EXPECT_EQ(length, big.size());
   bool ok = false;
   EXPECT_TRUE(ReadAll(e.request.get(), 4095, &ok) == big);
+  EXPECT_TRUE(ok);
+}
+
+// A peer that answers without end, or a little at a time, is given up once
+// the exchange has waited past its deadline, which grows with the answer.
+TEST_F(HttpCurlStubTest, ExchangeEndsAtItsDeadlineWhichGrowsWithTheAnswer) {
+  const std::string slow(4000, 's');
+  Script(R"([{"path": "/endless", "body": "x", "length": "none", "trickle_ms": 100,
+              "endless": true},
+             {"path": "/slow", "body": ")" + slow + R"(", "trickle_ms": 200,
+              "trickle_bytes": 500}])");
+  platform::HttpSessionOptions options;
+  options.deadline_base_ms = 1000;
+  options.deadline_bytes_per_second = 1000;
+  const auto start = std::chrono::steady_clock::now();
+  {
+    Exchange e(bucket_, "GET", "/endless", options);
+    ASSERT_TRUE(e.request->SendRequest(nullptr, 0));
+    bool ok = true;
+    ReadAll(e.request.get(), 4095, &ok);
+    EXPECT_FALSE(ok);
+    std::uint32_t status = 0;
+    EXPECT_TRUE(e.request->QueryStatusCode(&status));  // the headers had come
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+
+  // 1.6 seconds for 4000 bytes: past the base, within the base and the 4
+  // seconds its size adds.
+  Exchange e(bucket_, "GET", "/slow", options);
+  ASSERT_TRUE(e.request->SendRequest(nullptr, 0));
+  bool ok = false;
+  EXPECT_TRUE(ReadAll(e.request.get(), 4095, &ok) == slow);
   EXPECT_TRUE(ok);
 }
 

@@ -1,7 +1,9 @@
 #include "platform/named_mutex.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +12,8 @@
 #include <functional>
 #include <string>
 #include <thread>
+
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -47,6 +51,39 @@ TEST_F(NamedMutexTest, NamesMapToDistinctLockFiles) {
   NamedMutex too_long(std::string(NamedMutex::kMaxNameLength + 1, 'x'));
   EXPECT_FALSE(too_long.valid());
   EXPECT_FALSE(too_long.Lock());
+}
+
+// Any user who could open the lock file could hold it for ever and stall
+// every bandwidth-limited transfer of the others.
+TEST_F(NamedMutexTest, LockFileIsPrivateToItsUser) {
+  const std::string path = NamedMutex::LockFilePath(name_);
+  EXPECT_NE(path.find("-" + std::to_string(::geteuid()) + "-"), std::string::npos) << path;
+  {
+    NamedMutex mutex(name_);
+    ASSERT_TRUE(mutex.valid());
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_uid, ::geteuid());
+  }
+
+  // A symbolic link put in its place is not followed.
+  testsupport::TempDir dir;
+  dir.WriteFile("target", "untouched");
+  ASSERT_EQ(::unlink(path.c_str()), 0);
+  ASSERT_EQ(::symlink(dir.PathOf("target").c_str(), path.c_str()), 0);
+  EXPECT_FALSE(NamedMutex(name_).valid());
+  EXPECT_EQ(dir.ReadFile("target"), "untouched");
+  ASSERT_EQ(::unlink(path.c_str()), 0);
+
+  // A file of another owner is refused (only root can make one here).
+  if (::geteuid() == 0) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(NamedMutex(name_).valid());
+  }
 }
 
 TEST_F(NamedMutexTest, InstancesOfOneNameExcludeEachOtherAcrossThreads) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,14 @@ struct Exchange {
 struct Answer {
   std::uint32_t status = 200;
   std::string body;
+  // The Content-Length announced: the body's size unless given, none when
+  // `announce_length` is false.
+  bool announce_length = true;
+  std::optional<std::uint64_t> content_length = std::nullopt;
+  // A read hands out at most `piece_limit` bytes (0: as many as asked); a
+  // read at `broken_after` bytes fails like a connection that breaks.
+  std::uint32_t piece_limit = 0;
+  std::optional<size_t> broken_after = std::nullopt;
 };
 
 // A bucket listing of `keys` (each written as given, already escaped).
@@ -118,8 +127,8 @@ class FakeRequest : public platform::HttpRequestHandle {
   }
   bool QueryContentLength(std::uint64_t* length) override {
     Finish();
-    *length = answer_.body.size();
-    return true;
+    *length = answer_.content_length.value_or(answer_.body.size());
+    return answer_.announce_length;
   }
   bool QueryStatusCode(std::uint32_t* status) override {
     Finish();
@@ -128,7 +137,12 @@ class FakeRequest : public platform::HttpRequestHandle {
   }
   bool ReadData(std::uint8_t* buffer, std::uint32_t size, std::uint32_t* read) override {
     Finish();
-    const size_t n = std::min<size_t>(size, answer_.body.size() - offset_);
+    size_t n = std::min<size_t>(size, answer_.body.size() - offset_);
+    if (answer_.piece_limit != 0) n = std::min<size_t>(n, answer_.piece_limit);
+    if (answer_.broken_after.has_value()) {
+      if (offset_ >= *answer_.broken_after) return false;
+      n = std::min(n, *answer_.broken_after - offset_);
+    }
     std::memcpy(buffer, answer_.body.data() + offset_, n);
     offset_ += n;
     *read = static_cast<std::uint32_t>(n);

@@ -14,6 +14,7 @@
 #include "s3/request_kinds.h"
 #include "s3/s3_client.h"
 #include "support/ini_fixture.h"
+#include "support/store_fixture.h"
 #include "support/test_env.h"
 #include "support/test_platform.h"
 #include "support/test_servers.h"
@@ -63,8 +64,10 @@ class S3ServerTest : public ::testing::Test {
         "\nPASSWORD=" + testsupport::ScrambledHex(Utf8ToU16(secret)) +
         "\nS3Host=" + servers().s3_host + "\nS3Port=" + std::to_string(port) +
         "\nCACertFile=" + servers().ca_file + "\nRequestPause=0\nQuexBucket=" +
-        bucket_ + "\n");
+        bucket_ + "\n" + testsupport::ProtocolLines(protocol()));
   }
+
+  virtual testsupport::Protocol protocol() const { return testsupport::Protocol::kDefaults; }
 
   // Every page of the listing of `prefix` in the test bucket, following the
   // markers with `page_size` keys a page.
@@ -98,7 +101,14 @@ class S3ServerTest : public ::testing::Test {
   testsupport::IniFixture ini_{&env_};
 };
 
-TEST_F(S3ServerTest, BucketsObjectsAndListings) {
+// The cases that run under both signature versions and addressing styles.
+using S3ServerProtocolTest = testsupport::ProtocolSuite<S3ServerTest>;
+
+INSTANTIATE_TEST_SUITE_P(Protocols, S3ServerProtocolTest,
+                         ::testing::ValuesIn(testsupport::kAllProtocols),
+                         testsupport::ProtocolName);
+
+TEST_P(S3ServerProtocolTest, BucketsObjectsAndListings) {
   S3Client client;
   EXPECT_EQ(client.CheckService(), 1);
   EXPECT_EQ(client.BucketExists(bucket16()), 0);
@@ -142,7 +152,7 @@ TEST_F(S3ServerTest, BucketsObjectsAndListings) {
   EXPECT_EQ(RawS3::ListKeys(bucket_), (std::vector<std::string>{"other"}));
 }
 
-TEST_F(S3ServerTest, PagesFollowDecodedMarkers) {
+TEST_P(S3ServerProtocolTest, PagesFollowDecodedMarkers) {
   ASSERT_TRUE(RawS3::CreateBucket(bucket_));
   Items expected;  // in key order
   for (const char* key : {"p/a\"5", "p/a&1", "p/a&2", "p/a<3", "p/a>4", "q/x"}) {
@@ -156,7 +166,7 @@ TEST_F(S3ServerTest, PagesFollowDecodedMarkers) {
   EXPECT_EQ(pages, 1);
 }
 
-TEST_F(S3ServerTest, FolderMarkersWithTheirAncestors) {
+TEST_P(S3ServerProtocolTest, FolderMarkersWithTheirAncestors) {
   S3Client client;
   FolderMarkerRequest marker(u"\\a\\b\\c\\");
   const S3Response response = client.CreateFolder(marker);
@@ -174,7 +184,7 @@ TEST_F(S3ServerTest, FolderMarkersWithTheirAncestors) {
   EXPECT_EQ(nothing.m_iRetry, 0);
 }
 
-TEST_F(S3ServerTest, ErrorAnswersReachTheEventLog) {
+TEST_P(S3ServerProtocolTest, ErrorAnswersReachTheEventLog) {
   ASSERT_TRUE(RawS3::CreateBucket(bucket_));
   S3Client client;
   platform::SetLastError(0);

@@ -41,4 +41,8 @@ bool FaultyFile::SetLastWriteTime(platform::FileTime time) {
 
 bool FaultyFile::Sync() { return inner_->Sync(); }
 
+bool FaultyFile::SetAccess(const platform::FileAccess& access) {
+  return inner_->SetAccess(access);
+}
+
 }  // namespace testsupport

@@ -34,6 +34,7 @@ class FaultyFile : public platform::File {
   std::int64_t Write(const void* buffer, std::uint32_t n) override;
   bool SetLastWriteTime(platform::FileTime time) override;
   bool Sync() override;
+  bool SetAccess(const platform::FileAccess& access) override;
 
  private:
   std::unique_ptr<platform::File> inner_;

@@ -204,6 +204,10 @@ class FaultyFile final : public platform::File {
 
   bool Sync() override { return !fail_sync_ && target_->Sync(); }
 
+  bool SetAccess(const platform::FileAccess& access) override {
+    return target_->SetAccess(access);
+  }
+
  private:
   std::unique_ptr<platform::File> target_;
   const std::int64_t write_limit_;

@@ -9,6 +9,14 @@
 
 namespace testsupport {
 
+std::string ProtocolName(const ::testing::TestParamInfo<Protocol>& info) {
+  return info.param == Protocol::kV4PathStyle ? "V4PathStyle" : "Defaults";
+}
+
+std::string ProtocolLines(Protocol protocol) {
+  return protocol == Protocol::kV4PathStyle ? "SignatureVersion=4\nPathStyle=1\n" : "";
+}
+
 StoreFixture::StoreFixture()
     : env_(std::make_unique<TestEnv>()),
       override_(std::make_unique<platform::ScopedEnvOverride>(env_.get())),
@@ -28,8 +36,10 @@ std::string StoreFixture::UniqueBucket(const std::string& hint) {
   return hint.substr(0, 40) + suffix;
 }
 
-bool StoreFixture::UseServer(const std::string& hint, int32_t buffer_size) {
+bool StoreFixture::UseServer(const std::string& hint, int32_t buffer_size,
+                             Protocol protocol) {
   StoreSettings settings;
+  settings.protocol = protocol;
   settings.bucket = UniqueBucket(hint + "-b");
   settings.data_bucket = UniqueBucket(hint + "-d");
   settings.buffer_size = buffer_size;
@@ -57,6 +67,7 @@ void StoreFixture::WriteSettings(const StoreSettings& settings) {
   if (settings.buffer_size != 0) {
     lines += "QuexS3BufferSize=" + std::to_string(settings.buffer_size) + "\n";
   }
+  lines += ProtocolLines(settings.protocol);
   lines += settings.extra;
   ini_->WriteOnline(lines);
 }

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "platform/env.h"
 #include "support/ini_fixture.h"
 #include "support/test_env.h"
@@ -18,12 +20,39 @@
 
 namespace testsupport {
 
+// How the library signs its requests and addresses buckets.
+enum class Protocol {
+  kDefaults,    // signature version 2, virtual-hosted buckets
+  kV4PathStyle  // "SignatureVersion=4", "PathStyle=1"
+};
+
+// Both, for suites that run a representative set of cases under each:
+//   INSTANTIATE_TEST_SUITE_P(Protocols, SomeTest,
+//                            ::testing::ValuesIn(kAllProtocols), ProtocolName);
+constexpr Protocol kAllProtocols[] = {Protocol::kDefaults, Protocol::kV4PathStyle};
+std::string ProtocolName(const ::testing::TestParamInfo<Protocol>& info);
+
+// The INI lines of `protocol` ("" for the defaults).
+std::string ProtocolLines(Protocol protocol);
+
+// A fixture whose virtual `Protocol protocol() const` says how it sets up,
+// made into one whose cases run under each protocol:
+//   using SomeProtocolTest = ProtocolSuite<SomeTest>;
+//   INSTANTIATE_TEST_SUITE_P(Protocols, SomeProtocolTest, ...);
+//   TEST_P(SomeProtocolTest, Case) { ... }
+template <typename Fixture>
+class ProtocolSuite : public Fixture, public ::testing::WithParamInterface<Protocol> {
+ protected:
+  Protocol protocol() const override { return this->GetParam(); }
+};
+
 // What goes into the INI.
 struct StoreSettings {
   std::string bucket;       // "QuexBucket"
   std::string data_bucket;  // "QuexDataBucket"
   int32_t buffer_size = 0;  // "QuexS3BufferSize"; 0 leaves the key out
   bool use_stub = false;    // the stub server's port instead of the S3 server's
+  Protocol protocol = Protocol::kDefaults;
   std::string extra;        // further "KEY=value\n" lines
 };
 
@@ -39,9 +68,10 @@ class StoreFixture {
   static std::string UniqueBucket(const std::string& hint);
 
   // Creates two fresh buckets on the S3 server and writes an INI naming
-  // them, with the given chunk size.  Returns false when a bucket could not
-  // be created.
-  bool UseServer(const std::string& hint, int32_t buffer_size);
+  // them, with the given chunk size and protocol.  Returns false when a
+  // bucket could not be created.
+  bool UseServer(const std::string& hint, int32_t buffer_size,
+                 Protocol protocol = Protocol::kDefaults);
 
   // Writes the INI ("RequestPause" is always 0).
   void WriteSettings(const StoreSettings& settings);

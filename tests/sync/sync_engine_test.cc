@@ -238,26 +238,23 @@ TEST_F(SyncEngineTest, CapsARunAt95ActionsAndStillCompletes) {
   EXPECT_EQ(engine_.Actions().Find(u"DIRADD00121"), -1);
 }
 
-TEST_F(SyncEngineTest, FullTreeMapsNeverYieldDeletions) {
-  // A tree map that reached its capacity may have dropped entries during
-  // its load; those must not look deleted.
-  for (int i = 0; i < 100; ++i) {
+// A full map holds the lowest keys of its tree, so keys up to the lowest
+// highest key of the full maps are compared exactly, and none above it.
+TEST_F(SyncEngineTest, FullTreeMapsBoundWhatIsCompared) {
+  for (int i = 0; i <= 100; ++i) {
     char name[16];
     std::snprintf(name, sizeof name, "\\r%03d", i);
-    remote_->fileMap.Set(BytesToU16(name), kT1);
-    catalog_->fileMap.Set(BytesToU16(name), kT1);
-    local_->fileMap.Set(BytesToU16(name), kT1);
-  }
-  catalog_->fileMap.RemoveAll();
-  for (int i = 1; i <= 100; ++i) {  // the catalog knows \r100, beyond the maps
-    char name[16];
-    std::snprintf(name, sizeof name, "\\r%03d", i);
-    catalog_->fileMap.Set(BytesToU16(name), kT1);
+    if (i < 100) {
+      remote_->fileMap.Set(BytesToU16(name), kT1);
+      catalog_->fileMap.Set(BytesToU16(name), kT1);
+    }
+    // The local tree: \r050 deleted, \r007 edited, \r100 added.
+    if (i != 50) local_->fileMap.Set(BytesToU16(name), i == 7 ? kT2 : kT1);
   }
   Run();
-  for (const auto& line : log_) EXPECT_EQ(line.find("RemoveFile"), std::string::npos) << line;
-  EXPECT_EQ(engine_.LocalFileChanges().Find(u"\\r100"), -1);
-  EXPECT_EQ(engine_.RemoteFileChanges().Find(u"\\r100"), -1);
+  EXPECT_EQ(ActionKeys(), (std::vector<std::string>{
+                              "FILEDELETE00003 \\r050 1->2", "FILEDELETE00004 \\r050 1->0",
+                              "FILEUPDATE00001 \\r007 1->2", "FILEUPDATE00002 \\r007 1->0"}));
 }
 
 TEST_F(SyncEngineTest, TracesEveryActionAndDryRunChangesNothing) {
