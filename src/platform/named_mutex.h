@@ -13,8 +13,8 @@
 //
 // On Windows the lock is the system's named mutex of that name
 // (CreateMutexW, WaitForSingleObject, ReleaseMutex) in the session's
-// namespace, with the rights the process token gives new objects (its own
-// user's); a mutex of that name that another user made is refused.  Such a
+// namespace, owned by the calling user, who alone may use it; a mutex of
+// that name that another user made is refused.  Such a
 // mutex belongs to a thread: there, a second instance of the same name in
 // the thread that holds it takes it at once.
 //

@@ -12,37 +12,31 @@
 namespace platform {
 namespace {
 
-// The owner this process gives the objects it creates (its token's default
-// owner), copied into `sid`.
-bool DefaultOwner(std::vector<unsigned char>* sid) {
+// The calling process's user, as a SID copied into `sid`.
+bool CurrentUser(std::vector<unsigned char>* sid) {
   HANDLE token = nullptr;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
   const ScopedHandle scoped(token);
   DWORD size = 0;
-  ::GetTokenInformation(token, TokenOwner, nullptr, 0, &size);
+  ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
   if (size == 0) return false;
   std::vector<unsigned char> buffer(size);
-  if (!::GetTokenInformation(token, TokenOwner, buffer.data(), size, &size)) {
-    return false;
-  }
-  const PSID owner = reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
-  if (!::IsValidSid(owner)) return false;
-  sid->resize(::GetLengthSid(owner));
-  return ::CopySid(static_cast<DWORD>(sid->size()), sid->data(), owner) != 0;
+  if (!::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) return false;
+  const PSID user = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+  if (!::IsValidSid(user)) return false;
+  sid->resize(::GetLengthSid(user));
+  return ::CopySid(static_cast<DWORD>(sid->size()), sid->data(), user) != 0;
 }
 
-// Whether the mutex behind `handle` was made by this user: a mutex of the
-// name that someone else made first could be held by them for ever.
-bool OwnedByThisUser(HANDLE handle) {
-  std::vector<unsigned char> mine;
-  if (!DefaultOwner(&mine)) return false;
+// Whether the mutex behind `handle` is owned by `user`.
+bool OwnedBy(HANDLE handle, PSID user) {
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (::GetSecurityInfo(handle, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
                         nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
     return false;
   }
-  const bool same = owner != nullptr && ::EqualSid(owner, mine.data());
+  const bool same = owner != nullptr && ::EqualSid(owner, user);
   ::LocalFree(descriptor);
   return same;
 }
@@ -51,13 +45,29 @@ bool OwnedByThisUser(HANDLE handle) {
 
 NamedMutex::NamedMutex(const std::string& name) {
   if (name.size() > kMaxNameLength) return;
-  // Opened without taking it; an existing mutex of the name is shared.  A
-  // new one gets the token's default rights: its user's, not other users'.
-  // One that already exists must be this user's own.
+  // A new mutex is owned by this user, who alone may use it.  A mutex of
+  // the name that already exists is shared only when it is this user's own:
+  // one that someone else made first could be held by them for ever.
+  std::vector<unsigned char> user;
+  if (!CurrentUser(&user)) return;
+  const DWORD acl_size = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) +
+                         static_cast<DWORD>(user.size());
+  std::vector<unsigned char> acl_buffer(acl_size);
+  ACL* const acl = reinterpret_cast<ACL*>(acl_buffer.data());
+  SECURITY_DESCRIPTOR descriptor;
+  if (!::InitializeAcl(acl, acl_size, ACL_REVISION) ||
+      !::AddAccessAllowedAce(acl, ACL_REVISION, MUTEX_ALL_ACCESS, user.data()) ||
+      !::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+      !::SetSecurityDescriptorOwner(&descriptor, user.data(), FALSE) ||
+      !::SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE)) {
+    return;
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), &descriptor, FALSE};
+  // Opened without taking it.
   const std::wstring wide = ToWide(Utf8ToU16(name));
-  const HANDLE handle = ::CreateMutexW(nullptr, FALSE, wide.c_str());
+  const HANDLE handle = ::CreateMutexW(&attributes, FALSE, wide.c_str());
   if (handle == nullptr) return;
-  if (::GetLastError() == ERROR_ALREADY_EXISTS && !OwnedByThisUser(handle)) {
+  if (::GetLastError() == ERROR_ALREADY_EXISTS && !OwnedBy(handle, user.data())) {
     ::CloseHandle(handle);
     return;
   }

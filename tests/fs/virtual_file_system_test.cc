@@ -171,7 +171,7 @@ TEST_F(CatalogTest, PlaceholdersHoldNoDataAndStreamsSkipTheInUseTest) {
   EXPECT_EQ(source.read_calls, 0);
   EXPECT_EQ(FileSize(dir_.At("w")), 0);
 
-  LockHolder holder(dir_.At("w"), LockHolder::Kind::kFlock);
+  LockHolder holder(dir_.At("w"), LockHolder::Kind::kFcntl);
   ASSERT_TRUE(holder.locked());
   EXPECT_EQ(catalog_->OpenStream(Root(), u"\\w"), 0);
   uint8_t buffer[8];

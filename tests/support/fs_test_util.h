@@ -74,10 +74,12 @@ void ExpectCarriedTime(const CSortedMap<std::u16string>& map,
 // descriptors for the file is closed).
 //
 // On Windows the holder is the helper program keltos3_hold_file.exe, which
-// keeps the file open for reading and writing: for kFlock and kFcntl it
-// lets others read the file (as an editor with the file open does, and as
-// the snapshot agent needs), for kNoSharing it shares nothing.  On POSIX
-// kNoSharing is an flock, the strongest hold there is.
+// keeps the file open for reading and writing: for kFlock it lets others
+// read the file (as an editor with the file open does, and as the snapshot
+// agent needs), for kFcntl read and write it (only the exclusive-open test
+// notices it, as only that test notices an advisory lock), for kNoSharing
+// it shares nothing.  On POSIX kNoSharing is an flock, the strongest hold
+// there is.
 class LockHolder {
  public:
   enum class Kind { kFlock, kFcntl, kNoSharing };

@@ -82,7 +82,9 @@ LockHolder::LockHolder(const std::string& path, Kind kind) {
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   const std::string program = std::string(kTestBinaryDir) + "/keltos3_hold_file.exe";
   std::wstring command = L"\"" + WidePath(HostPath(program)) + L"\" " +
-                         (kind == Kind::kNoSharing ? L"none" : L"read") + L" \"" +
+                         (kind == Kind::kNoSharing ? L"none"
+                          : kind == Kind::kFcntl   ? L"write"
+                                                   : L"read") + L" \"" +
                          WidePath(path) + L"\"";
   PROCESS_INFORMATION process{};
   const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0,

@@ -126,6 +126,8 @@ TEST_P(SyncProtocolTest, ChangesOnEitherMachineReachTheOther) {
 // Both machines add the same path: each upload stores a version of it, and
 // the one that lost must not come back once the path is deleted.
 TEST_F(SyncScenarioTest, BothMachinesAddTheSamePath) {
+  // A file besides, so that no tree is ever empty (a run refuses that).
+  a_.Put("keep.txt", "stays", kT1);
   a_.Put("same.bin", RandomBytes(2500, 3), kT1);
   b_.Put("same.bin", RandomBytes(1500, 4), kT2);
   Run(a_);
@@ -133,13 +135,14 @@ TEST_F(SyncScenarioTest, BothMachinesAddTheSamePath) {
   Settle();
   const std::vector<std::string> stored = RawS3::ListKeys(bucket_);
   EXPECT_EQ(std::count_if(stored.begin(), stored.end(),
-                          [](const std::string& key) { return key.rfind("$file$", 0) == 0; }),
+                          [](const std::string& key) { return key.rfind("$file$/same", 0) == 0; }),
             1);  // one version left
 
   std::filesystem::remove(b_.tree.At("same.bin"));
   Settle();
-  EXPECT_EQ(Snapshot(a_.tree.path()), Tree{});
-  EXPECT_EQ(RawS3::ListKeys(bucket_), std::vector<std::string>{});
+  EXPECT_EQ(Snapshot(a_.tree.path()), (Tree{{"keep.txt", "stays"}}));
+  EXPECT_EQ(RawS3::ListKeys(bucket_, "$file$/same"), std::vector<std::string>{});
+  EXPECT_EQ(RawS3::ListKeys(bucket_, "$data$/same"), std::vector<std::string>{});
 }
 
 TEST_F(SyncScenarioTest, ConflictsFollowTheTable) {
@@ -235,6 +238,7 @@ TEST_F(SyncScenarioTest, LargeChangesAreSpreadOverSeveralRuns) {
   EXPECT_EQ(Snapshot(b_.tree.path()), expected);
 }
 
+#if !defined(_WIN32)  // names that differ only in case are one file on Windows
 TEST_F(SyncScenarioTest, KeysDifferingOnlyInCaseStayApart) {
   a_.Put("Readme.txt", "mixed", kT1);
   a_.Put("README.txt", "upper", kT2);
@@ -250,6 +254,7 @@ TEST_F(SyncScenarioTest, KeysDifferingOnlyInCaseStayApart) {
   EXPECT_EQ(fstest::ReadFile(a_.tree.At("Readme.txt")), "mixed");
   EXPECT_FALSE(fstest::PathExists(a_.tree.At("README.txt")));
 }
+#endif
 
 TEST_F(SyncScenarioTest, DryRunChangesNothing) {
   a_.Put("a.txt", "alpha", kT1);

@@ -1,5 +1,6 @@
-// keltos3_hold_file read|none PATH: opens PATH for reading and writing,
-// letting others only read it ("read") or sharing nothing ("none"), writes
+// keltos3_hold_file write|read|none PATH: opens PATH for reading and
+// writing, letting others read and write it ("write"), only read it
+// ("read") or sharing nothing ("none"), writes
 // "1" (or "0" when the open failed) to standard output, and keeps the file
 // open until its standard input ends.  The Windows tests use it as the
 // other process that holds a file in use.
@@ -12,7 +13,9 @@ int main() {
   wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
   HANDLE file = INVALID_HANDLE_VALUE;
   if (args != nullptr && count == 3) {
-    const DWORD sharing = lstrcmpW(args[1], L"read") == 0 ? FILE_SHARE_READ : 0;
+    const DWORD sharing = lstrcmpW(args[1], L"write") == 0  ? FILE_SHARE_READ | FILE_SHARE_WRITE
+                          : lstrcmpW(args[1], L"read") == 0 ? FILE_SHARE_READ
+                                                            : 0;
     file = CreateFileW(args[2], GENERIC_READ | GENERIC_WRITE, sharing, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
   }

@@ -12,6 +12,12 @@ set(KELTOS3_WINE_STATE_DIR ${CMAKE_BINARY_DIR}/test-wine)
 # Shards per test program; more keep both cores busy to the end of the run.
 set(KELTOS3_WINDOWS_SHARDS 4 CACHE STRING "shards of each Windows test program")
 
+# The module-definition file the DLLs of this architecture are linked with.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(KELTOS3_DEF_FILE ${PROJECT_SOURCE_DIR}/src/boundary/KeltoS3-x64.def)
+else()
+  set(KELTOS3_DEF_FILE ${PROJECT_SOURCE_DIR}/src/boundary/KeltoS3-x86.def)
+endif()
 foreach(dll_target KeltoS3 KeltoS3_snapshot)
   add_test(NAME windows_exports_${dll_target}
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows/check_exports.sh ${CMAKE_OBJDUMP}
