@@ -223,13 +223,20 @@ class WinInetRequest final : public HttpRequestHandle {
     if (!AwaitAnswer()) return false;
     // Like a blocking read: the call returns once `size` bytes are in or the
     // answer has ended; a failure after some bytes shows at the next call.
+    // Each read takes what has arrived: a read of more would wait for all
+    // of it, past the deadline, from a peer that sends a little at a time.
     std::uint32_t copied = 0;
     while (copied < size) {
+      DWORD available = 0;
       DWORD n = 0;
       if (!Timed([&] {
-            return ::InternetReadFile(handle_->get(), buffer + copied, size - copied,
-                                      &n) != 0;
-          })) {
+            return ::InternetQueryDataAvailable(handle_->get(), &available, 0, 0) != 0;
+          }) ||
+          (available > 0 &&
+           !Timed([&] {
+             return ::InternetReadFile(handle_->get(), buffer + copied,
+                                       std::min<DWORD>(available, size - copied), &n) != 0;
+           }))) {
         if (copied == 0) return false;
         break;
       }
@@ -247,7 +254,7 @@ class WinInetRequest final : public HttpRequestHandle {
   // announced byte went out (or the rest was dropped) and HttpEndRequestW
   // has read the answer's head.
   bool AwaitAnswer() {
-    if (!started_ || expired_) return false;
+    if (!started_) return false;
     if (!ended_ && announced_left_ > 0) return false;  // body unsent
     if (!ended_) EndStreamedSend();
     if (end_ok_ && !answer_counted_) {
@@ -255,7 +262,7 @@ class WinInetRequest final : public HttpRequestHandle {
       std::uint64_t length = 0;
       if (ReadContentLength(&length)) ExtendDeadline(length);
     }
-    return end_ok_ && !expired_;
+    return end_ok_;
   }
 
   // The answer's Content-Length, read as text: the numeric form of the

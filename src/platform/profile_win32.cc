@@ -3,13 +3,15 @@
 // UTF-16 byte-order mark, and the platform trims, unquotes and compares names
 // the way profile.h describes.  A relative INI path is taken from the
 // current directory (the platform would look for it in the Windows
-// directory).
+// directory).  Only a disk file is read: a path that names a pipe, a device
+// ("CON" would wait for console input) or a stream gives the defaults.
 
 #include "platform/win32_api.h"
 
 #include <algorithm>
 #include <vector>
 
+#include "platform/file_win32.h"
 #include "platform/profile.h"
 
 namespace platform {
@@ -30,6 +32,20 @@ std::wstring FullPath(const std::u16string& ini_path) {
   const DWORD written = ::GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
   if (written == 0 || written >= n) return path;
   return std::wstring(full.data(), written);
+}
+
+// Whether `path` names a disk file that may be read as settings.
+bool IsReadableDiskFile(const std::wstring& path) {
+  return OpenWin32File(FromWide(path), FileOpenMode::kExistingReadOnly) != nullptr;
+}
+
+// `def` as the platform gives it for a missing key: cut at a NUL, trailing
+// blanks removed.
+std::wstring TrimmedDefault(const std::u16string& def) {
+  std::wstring text = ToWide(def);
+  text.resize(std::min(text.size(), text.find(L'\0')));
+  while (!text.empty() && text.back() == L' ') text.pop_back();
+  return text;
 }
 
 // The value, or `def` (trailing blanks removed), of any length: read again
@@ -57,10 +73,18 @@ std::uint32_t GetPrivateProfileString(const std::u16string& section,
                                       char16_t* buffer, std::uint32_t size,
                                       const std::u16string& ini_path) {
   if (buffer == nullptr || size == 0) return 0;
-  std::vector<wchar_t> text(size);
-  const DWORD n = ::GetPrivateProfileStringW(
-      ToWide(section).c_str(), ToWide(key).c_str(), ToWide(def).c_str(),
-      text.data(), size, FullPath(ini_path).c_str());
+  const std::wstring path = FullPath(ini_path);
+  std::wstring text;
+  if (IsReadableDiskFile(path)) {
+    std::vector<wchar_t> read(size);
+    const DWORD got = ::GetPrivateProfileStringW(
+        ToWide(section).c_str(), ToWide(key).c_str(), ToWide(def).c_str(), read.data(),
+        size, path.c_str());
+    text.assign(read.data(), std::min<DWORD>(got, size));
+  } else {
+    text = TrimmedDefault(def);
+  }
+  const std::uint32_t n = static_cast<std::uint32_t>(text.size());
   const std::uint32_t copied = std::min<std::uint32_t>(n, size - 1);
   std::copy_n(text.data(), copied, buffer);
   buffer[copied] = u'\0';
@@ -75,6 +99,10 @@ bool ReadProfileValue(const std::u16string& section, const std::u16string& key,
   const std::wstring path = FullPath(ini_path);
   std::wstring fallback = ToWide(def);
   fallback.resize(std::min(fallback.size(), fallback.find(L'\0')));
+  if (!IsReadableDiskFile(path)) {
+    *value = FromWide(TrimmedDefault(def));
+    return false;
+  }
   *value = ReadWhole(s, k, fallback, path);
   // The platform does not say whether the key was there.  A value that is
   // not the default came from the file; one that is, did so only when a

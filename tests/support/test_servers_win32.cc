@@ -5,12 +5,16 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "common/wide_string.h"
 #include "support/test_platform.h"
@@ -18,6 +22,20 @@
 
 namespace testsupport {
 namespace {
+
+std::string Trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
 
 struct InternetHandleCloser {
   void operator()(void* handle) const { InternetCloseHandle(handle); }
@@ -133,8 +151,22 @@ HttpResult HttpsRequest(const std::string& method, const std::string& url,
     result.error = ErrorText("HttpOpenRequestW");
     return result;
   }
+  // WinINet keeps one line per header name, so the values of a name given
+  // more than once go out as one line, joined as the signature joins them.
+  std::vector<std::pair<std::string, std::string>> merged;
+  for (const auto& [name, value] : headers) {
+    const std::string trimmed = Trimmed(value);
+    auto same = std::find_if(merged.begin(), merged.end(), [&name](const auto& line) {
+      return EqualsIgnoringCase(line.first, name);
+    });
+    if (same == merged.end()) {
+      merged.emplace_back(name, trimmed);
+    } else {
+      same->second += "," + trimmed;
+    }
+  }
   std::wstring lines;
-  for (const auto& [name, value] : headers) lines += W(name + ": " + value + "\r\n");
+  for (const auto& [name, value] : merged) lines += W(name + ": " + value + "\r\n");
   if (!lines.empty() &&
       !HttpAddRequestHeadersW(request.get(), lines.c_str(), static_cast<DWORD>(lines.size()),
                               HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE)) {

@@ -37,6 +37,12 @@ function(keltos3_windows_test name fixture state_dir)
     FIXTURES_REQUIRED "wine;${fixture}" TIMEOUT 1200)
 endfunction()
 
+# Left to the Linux suite: the version of 99 999 one-byte chunks reads the
+# settings afresh for every chunk, which takes the better part of an hour
+# through Wine's profile calls; the limit it checks is the same code on both
+# platforms.
+set(KELTOS3_WINDOWS_SKIPPED S3FileLimitTest.VersionOfMoreThan99999ChunksIsRefused)
+
 foreach(variant "" "snapshot_")
   if(variant STREQUAL "")
     set(program keltos3_tests)
@@ -49,7 +55,8 @@ foreach(variant "" "snapshot_")
   foreach(shard RANGE ${last_shard})
     set(name windows.${program}.shard${shard})
     keltos3_windows_test(${name} ${variant}test_servers ${state_dir}
-                         $<TARGET_FILE:${program}> --gtest_brief=1 --gtest_filter=-WindowsHost.*)
+                         $<TARGET_FILE:${program}> --gtest_brief=1
+                         --gtest_filter=-WindowsHost.*:${KELTOS3_WINDOWS_SKIPPED})
     set_tests_properties(${name} PROPERTIES ENVIRONMENT
       "GTEST_TOTAL_SHARDS=${KELTOS3_WINDOWS_SHARDS};GTEST_SHARD_INDEX=${shard}")
   endforeach()
