@@ -51,7 +51,7 @@ fi
 # 32-bit: thiscall member functions pop their stack arguments themselves.
 if grep -q 'Magic\s*010b' <<<"$dump"; then
   seek=$("$OBJDUMP" -d --no-show-raw-insn --disassemble=__ZN7CS3File4SeekExi "$DLL" |
-         grep -E '^\s+[0-9a-f]+:\s+ret' || true)
+         grep -E '^\s*[0-9a-f]+:\s+ret' || true)
   [ -n "$seek" ] || problem "CS3File::Seek not found in the symbol table"
   if grep -qv 'ret\s*\$0xc' <<<"$seek"; then
     problem "CS3File::Seek does not return with ret \$0xc: $seek"
