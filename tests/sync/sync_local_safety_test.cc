@@ -153,7 +153,9 @@ TEST_F(SyncLocalSafetyTest, DirectoriesNotReadWholeRefuseTheRun) {
     const int result = RunWithoutPermissionOverride(
         dir + "/a", [&] { return a_.Sync(bucket_, nullptr); });
     ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
-    if (result != kCannotDropPrivileges) EXPECT_EQ(result, KELTOS3_SYNC_LOCAL_FAILED) << dir;
+    if (result != kCannotDropPrivileges) {
+      EXPECT_EQ(result, KELTOS3_SYNC_LOCAL_FAILED) << dir;
+    }
   }
   {
     BrokenListingEnv env(&fixture_.env(), fstest::Lib(a_.tree.At("docs")));
