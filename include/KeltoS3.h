@@ -1,10 +1,11 @@
 // KeltoS3: the public interface a backup host compiles against.
 //
-// The host loads libKeltoS3.so, creates a manager object and file objects
-// through the factory functions below, drives each file object through the
-// KS3File interface, and hands every object back to the matching Destroy
-// function (the interfaces have no virtual destructor: never delete through
-// them).  Strings are zero-terminated wide strings (wchar_t).
+// The host loads libKeltoS3.so (KeltoS3.dll on Windows), creates a manager
+// object and file objects through the factory functions below, drives each
+// file object through the KS3File interface, and hands every object back to
+// the matching Destroy function (the interfaces have no virtual destructor:
+// never delete through them).  Strings are zero-terminated wide strings
+// (wchar_t).
 //
 // No exception crosses this interface: the factories catch everything and
 // return 1, every other operation returns a small integer code.
@@ -20,10 +21,24 @@
 #ifndef KELTOS3_INCLUDE_KELTOS3_H_
 #define KELTOS3_INCLUDE_KELTOS3_H_
 
+// KELTOS3_API marks what the library exports.  On Windows the library is
+// KeltoS3.dll: the functions below are exported under their plain names
+// with the cdecl convention whatever the host compiler's default, and
+// wchar_t is UTF-16 (see README.md for linking from other compilers).
+#if defined(_WIN32)
+#if defined(KELTOS3_BUILDING_LIBRARY)
+#define KELTOS3_API __declspec(dllexport)
+#else
+#define KELTOS3_API __declspec(dllimport)
+#endif
+#define KELTOS3_CDECL __cdecl
+#else
 #if defined(KELTOS3_BUILDING_LIBRARY)
 #define KELTOS3_API __attribute__((visibility("default")))
 #else
 #define KELTOS3_API
+#endif
+#define KELTOS3_CDECL
 #endif
 
 // The manager object.  In this system it is a placeholder interface: every
@@ -121,8 +136,8 @@ extern "C" {
 // then stores a new manager in *out and returns 0, or returns 1 with *out
 // null.  Destroy destroys *out (null is accepted), sets it to null and
 // returns 0, or 1 when an exception occurred.
-KELTOS3_API int CreateS3FileManagerObject(KS3FilesManager** out);
-KELTOS3_API int DestroyS3FileManagerObject(KS3FilesManager** out);
+KELTOS3_API int KELTOS3_CDECL CreateS3FileManagerObject(KS3FilesManager** out);
+KELTOS3_API int KELTOS3_CDECL DestroyS3FileManagerObject(KS3FilesManager** out);
 
 // File-object factory pair, the same pattern as the manager's.  A new file
 // object takes the buckets ("QuexBucket", "QuexDataBucket") and the chunk
@@ -137,13 +152,13 @@ KELTOS3_API int DestroyS3FileManagerObject(KS3FilesManager** out);
 // has no stamps: the stored name is the plain path (index object
 // $file$\docs\a.txt_Info in GetDirList), storing a path again replaces its
 // version, and DeleteS3File takes the plain path.
-KELTOS3_API int CreateS3FileObject(KS3File** out);
-KELTOS3_API int DestroyS3FileObject(KS3File** out);
+KELTOS3_API int KELTOS3_CDECL CreateS3FileObject(KS3File** out);
+KELTOS3_API int KELTOS3_CDECL DestroyS3FileObject(KS3File** out);
 
 // The total size in bytes of every object in the data bucket, summed over
 // all listing pages.  A failed page ends the sum: what was gathered before
 // it is returned (0 when the first page fails).
-KELTOS3_API unsigned long long GetUsedSpace(void);
+KELTOS3_API unsigned long long KELTOS3_CDECL GetUsedSpace(void);
 
 // Deletes one stored version, `name` being its stored name in library form
 // (path + "_" + stamp, e.g. \docs\a.txt_Tue, 27 Mar 2007 19:36:42 GMT; for
@@ -152,7 +167,7 @@ KELTOS3_API unsigned long long GetUsedSpace(void);
 // lists, then the index object.  When no index object is listed, or it
 // cannot be read, nothing is deleted.  Always returns 0; failed deletions
 // are not reported.
-KELTOS3_API int DeleteS3File(const wchar_t* name);
+KELTOS3_API int KELTOS3_CDECL DeleteS3File(const wchar_t* name);
 
 // Every key of the backup bucket in listing order, each converted to local
 // form ("$folder$" and every "/" become "\") and followed by ";": folder
@@ -161,11 +176,11 @@ KELTOS3_API int DeleteS3File(const wchar_t* name);
 // missing.  A failed page ends the list with what was gathered before it.
 // The text belongs to the library and stays valid until the next
 // GetDirList call on the same thread.
-KELTOS3_API const wchar_t* GetDirList(void);
+KELTOS3_API const wchar_t* KELTOS3_CDECL GetDirList(void);
 
 // Addition for this platform: the calling thread's last-error value.  It is
 // 12500 after an operation that received an error answer from S3.
-KELTOS3_API unsigned int KeltoS3GetLastError(void);
+KELTOS3_API unsigned int KELTOS3_CDECL KeltoS3GetLastError(void);
 
 // Addition for hosts that show or rehearse a synchronisation: the run of
 // KS3File::Synchronize with a callback that sees every action.
@@ -202,9 +217,9 @@ KELTOS3_API unsigned int KeltoS3GetLastError(void);
 // KELTOS3_SYNC_ALLOW_EMPTY in `flags` lets a run go on with an empty side
 // (the user emptied it on purpose): the catalog's entries are then deleted
 // on the other side.
-typedef void (*KeltoS3SyncCallback)(void* context, const wchar_t* action_key,
-                                    const wchar_t* name, int source, int target,
-                                    const wchar_t* time, int outcome, int result);
+typedef void(KELTOS3_CDECL* KeltoS3SyncCallback)(
+    void* context, const wchar_t* action_key, const wchar_t* name, int source,
+    int target, const wchar_t* time, int outcome, int result);
 
 #define KELTOS3_SYNC_DRY_RUN 1
 #define KELTOS3_SYNC_ALLOW_EMPTY 2
@@ -222,10 +237,10 @@ typedef void (*KeltoS3SyncCallback)(void* context, const wchar_t* action_key,
 #define KELTOS3_SYNC_OTHER_LAYOUT 6
 #define KELTOS3_SYNC_CATALOG_OVERLAP 7
 
-KELTOS3_API int KeltoS3Synchronize(const wchar_t* local_root,
-                                   const wchar_t* catalog_root,
-                                   const wchar_t* s3_root, int flags,
-                                   KeltoS3SyncCallback callback, void* context);
+KELTOS3_API int KELTOS3_CDECL KeltoS3Synchronize(
+    const wchar_t* local_root, const wchar_t* catalog_root,
+    const wchar_t* s3_root, int flags, KeltoS3SyncCallback callback,
+    void* context);
 
 }  // extern "C"
 

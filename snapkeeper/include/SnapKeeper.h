@@ -1,17 +1,23 @@
 // SnapKeeper: the snapshot agent.  It stands outside KeltoS3: the
-// snapshot-assisted library imports CSnapKeeper from libSnapKeeper.so by
-// name and relies only on the call contract below.
+// snapshot-assisted library imports CSnapKeeper from libSnapKeeper.so
+// (SnapKeeper.dll on Windows) by name and relies only on the call contract
+// below.
 //
 // A backup asks the agent for a stable copy of files that another process
-// holds open.  On this platform the agent's "snapshot" of a file is a copy
-// in a private directory of its own (mode 0700 below $TMPDIR, else /tmp):
-// a reflink clone where the file system supports one, a plain copy
-// otherwise.  Locks held on a file are advisory, so a file locked by another
-// process is read all the same.
+// holds open.  The agent's "snapshot" of a file is a copy in a private
+// directory of its own.  On Linux that directory has mode 0700 and lies
+// below $TMPDIR (else /tmp), and a copy is a reflink clone where the file
+// system supports one, a plain copy otherwise; locks held on a file are
+// advisory, so a file locked by another process is read all the same.  On
+// Windows the directory lies below the user's directory for temporary files
+// and the copy is read with every kind of sharing allowed: a file that
+// another program holds open is copied as long as that program lets others
+// read it (one held open without any sharing cannot be copied, and the
+// request fails).  The Volume Shadow Copy service is not used.
 //
-// Paths are wide strings (wchar_t, one code point per character on this
-// platform) in the form the library uses: "\" separators standing for "/",
-// e.g. L"\home\me\docs\a.txt".
+// Paths are wide strings in the form the library uses: "\" separators
+// (standing for "/" on Linux, e.g. L"\home\me\docs\a.txt"); wchar_t holds
+// one code point on Linux and one UTF-16 code unit on Windows.
 //
 // Test hooks (environment variables, read at each call):
 //   KELTOS3_SNAPKEEPER_FAIL=1    VssStartBackup2 fails (returns 1) without
@@ -27,7 +33,15 @@
 #ifndef KELTOS3_SNAPKEEPER_INCLUDE_SNAPKEEPER_H_
 #define KELTOS3_SNAPKEEPER_INCLUDE_SNAPKEEPER_H_
 
+#if defined(_WIN32)
+#if defined(SNAPKEEPER_BUILDING_LIBRARY)
+#define SNAPKEEPER_API __declspec(dllexport)
+#else
+#define SNAPKEEPER_API __declspec(dllimport)
+#endif
+#else
 #define SNAPKEEPER_API __attribute__((visibility("default")))
+#endif
 
 // Output buffers handed to VssStartBackup2 hold this many wide characters;
 // a snapshot path is at most kSnapKeeperPathMax - 1 characters long.

@@ -1,7 +1,8 @@
-// Stand-ins for the COM runtime calls the snapshot-assisted engine makes
-// around its lifetime.  This platform has no COM runtime: initialising and
-// uninitialising do nothing and report success, and the calls keep their
-// place so that the engine's sequence stays the same on every platform.
+// The COM runtime calls the snapshot-assisted engine makes around its
+// lifetime.  On Windows they are ole32's own calls.  POSIX has no COM
+// runtime: there, initialising and uninitialising do nothing and report
+// success, and the calls keep their place so that the engine's sequence
+// stays the same on every platform.
 //
 // Thread safety: every function may be called from any thread.
 
@@ -23,10 +24,10 @@ constexpr std::uint32_t kComAuthnLevelPacketPrivacy = 6;
 constexpr std::uint32_t kComImpLevelIdentify = 2;
 constexpr std::uint32_t kComCapabilitiesNone = 0;
 
-// Initialises COM on the calling thread.  Returns kComOk.
+// Initialises COM on the calling thread.
 HResult CoInitializeEx(void* reserved, std::uint32_t concurrency_model);
 
-// Sets the process's default security levels.  Returns kComOk.
+// Sets the process's default security levels.
 HResult CoInitializeSecurity(void* security_descriptor,
                              std::int32_t authentication_services,
                              void* service_list, void* reserved1,

@@ -77,6 +77,7 @@
 #include <vector>
 
 #include "platform/curl_pool.h"
+#include "platform/http_checks.h"
 
 namespace platform {
 namespace {
@@ -100,96 +101,15 @@ bool GlobalInit() {
   return ok;
 }
 
-bool IsTokenChar(unsigned char c) {
-  if (c >= '0' && c <= '9') return true;
-  if (c >= 'a' && c <= 'z') return true;
-  if (c >= 'A' && c <= 'Z') return true;
-  return std::strchr("!#$%&'*+-.^_`|~", c) != nullptr && c != '\0';
-}
-
-bool IsToken(const std::string& text) {
-  if (text.empty()) return false;
-  for (const char c : text) {
-    if (!IsTokenChar(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
-}
-
-// A header value may hold visible characters, blanks, tabs and non-ASCII
-// bytes, but no other control character (CR, LF and NUL above all: they
-// would split the request).
-bool IsHeaderValue(const std::string& value) {
-  for (const char ch : value) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if ((c < 0x20 && c != '\t') || c == 0x7F) return false;
-  }
-  return true;
-}
-
-bool IsBlankOnly(const std::string& value) {
-  return value.find_first_not_of(" \t") == std::string::npos;
-}
-
-bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-// A host name or address as it may stand in the URL: no separator or
-// character that would change where the request goes.
-bool IsHostText(const std::string& host) {
-  if (host.empty()) return false;
-  for (const char ch : host) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if (c <= 0x20 || c >= 0x7F) return false;
-    if (std::strchr("/?#@\\%", c) != nullptr) return false;
-  }
-  return true;
-}
-
-// The request target goes out exactly as given, so it must be one that
-// needs no change: starting with "/", without blanks, control characters or
-// a "#" (which would cut it).
-bool IsRequestTarget(const std::string& path) {
-  if (path.empty() || path[0] != '/') return false;
-  for (const char ch : path) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if (c <= 0x20 || c == 0x7F || c == '#') return false;
-  }
-  return true;
-}
-
 // Value of a "Content-Length:" header line, saturating at the largest
 // 64-bit value; false when the line is not one or the value is no number.
 bool ParseContentLengthLine(const char* data, size_t size, std::uint64_t* value) {
   static const char kName[] = "content-length:";
   const size_t name_length = sizeof(kName) - 1;
   if (size < name_length) return false;
-  if (!EqualsIgnoreCase(std::string(data, name_length), kName)) return false;
-  size_t i = name_length;
-  while (i < size && (data[i] == ' ' || data[i] == '\t')) ++i;
-  std::uint64_t v = 0;
-  bool any = false;
-  while (i < size && data[i] >= '0' && data[i] <= '9') {
-    const std::uint64_t digit = static_cast<std::uint64_t>(data[i] - '0');
-    if (v > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) {
-      v = std::numeric_limits<std::uint64_t>::max();
-    } else {
-      v = v * 10 + digit;
-    }
-    any = true;
-    ++i;
-  }
-  if (!any) return false;
-  *value = v;
-  return true;
+  if (!EqualsIgnoreAsciiCase(std::string(data, name_length), kName)) return false;
+  return ParseContentLengthValue(std::string_view(data + name_length, size - name_length),
+                                 value);
 }
 
 class CurlRequest final : public HttpRequestHandle {
@@ -218,17 +138,12 @@ class CurlRequest final : public HttpRequestHandle {
 
   bool AddHeaderLine(const std::string& line) override {
     if (started_) return false;
-    if (line.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
-      return false;
-    }
-    const size_t colon = line.find(": ");
-    if (colon == std::string::npos) return false;
-    const std::string name = line.substr(0, colon);
-    const std::string value = line.substr(colon + 2);
-    if (!IsToken(name) || !IsHeaderValue(value)) return false;
+    std::string name;
+    std::string value;
+    if (!SplitHeaderLine(line, &name, &value)) return false;
     auto it = std::find_if(headers_.begin(), headers_.end(),
                            [&](const std::pair<std::string, std::string>& h) {
-                             return EqualsIgnoreCase(h.first, name);
+                             return EqualsIgnoreAsciiCase(h.first, name);
                            });
     // libcurl drops a line whose value is only blanks, so such a value
     // removes the header like an empty one does.
@@ -479,8 +394,8 @@ class CurlRequest final : public HttpRequestHandle {
     bool has_accept = false;
     bool has_expect = false;
     for (const auto& [name, value] : headers_) {
-      has_accept = has_accept || EqualsIgnoreCase(name, "Accept");
-      has_expect = has_expect || EqualsIgnoreCase(name, "Expect");
+      has_accept = has_accept || EqualsIgnoreAsciiCase(name, "Accept");
+      has_expect = has_expect || EqualsIgnoreAsciiCase(name, "Expect");
       ok = ok && Append(name + ": " + value);
     }
     if (!has_accept) ok = ok && Append("Accept:");
@@ -633,7 +548,7 @@ class CurlRequest final : public HttpRequestHandle {
     if (ParseContentLengthLine(data, n, &length)) {
       if (!self->content_length_seen_) self->content_length_ = length;
       self->content_length_seen_ = true;
-    } else if (n >= 18 && EqualsIgnoreCase(std::string(data, 18), "transfer-encoding:")) {
+    } else if (n >= 18 && EqualsIgnoreAsciiCase(std::string(data, 18), "transfer-encoding:")) {
       self->chunked_ = true;
     }
     return n;
@@ -706,7 +621,7 @@ class CurlConnection final : public HttpConnection {
                                                  const std::string& path,
                                                  bool /*secure*/) override {
     // Every request is made over TLS, whatever was asked.
-    if (!IsToken(verb) || !IsRequestTarget(path)) return nullptr;
+    if (!IsHttpToken(verb) || !IsRequestTarget(path)) return nullptr;
     std::string url = "https://" + host_;
     if (port_ != 0) url += ":" + std::to_string(port_);
     url += path;

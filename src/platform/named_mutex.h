@@ -11,6 +11,13 @@
 // Each instance holds its own open file, so two instances exclude each
 // other also between threads of one process.
 //
+// On Windows the lock is the system's named mutex of that name
+// (CreateMutexW, WaitForSingleObject, ReleaseMutex) in the session's
+// namespace, owned by the calling user, who alone may use it; a mutex of
+// that name that another user made is refused.  Such a
+// mutex belongs to a thread: there, a second instance of the same name in
+// the thread that holds it takes it at once.
+//
 // The lock is not recursive: Lock on an instance that already holds it
 // returns at once (it is held), and one Unlock releases it; a second
 // instance of the same name in the same thread blocks.
@@ -38,7 +45,11 @@ class NamedMutex {
 
   static constexpr size_t kMaxNameLength = 100;
 
+#if defined(_WIN32)
+  bool valid() const { return handle_ != nullptr; }
+#else
   bool valid() const { return fd_ >= 0; }
+#endif
 
   // Waits without a time limit until the lock is held.  Returns false when
   // the instance is not valid or the wait failed.
@@ -48,12 +59,19 @@ class NamedMutex {
   bool TryLock();
   void Unlock();
 
+#if !defined(_WIN32)
   // Path of the calling user's lock file that stands for `name` ("" for a
   // name that is too long).
   static std::string LockFilePath(const std::string& name);
+#endif
 
  private:
+#if defined(_WIN32)
+  void* handle_ = nullptr;  // the mutex object's HANDLE; null when not open
+  bool held_ = false;
+#else
   int fd_ = -1;
+#endif
 };
 
 // Holds a NamedMutex for its lifetime.  locked() tells whether the lock was

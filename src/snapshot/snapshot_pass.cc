@@ -135,12 +135,28 @@ void RunSnapshotPass(const SyncActionTable& deferred,
   agent.VssBackupComplete();
 }
 
+namespace {
+// Engines of this thread whose CoInitializeEx succeeded and that have not
+// uninitialised yet.  A host thread that set COM up in another model makes
+// CoInitializeEx fail; that engine then must not call CoUninitialize, which
+// would take away the host's own initialisation.
+thread_local int t_engine_com_initialisations = 0;
+}  // namespace
+
 void InitializeEngineCom() {
-  platform::CoInitializeEx(nullptr, platform::kComMultithreaded);
+  // Success includes S_FALSE (COM already set up in this model), which
+  // needs its CoUninitialize as well.
+  if (platform::CoInitializeEx(nullptr, platform::kComMultithreaded) >= 0) {
+    ++t_engine_com_initialisations;
+  }
   platform::CoInitializeSecurity(nullptr, -1, nullptr, nullptr,
                                  platform::kComAuthnLevelPacketPrivacy,
                                  platform::kComImpLevelIdentify, nullptr,
                                  platform::kComCapabilitiesNone, nullptr);
 }
 
-void UninitializeEngineCom() { platform::CoUninitialize(); }
+void UninitializeEngineCom() {
+  if (t_engine_com_initialisations == 0) return;
+  --t_engine_com_initialisations;
+  platform::CoUninitialize();
+}

@@ -60,7 +60,9 @@ void RunSnapshotPass(const SyncActionTable& deferred,
 // The COM calls of the engine's lifetime: initialisation in the
 // multithreaded model with packet-privacy, identify-level security (after
 // the engine's tables are built), and uninitialisation (before they are
-// released).  Results are not examined.
+// released).  A failure does not stop the engine; an engine whose
+// initialisation failed (the calling thread uses COM in another model) does
+// not uninitialise.  Call both on the same thread.
 void InitializeEngineCom();
 void UninitializeEngineCom();
 

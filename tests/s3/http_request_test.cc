@@ -317,8 +317,16 @@ TEST_F(HttpRequestStubTest, ErrorAnswersSetRetryAndOnlyS3ErrorDocumentsAreReport
       {u"/s999", u"odd\r\n"},
       {u"/empty500", u"\r\n"}};
 #endif
-  for (const char16_t* path :
-       {u"/plain500", u"/plain403", u"/s999", u"/interim", u"/long", u"/empty500"}) {
+#if defined(_WIN32)
+  // WinINet takes a header line of any length; the 300 000-byte one that
+  // libcurl refuses is an answer like any other there.
+  const std::vector<const char16_t*> paths = {u"/plain500", u"/plain403", u"/s999",
+                                              u"/interim", u"/empty500"};
+#else
+  const std::vector<const char16_t*> paths = {u"/plain500", u"/plain403", u"/s999",
+                                              u"/interim", u"/long", u"/empty500"};
+#endif
+  for (const char16_t* path : paths) {
     const size_t events_before = env_.events().size();
     missing->SetPath(path);
     missing->Send();
@@ -409,13 +417,20 @@ TEST_F(HttpRequestStubTest, TlsAndProxyComeFromTheSettings) {
   EXPECT_TRUE(env_.calls.options.use_proxy);
 
   WriteSettings(proxy + "wrong\n");
+#if defined(_WIN32)
+  // WinINet hands over the proxy's refusal as the answer.
+  EXPECT_EQ(request->Send().find(u"via proxy"), std::u16string::npos);
+#else
   EXPECT_EQ(request->Send(), u"");
+#endif
   EXPECT_EQ(request->GetResponse().m_iRetry, 1);
+#if !defined(_WIN32)  // Windows trusts its certificate store, not CACertFile
   // A trust store without the servers' CA.
   ini_.WriteOnline("CACertFile=/etc/ssl/certs/ca-certificates.crt\n");
   EXPECT_EQ(request->Send(), u"");
   EXPECT_EQ(request->GetResponse().m_iRetry, 1);
   EXPECT_FALSE(env_.calls.options.use_proxy);
+#endif
   EXPECT_EQ(StubServer::Requests(bucket_).size(), 1u);
 }
 

@@ -3,7 +3,6 @@
 // a real server does not give on demand.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cstdlib>
@@ -20,6 +19,7 @@
 #include "support/ini_fixture.h"
 #include "support/store_fixture.h"
 #include "support/test_env.h"
+#include "support/test_platform.h"
 #include "support/test_servers.h"
 #include "support/url_encode.h"
 
@@ -39,7 +39,7 @@ std::string TestBucket() {
       name.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
     }
   }
-  return name.substr(0, 48) + "-" + std::to_string(getpid());
+  return name.substr(0, 48) + "-" + std::to_string(testsupport::CurrentProcessId());
 }
 
 std::string JsonString(const std::string& text) {

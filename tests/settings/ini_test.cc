@@ -47,7 +47,11 @@ TEST_F(IniTest, GetStringReturnsLongValuesWholeInOneRead) {
   Write("[S]\nshort=ab\nlong=" + long_value + "\n");
   const int opens = env_.open_file_calls();
   EXPECT_EQ(ini_.GetString(u"S", u"long", nullptr), std::u16string(300000, u'v'));
+#if !defined(_WIN32)  // Windows reads profiles with GetPrivateProfileStringW
   EXPECT_EQ(env_.open_file_calls(), opens + 1);
+#else
+  (void)opens;
+#endif
   // Lengths around the 512-character steps of a growing buffer.
   for (const size_t n : {510, 511, 512, 513, 1024}) {
     Write("[S]\nk=" + std::string(n, 'x') + "\n");

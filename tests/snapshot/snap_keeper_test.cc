@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/fs_test_util.h"
+#include "support/test_platform.h"
 
 namespace testsupport::fstest {
 namespace {
@@ -54,15 +55,15 @@ class SnapKeeperTest : public ::testing::Test {
     const char* tmp = getenv("TMPDIR");
     if (tmp != nullptr) saved_tmpdir_ = tmp;
     had_tmpdir_ = tmp != nullptr;
-    setenv("TMPDIR", agent_tmp_.path().c_str(), 1);
+    SetEnv("TMPDIR", agent_tmp_.path());
   }
   ~SnapKeeperTest() override {
     if (had_tmpdir_) {
-      setenv("TMPDIR", saved_tmpdir_.c_str(), 1);
+      SetEnv("TMPDIR", saved_tmpdir_);
     } else {
-      unsetenv("TMPDIR");
+      UnsetEnv("TMPDIR");
     }
-    unsetenv("KELTOS3_SNAPKEEPER_FAIL");
+    UnsetEnv("KELTOS3_SNAPKEEPER_FAIL");
   }
 
   FsScratchDir files_;
@@ -121,7 +122,7 @@ TEST_F(SnapKeeperTest, AnyFailureWritesNothingAndLeavesNothing) {
   // A directory whose name leaves no room for a path of 259 characters.
   const std::string deep = agent_tmp_.At(std::string(250, 'd'));
   MakeDir(deep);
-  setenv("TMPDIR", deep.c_str(), 1);
+  SetEnv("TMPDIR", deep);
   Request too_long({files_.At("a.txt")});
   EXPECT_NE(too_long.Start(&agent), 0);
   EXPECT_TRUE(ListNames(deep).empty());
@@ -135,12 +136,12 @@ TEST_F(SnapKeeperTest, AnyFailureWritesNothingAndLeavesNothing) {
 TEST_F(SnapKeeperTest, FailureHookAndOneSnapshotAtATime) {
   WriteFile(files_.At("a.txt"), "a");
   CSnapKeeper agent;
-  setenv("KELTOS3_SNAPKEEPER_FAIL", "1", 1);
+  SetEnv("KELTOS3_SNAPKEEPER_FAIL", "1");
   Request failing({files_.At("a.txt")});
   EXPECT_NE(failing.Start(&agent), 0);
   EXPECT_EQ(failing.output_pointers[0][0], L'\0');
   EXPECT_TRUE(ListNames(agent_tmp_.path()).empty());
-  unsetenv("KELTOS3_SNAPKEEPER_FAIL");
+  UnsetEnv("KELTOS3_SNAPKEEPER_FAIL");
 
   Request first({files_.At("a.txt")});
   ASSERT_EQ(first.Start(&agent), 0);

@@ -18,6 +18,7 @@
 #include "fs/local_file_system.h"
 #include "fs/virtual_file_system.h"
 #include "support/fs_test_util.h"
+#include "support/test_platform.h"
 #include "sync/sync_engine.h"
 
 namespace testsupport::fstest {
@@ -139,17 +140,17 @@ class SnapshotPassTest : public ::testing::Test {
     const char* tmp = getenv("TMPDIR");
     had_tmpdir_ = tmp != nullptr;
     if (had_tmpdir_) saved_tmpdir_ = tmp;
-    setenv("TMPDIR", scratch_.At("agent").c_str(), 1);
-    setenv("KELTOS3_SNAPKEEPER_LOG", scratch_.At("agent.log").c_str(), 1);
+    SetEnv("TMPDIR", scratch_.At("agent"));
+    SetEnv("KELTOS3_SNAPKEEPER_LOG", scratch_.At("agent.log"));
   }
   ~SnapshotPassTest() override {
     if (had_tmpdir_) {
-      setenv("TMPDIR", saved_tmpdir_.c_str(), 1);
+      SetEnv("TMPDIR", saved_tmpdir_);
     } else {
-      unsetenv("TMPDIR");
+      UnsetEnv("TMPDIR");
     }
-    unsetenv("KELTOS3_SNAPKEEPER_LOG");
-    unsetenv("KELTOS3_SNAPKEEPER_FAIL");
+    UnsetEnv("KELTOS3_SNAPKEEPER_LOG");
+    UnsetEnv("KELTOS3_SNAPKEEPER_FAIL");
   }
 
   std::string Local(const std::string& name) const { return scratch_.At("local/" + name); }
@@ -351,7 +352,7 @@ TEST_F(SnapshotPassTest, RemoteUpdateOntoAnInUseLocalFileIsNotDeferred) {
 
 TEST_F(SnapshotPassTest, FailingAgentLeavesTheFileForTheNextRun) {
   WriteFile(Local("a.txt"), "alpha");
-  setenv("KELTOS3_SNAPKEEPER_FAIL", "1", 1);
+  SetEnv("KELTOS3_SNAPKEEPER_FAIL", "1");
   {
     LockHolder holder(Local("a.txt"), LockHolder::Kind::kFlock);
     ASSERT_TRUE(holder.locked());
@@ -370,7 +371,7 @@ TEST_F(SnapshotPassTest, FailingAgentLeavesTheFileForTheNextRun) {
   EXPECT_FALSE(PathExists(Catalog("a.txt")));
 
   // Free again: the next run carries it.
-  unsetenv("KELTOS3_SNAPKEEPER_FAIL");
+  UnsetEnv("KELTOS3_SNAPKEEPER_FAIL");
   CSyncEngine next;
   Run(&next);
   EXPECT_EQ(remote_->content[u"\\a.txt"], "alpha");

@@ -1,58 +1,26 @@
 #include "support/fs_test_util.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "common/wide_string.h"
 #include "platform/file_time.h"
-#include "platform/path.h"
+#include "support/temp_dir.h"
+#include "support/test_platform.h"
 
 namespace testsupport::fstest {
 
 // ---- Scratch directories and file utilities ----------------------------------
 
-FsScratchDir::FsScratchDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base ? base : "/tmp") +
-                        "/keltos3-fs-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (::mkdtemp(buffer.data()) == nullptr) {
-    ADD_FAILURE() << "mkdtemp failed: " << std::strerror(errno);
-    return;
-  }
-  path_ = buffer.data();
-}
+FsScratchDir::FsScratchDir() : path_(MakeTempDirectory("keltos3-fs-")) {}
 
-FsScratchDir::~FsScratchDir() {
-  if (path_.empty()) return;
-  std::error_code ignored;
-  // Tests may leave directories without write or search permission.
-  for (auto it = std::filesystem::recursive_directory_iterator(
-           path_, std::filesystem::directory_options::skip_permission_denied,
-           ignored);
-       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-    if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
-      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                   std::filesystem::perm_options::add, ignored);
-    }
-  }
-  std::filesystem::remove_all(path_, ignored);
-}
+FsScratchDir::~FsScratchDir() { RemoveTree(path_); }
 
 std::string FsScratchDir::At(const std::string& relative) const {
   return path_ + "/" + relative;
@@ -60,24 +28,24 @@ std::string FsScratchDir::At(const std::string& relative) const {
 
 std::u16string FsScratchDir::LibPath() const { return Lib(path_); }
 
-std::u16string Lib(const std::string& posix_path) {
-  return platform::FromPosixPath(posix_path);
-}
+std::u16string Lib(const std::string& path) { return LibraryPath(path); }
 
 void MakeDir(const std::string& path) {
-  if (::mkdir(path.c_str(), 0777) != 0) {
-    ADD_FAILURE() << "mkdir " << path << ": " << std::strerror(errno);
+  std::error_code error;
+  if (!std::filesystem::create_directory(FsPath(path), error)) {
+    ADD_FAILURE() << "mkdir " << path << ": "
+                  << (error ? error.message() : "exists already");
   }
 }
 
 void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(FsPath(path), std::ios::binary | std::ios::trunc);
   out.write(content.data(), static_cast<std::streamsize>(content.size()));
   if (!out) ADD_FAILURE() << "cannot write " << path;
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(FsPath(path), std::ios::binary);
   if (!in) {
     ADD_FAILURE() << "cannot read " << path;
     return std::string();
@@ -88,46 +56,25 @@ std::string ReadFile(const std::string& path) {
 }
 
 bool PathExists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
-void SetMTime(const std::string& path, std::int64_t unix_seconds,
-              long nanoseconds) {
-  timespec times[2];
-  times[0].tv_sec = 0;
-  times[0].tv_nsec = UTIME_OMIT;
-  times[1].tv_sec = static_cast<time_t>(unix_seconds);
-  times[1].tv_nsec = nanoseconds;
-  if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
-    ADD_FAILURE() << "utimensat " << path << ": " << std::strerror(errno);
-  }
-}
-
-timespec MTime(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) {
-    ADD_FAILURE() << "stat " << path << ": " << std::strerror(errno);
-    return timespec{};
-  }
-  return st.st_mtim;
+  std::error_code ignored;
+  return std::filesystem::symlink_status(FsPath(path), ignored).type() !=
+         std::filesystem::file_type::not_found;
 }
 
 std::int64_t FileSize(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return -1;
-  return static_cast<std::int64_t>(st.st_size);
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(FsPath(path), error);
+  return error ? -1 : static_cast<std::int64_t>(size);
 }
 
 std::vector<std::string> ListNames(const std::string& dir) {
   std::vector<std::string> names;
-  DIR* d = ::opendir(dir.c_str());
-  if (d == nullptr) return names;
-  while (const dirent* e = ::readdir(d)) {
-    const std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(FsPath(dir), error), end;
+       !error && it != end; it.increment(error)) {
+    const std::u8string name = it->path().filename().u8string();
+    names.emplace_back(name.begin(), name.end());
   }
-  ::closedir(d);
   return names;
 }
 
@@ -139,7 +86,7 @@ void ExpectCarriedTime(const CSortedMap<std::u16string>& map,
   EXPECT_EQ(recorded, source_time) << U16ToUtf8(key);
 #else
   const std::u16string recent = CQUEXFSManager::FormatTimeText(
-      platform::FileTimeFromUnixSeconds(::time(nullptr) - 120));
+      platform::FileTimeFromUnixSeconds(std::time(nullptr) - 120));
   EXPECT_NE(recorded, source_time) << U16ToUtf8(key);
   EXPECT_GE(recorded, recent) << U16ToUtf8(key);
 #endif
@@ -151,58 +98,6 @@ std::string PatternText(size_t size, char seed) {
     text[i] = static_cast<char>(seed + static_cast<char>((i * 7 + i / 251) % 26));
   }
   return text;
-}
-
-// ---- LockHolder ----------------------------------------------------------------
-
-LockHolder::LockHolder(const std::string& path, Kind kind) {
-  int ready[2];
-  int release[2];
-  if (::pipe(ready) != 0 || ::pipe(release) != 0) {
-    ADD_FAILURE() << "pipe: " << std::strerror(errno);
-    return;
-  }
-  child_ = ::fork();
-  if (child_ < 0) {
-    ADD_FAILURE() << "fork: " << std::strerror(errno);
-    return;
-  }
-  if (child_ == 0) {
-    ::close(ready[0]);
-    ::close(release[1]);
-    char status = '0';
-    const int fd = ::open(path.c_str(), O_RDWR);
-    if (fd >= 0) {
-      if (kind == Kind::kFlock) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) status = '1';
-      } else {
-        struct flock lock {};
-        lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        if (::fcntl(fd, F_SETLK, &lock) == 0) status = '1';
-      }
-    }
-    if (::write(ready[1], &status, 1) != 1) ::_exit(1);
-    char ignored;
-    while (::read(release[0], &ignored, 1) > 0) {
-    }
-    ::_exit(0);
-  }
-  ::close(ready[1]);
-  ::close(release[0]);
-  release_fd_ = release[1];
-  char status = '0';
-  if (::read(ready[0], &status, 1) != 1) status = '0';
-  ::close(ready[0]);
-  locked_ = status == '1';
-}
-
-LockHolder::~LockHolder() {
-  if (release_fd_ >= 0) ::close(release_fd_);
-  if (child_ > 0) {
-    int status = 0;
-    ::waitpid(child_, &status, 0);
-  }
 }
 
 // ---- MemoryFileSystem ------------------------------------------------------------

@@ -7,8 +7,6 @@
 #ifndef KELTOS3_TESTS_SUPPORT_FS_TEST_UTIL_H_
 #define KELTOS3_TESTS_SUPPORT_FS_TEST_UTIL_H_
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -23,7 +21,8 @@
 
 namespace testsupport::fstest {
 
-// A fresh directory below $TMPDIR (or /tmp), removed with its contents.
+// A fresh directory in the temporary folder (support/temp_dir.h), removed
+// with its contents.
 class FsScratchDir {
  public:
   FsScratchDir();
@@ -31,7 +30,8 @@ class FsScratchDir {
   FsScratchDir& operator=(const FsScratchDir&) = delete;
   ~FsScratchDir();
 
-  // POSIX path of the directory, or of `relative` ("a/b.txt") below it.
+  // The directory, or `relative` ("a/b.txt") below it, in the tests' path
+  // form (support/test_platform.h).
   const std::string& path() const { return path_; }
   std::string At(const std::string& relative) const;
   // The same in library form (backslashes).
@@ -41,10 +41,10 @@ class FsScratchDir {
   std::string path_;
 };
 
-// Library form of a POSIX path.
-std::u16string Lib(const std::string& posix_path);
+// Library form of a test path.
+std::u16string Lib(const std::string& path);
 
-// Small POSIX file utilities; each fails the running test on error.
+// Small file utilities; each fails the running test on error.
 void MakeDir(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
@@ -72,9 +72,17 @@ void ExpectCarriedTime(const CSortedMap<std::u16string>& map,
 // lock is held.  A lock taken by the test process itself would not show
 // the real case (and a process's own fcntl locks vanish when any of its
 // descriptors for the file is closed).
+//
+// On Windows the holder is the helper program keltos3_hold_file.exe, which
+// keeps the file open for reading and writing: for kFlock it lets others
+// read the file (as an editor with the file open does, and as the snapshot
+// agent needs), for kFcntl read and write it (only the exclusive-open test
+// notices it, as only that test notices an advisory lock), for kNoSharing
+// it shares nothing.  On POSIX kNoSharing is an flock, the strongest hold
+// there is.
 class LockHolder {
  public:
-  enum class Kind { kFlock, kFcntl };
+  enum class Kind { kFlock, kFcntl, kNoSharing };
   LockHolder(const std::string& path, Kind kind);
   LockHolder(const LockHolder&) = delete;
   LockHolder& operator=(const LockHolder&) = delete;
@@ -83,8 +91,8 @@ class LockHolder {
   bool locked() const { return locked_; }
 
  private:
-  pid_t child_ = -1;
-  int release_fd_ = -1;
+  std::intptr_t child_ = -1;    // process id, or process handle on Windows
+  std::intptr_t release_ = -1;  // closing it releases the child
   bool locked_ = false;
 };
 

@@ -1,12 +1,11 @@
 #include "support/store_fixture.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdio>
 #include <random>
 
 #include "common/wide_string.h"
+#include "support/test_platform.h"
 
 namespace testsupport {
 
@@ -32,7 +31,7 @@ StoreFixture::~StoreFixture() {
 std::string StoreFixture::UniqueBucket(const std::string& hint) {
   static std::atomic<int> counter{0};
   char suffix[48];
-  std::snprintf(suffix, sizeof(suffix), "-%ld-%d", static_cast<long>(getpid()),
+  std::snprintf(suffix, sizeof(suffix), "-%ld-%d", CurrentProcessId(),
                 counter.fetch_add(1));
   return hint.substr(0, 40) + suffix;
 }

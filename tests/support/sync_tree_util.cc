@@ -7,6 +7,7 @@
 #include "KeltoS3.h"
 #include "common/wide_string.h"
 #include "support/store_fixture.h"
+#include "support/test_platform.h"
 
 namespace testsupport::synctest {
 namespace {
@@ -37,10 +38,9 @@ void OnAction(void* context, const wchar_t* action_key, const wchar_t* name,
 
 void Machine::Put(const std::string& relative, const std::string& content,
                   std::int64_t unix_seconds) const {
-  const std::filesystem::path path(tree.At(relative));
-  std::filesystem::create_directories(path.parent_path());
-  fstest::WriteFile(path.string(), content);
-  fstest::SetMTime(path.string(), unix_seconds);
+  std::filesystem::create_directories(FsPath(tree.At(relative)).parent_path());
+  fstest::WriteFile(tree.At(relative), content);
+  fstest::SetMTime(tree.At(relative), unix_seconds);
 }
 
 int Machine::Sync(const std::string& bucket, std::vector<SeenAction>* actions,
@@ -59,13 +59,15 @@ int Machine::Sync(const std::string& bucket, std::vector<SeenAction>* actions,
 
 std::map<std::string, std::string> Snapshot(const std::string& dir) {
   std::map<std::string, std::string> out;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
-    const std::string relative =
-        std::filesystem::relative(entry.path(), dir).string();
+  const std::filesystem::path root = FsPath(dir);
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    const std::u8string generic =
+        std::filesystem::relative(entry.path(), root).generic_u8string();
+    const std::string relative(generic.begin(), generic.end());
     if (entry.is_directory()) {
       out[relative + "/"] = "";
     } else {
-      out[relative] = fstest::ReadFile(entry.path().string());
+      out[relative] = fstest::ReadFile(dir + "/" + relative);
     }
   }
   return out;

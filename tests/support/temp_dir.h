@@ -10,18 +10,20 @@ namespace testsupport {
 
 class TempDir {
  public:
-  // Creates a fresh directory under $TMPDIR (or /tmp).  Aborts the test
-  // program when that is impossible.
+  // Creates a fresh directory in the temporary folder ($TMPDIR or /tmp; on
+  // Windows the user's temporary folder).  Aborts the test program when
+  // that is impossible.
   TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   ~TempDir();
 
-  // The directory as a POSIX path, and in library form ("\" separators).
+  // The directory in the tests' path form (support/test_platform.h), and
+  // in library form ("\" separators).
   const std::string& path() const { return path_; }
   std::u16string library_path() const;
 
-  // `relative` (POSIX separators) inside the directory.
+  // `relative` ("/" separators) inside the directory.
   std::string PathOf(const std::string& relative) const;
   std::u16string LibraryPathOf(const std::string& relative) const;
 
@@ -36,6 +38,14 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// A fresh directory named `prefix` plus random letters in the temporary
+// folder, readable by its owner alone; aborts when none can be made.
+std::string MakeTempDirectory(const std::string& prefix);
+
+// Removes `path` with everything below it, read-only entries included;
+// symbolic links are removed, never followed.
+void RemoveTree(const std::string& path);
 
 }  // namespace testsupport
 

@@ -4,70 +4,42 @@
 #include <cryptopp/filters.h>
 #include <cryptopp/hmac.h>
 #include <cryptopp/sha.h>
-#include <curl/curl.h>
-#include <strings.h>
-#include <time.h>
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <memory>
-#include <mutex>
 #include <sstream>
 
 #include "support/test_paths.h"
+#include "support/test_platform.h"
 
 namespace testsupport {
 
 namespace {
 
-struct CurlDeleter {
-  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-};
-struct SlistDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-
-size_t AppendBody(char* data, size_t size, size_t count, void* out) {
-  static_cast<std::string*>(out)->append(data, size * count);
-  return size * count;
-}
-
-// Collects the header lines of the final answer (a "100 Continue" or other
-// interim answer starts a new list).
-size_t AppendHeader(char* data, size_t size, size_t count, void* out) {
-  auto* headers = static_cast<HeaderList*>(out);
-  std::string line(data, size * count);
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-    line.pop_back();
-  }
-  if (line.compare(0, 5, "HTTP/") == 0) {
-    headers->clear();
-  } else if (size_t colon = line.find(':'); colon != std::string::npos) {
-    size_t start = line.find_first_not_of(" \t", colon + 1);
-    headers->emplace_back(line.substr(0, colon),
-                          start == std::string::npos ? "" : line.substr(start));
-  }
-  return size * count;
-}
-
 std::string HttpDateNow() {
-  time_t now = time(nullptr);
-  struct tm utc;
-  gmtime_r(&now, &utc);
+  using namespace std::chrono;
+  const auto now = floor<seconds>(system_clock::now());
+  const auto day = floor<days>(now);
+  const year_month_day date(day);
+  const hh_mm_ss time(now - day);
   static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed",
                                       "Thu", "Fri", "Sat"};
   static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr",
                                         "May", "Jun", "Jul", "Aug",
                                         "Sep", "Oct", "Nov", "Dec"};
   char text[64];
-  snprintf(text, sizeof(text), "%s, %02d %s %04d %02d:%02d:%02d GMT",
-           kDays[utc.tm_wday], utc.tm_mday, kMonths[utc.tm_mon],
-           utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
+  snprintf(text, sizeof(text), "%s, %02u %s %04d %02ld:%02ld:%02ld GMT",
+           kDays[weekday(day).c_encoding()], static_cast<unsigned>(date.day()),
+           kMonths[static_cast<unsigned>(date.month()) - 1],
+           static_cast<int>(date.year()), static_cast<long>(time.hours().count()),
+           static_cast<long>(time.minutes().count()),
+           static_cast<long>(time.seconds().count()));
   return text;
 }
 
@@ -151,8 +123,9 @@ std::string ElementText(const std::string& xml, const std::string& tag) {
 }  // namespace
 
 std::string FindHeader(const HeaderList& headers, const std::string& name) {
+  const std::string wanted = Lower(name);
   for (const auto& [n, v] : headers) {
-    if (strcasecmp(n.c_str(), name.c_str()) == 0) return v;
+    if (Lower(n) == wanted) return v;
   }
   return "";
 }
@@ -162,7 +135,7 @@ std::string FindHeader(const HeaderList& headers, const std::string& name) {
 
 TestServers TestServers::Load(const std::string& path) {
   TestServers s;
-  std::ifstream in(path);
+  std::ifstream in(FsPath(path));
   if (!in) {
     s.error = "cannot read " + path + " (are the test servers started?)";
     return s;
@@ -185,7 +158,9 @@ TestServers TestServers::Load(const std::string& path) {
   }
   s.state_dir = env["KELTOS3_TEST_STATE_DIR"];
   s.servers_sh = env["KELTOS3_TEST_SERVERS_SH"];
-  s.ca_file = env["KELTOS3_TEST_CA"];
+  // The CA file is read by the process under test (curl, the library's
+  // CACertFile); the state directory and servers.sh by the shell.
+  s.ca_file = HostPath(env["KELTOS3_TEST_CA"]);
   s.s3_host = env["KELTOS3_TEST_S3_HOST"];
   s.s3_port = atoi(env["KELTOS3_TEST_S3_PORT"].c_str());
   s.access_key = env["KELTOS3_TEST_ACCESS_KEY"];
@@ -210,6 +185,7 @@ const TestServers& TestServers::Get() {
     const char* from_env = getenv("KELTOS3_TEST_SERVERS_FILE");
     if (from_env != nullptr) path = from_env;
     if (path.empty()) path = kTestServersFile;
+    path = HostPath(path);
     if (path.empty()) {
       TestServers none;
       none.error = "KELTOS3_TEST_SERVERS_FILE is not set";
@@ -218,69 +194,6 @@ const TestServers& TestServers::Get() {
     return Load(path);
   }();
   return servers;
-}
-
-bool TestServers::Control(const std::string& verb) const {
-  if (!ok || servers_sh.empty()) return false;
-  std::string command = "'" + servers_sh + "' '" + verb + "' '" + state_dir + "'";
-  return system(command.c_str()) == 0;
-}
-
-// ---------------------------------------------------------------------------
-// HTTPS
-
-HttpResult HttpsRequest(const std::string& method, const std::string& url,
-                        const HeaderList& headers, const std::string& body) {
-  static std::once_flag curl_init;
-  std::call_once(curl_init, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-
-  HttpResult result;
-  std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
-  if (!curl) {
-    result.error = "curl_easy_init failed";
-    return result;
-  }
-  CURL* h = curl.get();
-  curl_slist* raw_list = nullptr;
-  bool has_content_type = false;
-  for (const auto& [name, value] : headers) {
-    // "Name;" sends a header with an empty value; "Name:" would remove it.
-    std::string line = value.empty() ? name + ";" : name + ": " + value;
-    raw_list = curl_slist_append(raw_list, line.c_str());
-    has_content_type |= strcasecmp(name.c_str(), "Content-Type") == 0;
-  }
-  if (!has_content_type) raw_list = curl_slist_append(raw_list, "Content-Type:");
-  raw_list = curl_slist_append(raw_list, "Expect:");
-  std::unique_ptr<curl_slist, SlistDeleter> list(raw_list);
-
-  char error[CURL_ERROR_SIZE] = {0};
-  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(h, CURLOPT_CAINFO, TestServers::Get().ca_file.c_str());
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, list.get());
-  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error);
-  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(h, CURLOPT_TIMEOUT, 60L);
-  curl_easy_setopt(h, CURLOPT_PROXY, "");  // never through a proxy from the environment
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, AppendBody);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, &result.body);
-  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, AppendHeader);
-  curl_easy_setopt(h, CURLOPT_HEADERDATA, &result.headers);
-  if (method == "HEAD") {
-    curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
-  } else {
-    curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method.c_str());
-  }
-  if (!body.empty() || method == "PUT" || method == "POST") {
-    curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data());
-    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
-                     static_cast<curl_off_t>(body.size()));
-  }
-  CURLcode rc = curl_easy_perform(h);
-  if (rc != CURLE_OK) {
-    result.error = error[0] != '\0' ? error : curl_easy_strerror(rc);
-  }
-  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &result.status);
-  return result;
 }
 
 // ---------------------------------------------------------------------------

@@ -244,6 +244,7 @@ TEST_F(SyncScenarioTest, LargeChangesAreSpreadOverSeveralRuns) {
   EXPECT_EQ(Snapshot(b_.tree.path()), expected);
 }
 
+#if !defined(_WIN32)  // names that differ only in case are one file on Windows
 TEST_F(SyncScenarioTest, KeysDifferingOnlyInCaseStayApart) {
   a_.Put("Readme.txt", "mixed", kT1);
   a_.Put("README.txt", "upper", kT2);
@@ -259,6 +260,7 @@ TEST_F(SyncScenarioTest, KeysDifferingOnlyInCaseStayApart) {
   EXPECT_EQ(fstest::ReadFile(a_.tree.At("Readme.txt")), "mixed");
   EXPECT_FALSE(fstest::PathExists(a_.tree.At("README.txt")));
 }
+#endif
 
 TEST_F(SyncScenarioTest, DryRunChangesNothing) {
   a_.Put("a.txt", "alpha", kT1);
