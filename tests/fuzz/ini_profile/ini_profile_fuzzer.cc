@@ -39,7 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   FUZZ_CHECK(whole.size() <= platform::kMaxProfileBytes);
   const std::uint32_t pairs = ini.GetHexBlock(u"ONLINE", u"ACCOUNT", nullptr, 0, 0);
   const std::uint32_t want = size > 0 ? data[0] % 16 : 0;
-  std::vector<std::uint8_t> out(want);
+  // One spare byte keeps the buffer non-null when `want` is 0: a null
+  // buffer asks for the size instead.
+  std::vector<std::uint8_t> out(want + 1);
   const std::uint32_t got = ini.GetHexBlock(u"ONLINE", u"ACCOUNT", out.data(), want, 1);
   FUZZ_CHECK(got <= want);
   FUZZ_CHECK(got <= pairs);
