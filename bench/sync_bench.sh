@@ -12,21 +12,9 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="$(cd "${1:?usage: sync_bench.sh BUILD_DIR}" && pwd)"
 KELTOS3="$BUILD/keltos3"
-WORK="$(mktemp -d)"
-STATE="$WORK/servers"
-cleanup() {
-  "$ROOT/tests/fixtures/servers.sh" stop "$STATE" >/dev/null 2>&1 || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-KELTOS3_TEST_LOG_REQUESTS=1 "$ROOT/tests/fixtures/servers.sh" start "$STATE" >/dev/null
 # shellcheck disable=SC1091
-source "$STATE/servers.env"
-LOG="$STATE/s3_requests.log"
-for bucket in syncbench syncset syncsetdata curlref; do
-  python3 "$ROOT/tests/fixtures/s3_request.py" "$STATE/servers.env" PUT "$bucket" "" >/dev/null
-done
+source "$ROOT/bench/bench_servers.sh"
+start_bench_servers --log-requests syncbench syncset syncsetdata curlref
 export KELTOS3_INI="$WORK/Kelto.ini"
 "$KELTOS3" init --account "$KELTOS3_TEST_ACCESS_KEY" --secret "$KELTOS3_TEST_SECRET_KEY" \
   --host "$KELTOS3_TEST_S3_HOST" --port "$KELTOS3_TEST_S3_PORT" --ca "$KELTOS3_TEST_CA" \
