@@ -36,6 +36,9 @@ CS3File::CS3File()
       m_download(m_strDataBucket, std::u16string()) {
   CS3Config config;
   m_iBufferSize = ChunkSizeSetting(config);
+  // A chunk is content: its answer text would be cut out of binary bytes
+  // and decoded for nobody.
+  m_download.m_bBytesOnly = true;
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
   // The index reads its own names from the settings; it takes the object's
   // stamp so that both always agree.

@@ -16,7 +16,9 @@
 //                        all of it; after an early error answer (status 300
 //                        or more) libcurl stops sending and the rest is
 //                        dropped.  Batching keeps small pieces from each
-//                        becoming a TLS record and a system call of its own.
+//                        becoming a TLS record and a system call of its own;
+//                        a piece of a whole batch or more goes to curl from
+//                        the caller's memory, uncopied.
 //   Query...             drive the transfer until the answer's headers are in.
 //   ReadData             pulls answer bytes out of a bounded buffer that the
 //                        write callback fills; the download is paused while
@@ -206,6 +208,13 @@ class CurlRequest final : public HttpRequestHandle {
       return true;
     }
     if (finished_) return false;
+    if (batch_.empty() && length >= kSendBatchBytes) {
+      // A piece as large as a batch goes to curl from the caller's memory.
+      accept_left_ -= length;
+      if (!SendBytes(data, length)) return false;
+      *written = length;
+      return true;
+    }
     batch_.insert(batch_.end(), data, data + length);
     accept_left_ -= length;
     if (batch_.size() < kSendBatchBytes && accept_left_ > 0) {
@@ -306,14 +315,21 @@ class CurlRequest final : public HttpRequestHandle {
   // took all of it, or an early error answer ended the upload (the rest is
   // then dropped).  False when the transfer failed first.
   bool SendBatch() {
-    send_data_ = batch_.data();
-    send_left_ = batch_.size();
+    const bool sent = SendBytes(batch_.data(), batch_.size());
+    batch_.clear();
+    return sent;
+  }
+
+  // Hands `length` bytes at `data` to curl and drives the transfer until
+  // curl has taken them all (or the server answered early).
+  bool SendBytes(const std::uint8_t* data, size_t length) {
+    send_data_ = data;
+    send_left_ = length;
     ResumeSend();
     Drive([this] { return send_left_ == 0 || EarlyErrorAnswer(); });
     const size_t left = send_left_;
     send_data_ = nullptr;
     send_left_ = 0;
-    batch_.clear();
     if (left == 0) return true;
     if (headers_done_ && (EarlyErrorAnswer() || finished_)) {
       Drop();
@@ -348,6 +364,7 @@ class CurlRequest final : public HttpRequestHandle {
     set(curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L));
     set(curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)));
     set(curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L));
+    set(curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, 256L * 1024));
     if (channel_->share() != nullptr) {
       set(curl_easy_setopt(easy_, CURLOPT_SHARE, channel_->share()));
     }

@@ -45,6 +45,25 @@ class AnswerBytes {
 
   bool complete() const { return filled_ == static_cast<size_t>(announced_); }
 
+  // Reads the next piece of at most `piece` bytes straight into the
+  // storage.  *got receives the count (0 at the end of the answer).
+  // Returns false when the read failed or the storage cannot be allocated.
+  bool ReadFrom(platform::HttpRequestHandle* request, size_t piece, std::uint32_t* got) {
+    *got = 0;
+    const size_t n = std::min(piece, static_cast<size_t>(announced_) - filled_);
+    if (n == 0) {
+      // Anything beyond the announced length is not the answer's; reading
+      // on finds the end (or the break) of the transfer.
+      std::uint8_t spill[512];
+      return request->ReadData(spill, sizeof(spill), got);
+    }
+    if (filled_ + n > capacity_ && !Grow(filled_ + n)) return false;
+    if (!request->ReadData(data_.get() + filled_, static_cast<std::uint32_t>(n), got)) return false;
+    *got = std::min<std::uint32_t>(*got, static_cast<std::uint32_t>(n));
+    filled_ += *got;
+    return true;
+  }
+
   // The bytes, exactly the announced length of them.  REQUIRES: complete().
   std::unique_ptr<std::uint8_t[]> Release() { return std::move(data_); }
 
@@ -83,6 +102,7 @@ CNHttpRequest::CNHttpRequest(const CNHttpRequest& other)
       m_strVerb(other.m_strVerb),
       m_strPath(other.m_strPath),
       m_response(other.m_response),
+      m_bBytesOnly(other.m_bBytesOnly),
       m_hSenderMutex(kSenderMutexName),
       m_iBandwidthLimit(other.m_iBandwidthLimit),
       m_iUploadWidth(other.m_iUploadWidth),
@@ -100,6 +120,7 @@ CNHttpRequest& CNHttpRequest::operator=(const CNHttpRequest& other) {
   m_strVerb = other.m_strVerb;
   m_strPath = other.m_strPath;
   m_response = other.m_response;
+  m_bBytesOnly = other.m_bBytesOnly;
   m_iBandwidthLimit = other.m_iBandwidthLimit;
   m_iUploadWidth = other.m_iUploadWidth;
   m_iDownloadWidth = other.m_iDownloadWidth;
@@ -233,8 +254,10 @@ std::u16string CNHttpRequest::Send() {
       close();
       return Fail();
     }
+    const std::int32_t piece = m_iBandwidthLimit ? kUploadChunkBytes
+                                                 : static_cast<std::int32_t>(kUnlimitedPieceBytes);
     for (std::int32_t offset = 0; offset < m_iBodyLength;) {
-      const std::int32_t chunk = std::min(kUploadChunkBytes, m_iBodyLength - offset);
+      const std::int32_t chunk = std::min(piece, m_iBodyLength - offset);
       std::int32_t n = 0;
       std::uint32_t start = 0;
       if (m_iBandwidthLimit) {
@@ -276,11 +299,27 @@ std::u16string CNHttpRequest::Send() {
   }
 
   // 10. The answer in pieces, each cleared before it is read and ending at
-  // its first zero byte as text, under the download limit.
+  // its first zero byte as text, under the download limit.  A successful
+  // bytes-only answer has no text: without the limit it is read straight
+  // into its storage.
   std::string answer_text;
-  std::uint8_t piece[kReadPieceBytes + 1];
   bool read_failed = false;
-  for (;;) {
+  bool bytes_only = false;
+  if (m_bBytesOnly && answer_bytes != nullptr) {
+    std::uint32_t status = 0;
+    bytes_only = request->QueryStatusCode(&status) && status >= 200 && status <= 299;
+  }
+  std::uint8_t piece[kReadPieceBytes + 1];
+  const bool straight = bytes_only && !m_iBandwidthLimit;
+  while (straight) {
+    std::uint32_t got = 0;
+    if (!answer_bytes->ReadFrom(request.get(), kUnlimitedPieceBytes, &got)) {
+      read_failed = true;
+      break;
+    }
+    if (got == 0) break;
+  }
+  while (!straight) {
     std::memset(piece, 0, sizeof(piece));
     std::int32_t n = 0;
     std::uint32_t start = 0;
@@ -301,10 +340,12 @@ std::u16string CNHttpRequest::Send() {
       break;
     }
     if (got == 0) break;
-    piece[got] = 0;
-    const size_t text_length = std::strlen(reinterpret_cast<const char*>(piece));
-    const size_t room = kMaxAnswerTextBytes - std::min(kMaxAnswerTextBytes, answer_text.size());
-    answer_text.append(reinterpret_cast<const char*>(piece), std::min(text_length, room));
+    if (!bytes_only) {
+      piece[got] = 0;
+      const size_t text_length = std::strlen(reinterpret_cast<const char*>(piece));
+      const size_t room = kMaxAnswerTextBytes - std::min(kMaxAnswerTextBytes, answer_text.size());
+      answer_text.append(reinterpret_cast<const char*>(piece), std::min(text_length, room));
+    }
     if (answer_bytes != nullptr && !answer_bytes->Append(piece, got)) {
       read_failed = true;  // no memory for the answer
       break;

@@ -44,6 +44,9 @@ class CNHttpRequest {
   static constexpr std::int32_t kUploadChunkBytes = 1024;
   // Answers are read in pieces of at most this many bytes.
   static constexpr std::uint32_t kReadPieceBytes = 4095;
+  // Without the bandwidth limit nothing is timed per piece: a streamed body
+  // goes out, and a bytes-only answer comes in, in pieces of this size.
+  static constexpr std::uint32_t kUnlimitedPieceBytes = 256 * 1024;
   // The answer text keeps at most this many bytes of the answer (the answer
   // bytes are not cut); a longer text is of no use to anyone reading it as
   // XML, and the bound keeps an endless answer from taking all memory.
@@ -86,6 +89,13 @@ class CNHttpRequest {
   const CSortedMap<std::u16string>& GetHeaders() const { return m_headers; }
   const std::uint8_t* GetBody() const { return m_pBodyData; }
   std::int32_t GetBodyLength() const { return m_iBodyLength; }
+
+  // When true, a successful answer (status 200-299) that announces its
+  // length is wanted for its bytes only: its text stays empty, which saves
+  // cutting and decoding text out of binary content.  Any other answer
+  // keeps its text, so error documents are read and reported as ever.
+  void SetBytesOnly(bool bytes_only) { m_bBytesOnly = bytes_only; }
+  bool IsBytesOnly() const { return m_bBytesOnly; }
 
   // Performs one exchange and returns the answer text; empty when the
   // exchange failed before a whole answer was read.  The retry flag of the
@@ -135,6 +145,7 @@ class CNHttpRequest {
   std::u16string m_strPath;
   S3Response m_response;
   bool m_bAnswerRead = false;
+  bool m_bBytesOnly = false;
   CEventReporter m_reporter;
   platform::NamedMutex m_hSenderMutex;
   std::int32_t m_iBandwidthLimit = 0;

@@ -33,6 +33,9 @@ class S3Request : public S3Message {
   // Query parameters and sub-resources.  Values go into the request path
   // verbatim: callers percent-encode them (EncodeKeyForUrl).
   CSortedMap<std::u16string> m_query{100};
+  // True when only the bytes of a successful answer are of use (content
+  // downloads): its text is then not collected (CNHttpRequest::SetBytesOnly).
+  bool m_bBytesOnly = false;
 };
 
 #endif  // KELTOS3_SRC_S3_S3_REQUEST_H_

@@ -74,6 +74,7 @@ CNHttpRequest S3Client::MakeHttpRequest(S3Request& request) {
   request.SetHeader(kContentType, request.m_strContentType);
 
   http.LendBody(request.GetBody(), request.GetBodyLength());
+  http.SetBytesOnly(request.m_bBytesOnly);
   if (version4) PrepareRequestV4(http, request);
   for (int i = 0; i < request.m_headers.Count(); ++i) {
     http.SetHeader(request.m_headers.KeyAt(i), request.m_headers.ValueAt(i));
