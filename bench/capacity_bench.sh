@@ -10,6 +10,9 @@
 # resident memory; beside `rclone copy` of the same tree up and down (version-2
 # signatures, path-style addressing, a private hosts file for s3.localhost).
 #
+# With KELTOS3_BENCH_SERVER=ceph it runs against a single-node Ceph RADOS
+# Gateway instead (bench/bench_servers.sh), without request counts.
+#
 # Usage: bench/capacity_bench.sh BUILD_DIR [FILES] [DIRS]
 set -euo pipefail
 
@@ -43,7 +46,8 @@ for i in range(files):
 PY
 mkdir -p "$WORK/b" "$WORK/catalog-a" "$WORK/catalog-b"
 
-requests() { wc -l <"$LOG" 2>/dev/null || echo 0; }
+# Requests the server logged so far (-1 without a request log).
+requests() { if [[ -n "$LOG" ]]; then wc -l <"$LOG" 2>/dev/null || echo 0; else echo -1; fi; }
 
 # measure LABEL COMMAND...: wall time, requests and peak RSS of one command;
 # its output goes to $WORK/out.txt.
@@ -59,12 +63,14 @@ measure() {
   sleep 0.5  # the server logs a request once its answer is closed
   read -r elapsed user sys rss <"$WORK/time.txt"
   awk -v l="$label" -v e="$elapsed" -v c="$user $sys" -v r="$(($(requests) - before))" -v m="$rss" \
-    -v n="$FILES" 'BEGIN { split(c, t, " ");
-      printf "%-38s %8.2f s %7.2f CPU s %7d requests (%4.2f per file) %7.1f MiB peak RSS\n",
-             l, e, t[1] + t[2], r, r / n, m / 1024 }'
+    -v n="$FILES" -v logged="${LOG:+1}" 'BEGIN { split(c, t, " ");
+      if (logged) printf "%-38s %8.2f s %7.2f CPU s %7d requests (%4.2f per file) %7.1f MiB peak RSS\n",
+                         l, e, t[1] + t[2], r, r / n, m / 1024
+      else printf "%-38s %8.2f s %7.2f CPU s %7.1f MiB peak RSS\n", l, e, t[1] + t[2], m / 1024 }'
 }
 
-echo "$FILES files of 1 KiB in $DIRS directories; SyncCapacity 100000, RequestPause 0"
+echo "$FILES files of 1 KiB in $DIRS directories; SyncCapacity 100000, RequestPause 0;" \
+  "server: ${KELTOS3_BENCH_SERVER:-the test server (s3rver)}"
 measure "keltos3 sync, up (machine A)" "$KELTOS3" sync "$WORK/a" "$WORK/catalog-a" capbench
 tail -n 1 "$WORK/out.txt"
 measure "keltos3 sync, down (fresh machine B)" "$KELTOS3" sync "$WORK/b" "$WORK/catalog-b" capbench

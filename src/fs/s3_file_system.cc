@@ -182,6 +182,30 @@ bool CS3FileSystem::FolderMarkersKnown(const std::u16string& remainder) const {
   return true;
 }
 
+bool CS3FileSystem::FolderKnownUnlisted(const std::u16string& remainder) const {
+  std::u16string root_bucket;
+  std::u16string unused;
+  SplitBucket(root, &root_bucket, &unused);
+  std::u16string key = remainder;
+  if (!wholeTreeLoaded || bucket != root_bucket || !ToRootKey(RootPath(), &key)) return false;
+  if (storedFolders.count(bucket + remainder) != 0 || dirMap.Find(key) >= 0) return false;
+  // A full map keeps its lowest keys: beyond its last one nothing is known.
+  return dirMap.Count() < dirMap.Capacity() || key < dirMap.KeyAt(dirMap.Count() - 1);
+}
+
+bool CS3FileSystem::PathKnownUnlisted(const std::u16string& remainder,
+                                      const std::u16string& name) const {
+  std::u16string root_bucket;
+  std::u16string unused;
+  SplitBucket(root, &root_bucket, &unused);
+  std::u16string key = remainder;
+  if (!wholeTreeLoaded || bucket != root_bucket || !ToRootKey(RootPath(), &key) || key != name) {
+    return false;
+  }
+  if (storedPaths.count(bucket + remainder) != 0 || fileMap.Find(key) >= 0) return false;
+  return fileMap.Count() < fileMap.Capacity() || key < fileMap.KeyAt(fileMap.Count() - 1);
+}
+
 void CS3FileSystem::NoteFolderMarkers(const std::u16string& folder) {
   for (size_t end = folder.find(u'\\', 1);; end = folder.find(u'\\', end + 1)) {
     storedFolders.insert(bucket + folder.substr(0, end));
@@ -207,13 +231,17 @@ int CS3FileSystem::OpenFileObject(CS3File* file, const std::u16string& path,
 int32_t CS3FileSystem::LoadTree(std::u16string path) {
   dirMap.RemoveAll();
   fileMap.RemoveAll();
-  return LoadRemoteTree(ListingRemainder(path));
+  wholeTreeLoaded = false;
+  const int32_t loaded = LoadRemoteTree(ListingRemainder(path));
+  wholeTreeLoaded = loaded == 0 && path.empty();
+  return loaded;
 }
 
 int32_t CS3FileSystem::LoadTree() { return LoadTree(std::u16string()); }
 
 int32_t CS3FileSystem::LoadFiles(std::u16string path) {
   fileMap.RemoveAll();
+  wholeTreeLoaded = false;
   ListFiles(ListingRemainder(path));
   return 0;
 }
@@ -222,6 +250,7 @@ int32_t CS3FileSystem::LoadFiles() { return LoadFiles(std::u16string()); }
 
 int32_t CS3FileSystem::LoadDirs(std::u16string path) {
   dirMap.RemoveAll();
+  wholeTreeLoaded = false;
   ListFolders(ListingRemainder(path));
   return 0;
 }
@@ -353,7 +382,13 @@ int32_t CS3FileSystem::CreateDir(std::u16string dir, std::u16string name) {
   if (bucket.empty() || !IsSafeTreeName(remainder)) return 0;
   FolderMarkerRequest marker(remainder);
   marker.m_strBucket = bucket;
-  S3Client().CreateFolder(marker);  // the answer is not examined
+  // The answer is not examined.  A new folder below known ones needs only
+  // its own marker: looking for the markers first would find nothing.
+  if (FolderMarkersKnown(remainder) && FolderKnownUnlisted(remainder)) {
+    S3Client().PutObject(marker);
+  } else {
+    S3Client().CreateFolder(marker);
+  }
   NoteFolderMarkers(remainder);
   return 0;
 }
@@ -408,7 +443,8 @@ CS3FileSystem::Superseded CS3FileSystem::FindReplacedVersion(
 
 void CS3FileSystem::RemoveOtherVersions(const std::u16string& remainder,
                                         const Uploaded& stored,
-                                        const Superseded& replaced) {
+                                        const Superseded& replaced,
+                                        [[maybe_unused]] bool look_for_others) {
   VersionRemoval removal;
   removal.bucket = bucket;
   removal.data_bucket = bucket;
@@ -433,6 +469,7 @@ void CS3FileSystem::RemoveOtherVersions(const std::u16string& remainder,
   // Every other version of the path in this form goes, not only the one
   // the last load listed: two machines that stored the same path both left
   // one, and the older would be listed again once the newer is removed.
+  if (!look_for_others && removal.released_chunks.empty()) return;
   const PathIndexObjects listing = ListPathIndexObjects(bucket, remainder);
   for (const std::u16string& key : listing.keys) {
     if (key != stored.index_key && !SyncVersionStamp(key, remainder).empty()) {
@@ -484,7 +521,9 @@ int32_t CS3FileSystem::ReceiveUpload(const std::u16string& remainder,
   source->CloseStream();
 
   stored.chunk_count = StoredChunkCount(total, n, file->GetBufferSize());
-  RemoveOtherVersions(remainder, stored, replaced);
+  const bool unlisted = PathKnownUnlisted(remainder, name);
+  storedPaths.insert(bucket + remainder);
+  RemoveOtherVersions(remainder, stored, replaced, !unlisted);
   return 0;
 }
 

@@ -255,9 +255,11 @@ class CS3FileSystem final : public CQUEXFSManager {
   // every other version of the path in this file system's form (see
   // layout/version_removal.h; the host's own versions and those of the
   // other build stay, and keep their chunks), and the chunks of `replaced`
-  // that no index object names any more.
+  // that no index object names any more.  Without `look_for_others` the
+  // path's versions are not listed (PathKnownUnlisted).
   void RemoveOtherVersions(const std::u16string& remainder,
-                           const Uploaded& stored, const Superseded& replaced);
+                           const Uploaded& stored, const Superseded& replaced,
+                           bool look_for_others = true);
 
   // Stores the version written through the stream and removes the one it
   // replaces.  0, or 2 when storing failed.
@@ -276,6 +278,18 @@ class CS3FileSystem final : public CQUEXFSManager {
   // it as stored.
   bool FolderMarkersKnown(const std::u16string& remainder) const;
   void NoteFolderMarkers(const std::u16string& folder);
+  // True when the folder `remainder` had no marker in the last whole-tree
+  // load and none was stored through this object since: its marker can be
+  // stored without looking for it first.
+  bool FolderKnownUnlisted(const std::u16string& remainder) const;
+
+  // True when the last whole-tree load listed every stored path up to `name`
+  // (a tree key) and no version of it, and no version of it was stored
+  // through this object since.  Storing such a path needs no listing of its
+  // other versions: only a store from another machine after the load could
+  // have left one, and the next store or removal of the path takes it away.
+  bool PathKnownUnlisted(const std::u16string& remainder,
+                         const std::u16string& name) const;
   // Opens `file` on `path`, skipping the folder markers when they are known;
   // for a new version (`for_writing`) without looking for a stored one.
   int OpenFileObject(CS3File* file, const std::u16string& path,
@@ -300,6 +314,10 @@ class CS3FileSystem final : public CQUEXFSManager {
   // Folders whose markers were stored through this object: bucket + path
   // in the bucket ("backups\docs\sub").
   std::set<std::u16string> storedFolders;
+  // Paths stored through this object, in the same form.
+  std::set<std::u16string> storedPaths;
+  // The maps hold a whole-tree load that ended in agreement.
+  bool wholeTreeLoaded = false;
 };
 
 #endif  // KELTOS3_SRC_FS_S3_FILE_SYSTEM_H_

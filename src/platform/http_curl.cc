@@ -23,7 +23,8 @@
 //   ReadData             pulls answer bytes out of a bounded buffer that the
 //                        write callback fills; the download is paused while
 //                        the buffer is full, so memory stays bounded whatever
-//                        the answer's size.
+//                        the answer's size.  While the buffer is empty the
+//                        write callback fills the caller's buffer directly.
 //
 // The handles come from the process's connection pool (platform/curl_pool.h):
 // a request whose transfer ended cleanly hands its connection back for the
@@ -277,12 +278,23 @@ class CurlRequest final : public HttpRequestHandle {
       }
       if (finished_) break;
       if (send_paused_ && announced_left_ > 0 && !dropping_) break;  // body unsent
-      if (recv_paused_) {
+      // Nothing is buffered: what curl delivers next goes straight into the
+      // caller's buffer (OnWrite), sparing a copy and a pause.
+      direct_ = buffer + copied;
+      direct_room_ = size - copied;
+      const bool resumed = recv_paused_;
+      bool driving = true;
+      if (resumed) {
         ResumeReceive();
-        continue;
+      } else {
+        driving = Step();
       }
-      if (!Step()) continue;  // the transfer ended; take what it left
-      if (ReceiveBuffered() == 0 && !Wait()) break;
+      const std::uint32_t delivered = size - copied - static_cast<std::uint32_t>(direct_room_);
+      direct_ = nullptr;
+      direct_room_ = 0;
+      copied += delivered;
+      if (resumed || !driving) continue;  // after a transfer's end, take what it left
+      if (delivered == 0 && ReceiveBuffered() == 0 && !Wait()) break;
     }
     *read = copied;
     if (copied > 0) return true;  // a failure shows at the next read
@@ -574,6 +586,19 @@ class CurlRequest final : public HttpRequestHandle {
   static size_t OnWrite(char* data, size_t size, size_t count, void* user) {
     CurlRequest* self = static_cast<CurlRequest*>(user);
     const size_t n = size * count;
+    if (self->direct_room_ > 0 && self->ReceiveBuffered() == 0) {
+      const size_t taken = std::min(n, self->direct_room_);
+      std::memcpy(self->direct_, data, taken);
+      self->direct_ += taken;
+      self->direct_room_ -= taken;
+      if (taken == n) return n;
+      // The rest of this block (less than one of curl's blocks) is held;
+      // having taken part of it, the callback must not pause.
+      self->receive_.clear();
+      self->receive_offset_ = 0;
+      self->receive_.append(data + taken, n - taken);
+      return n;
+    }
     const size_t held = self->ReceiveBuffered();
     if (held > 0 && held + n > kReceiveBufferLimit) {
       self->recv_paused_ = true;
@@ -623,6 +648,10 @@ class CurlRequest final : public HttpRequestHandle {
   bool chunked_ = false;
   std::string receive_;
   size_t receive_offset_ = 0;
+  // Set by ReadData while it drives the transfer with nothing buffered: the
+  // caller's buffer and its room left, which OnWrite fills first.
+  std::uint8_t* direct_ = nullptr;
+  size_t direct_room_ = 0;
   bool recv_paused_ = false;
 
   // Time spent waiting for the peer so far.

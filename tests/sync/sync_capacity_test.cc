@@ -89,7 +89,7 @@ TEST_F(SyncCapacityTest, ThousandFilesRoundTripAndEditsOnBothSidesConverge) {
   int sent = Requests();
   EXPECT_EQ(Run(a_), kDirs + files);  // everything up at once
   // Uploads into folders the run created or listed look for no marker.
-  EXPECT_LE(Requests() - sent, 6 * files);
+  EXPECT_LE(Requests() - sent, 4 * files);
   EXPECT_EQ(Run(b_), kDirs + files);  // and down
   ASSERT_EQ(Snapshot(b_.tree.path()), Snapshot(a_.tree.path()));
   // A run with nothing to do lists the bucket, whatever its size.
