@@ -382,13 +382,15 @@ int32_t CS3FileSystem::CreateDir(std::u16string dir, std::u16string name) {
   if (bucket.empty() || !IsSafeTreeName(remainder)) return 0;
   FolderMarkerRequest marker(remainder);
   marker.m_strBucket = bucket;
-  // The answer is not examined.  A new folder below known ones needs only
-  // its own marker: looking for the markers first would find nothing.
-  if (FolderMarkersKnown(remainder) && FolderKnownUnlisted(remainder)) {
-    S3Client().PutObject(marker);
-  } else {
-    S3Client().CreateFolder(marker);
-  }
+  // A new folder below known ones needs only its own marker: looking for
+  // the markers first would find nothing.  A marker that did not reach the
+  // bucket must not count as stored: the catalog would record a folder that
+  // no other machine's load lists, and this run's uploads into it would not
+  // look for its marker again.
+  const S3Response answer = FolderMarkersKnown(remainder) && FolderKnownUnlisted(remainder)
+                                ? S3Client().PutObject(marker)
+                                : S3Client().CreateFolder(marker);
+  if (answer.m_iRetry != 0) return 2;
   NoteFolderMarkers(remainder);
   return 0;
 }

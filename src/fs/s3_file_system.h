@@ -70,7 +70,12 @@
 //                                 agreed; kLoadOtherLayout the tree is in the
 //                                 other build's form
 //   LoadFiles, LoadDirs           0 (one listing, whatever it gave)
-//   CreateDir, RemoveDir          0 (the answers are not examined)
+//   CreateDir                     0 the folder's marker is listed or was
+//                                 stored; 2 it could not be stored (as a
+//                                 local folder that cannot be made: the run
+//                                 does not record the folder, so the next
+//                                 run tries again)
+//   RemoveDir                     0 (the answer is not examined)
 //   RemoveFile                    0 removed or nothing listed to remove; 1
 //                                 an index object could not be read, or a
 //                                 deletion failed (the listed version stays)

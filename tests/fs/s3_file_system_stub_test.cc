@@ -191,6 +191,27 @@ TEST_F(S3FileSystemStubTest, FailedListingsNeverAgree) {
   EXPECT_EQ(Waits(sleeps_before), 2);
 }
 
+// A folder whose marker the server refused is reported as not made, so the
+// run leaves it out of the catalog; the next attempt stores the marker.
+TEST_F(S3FileSystemStubTest, FolderWhoseMarkerIsRefusedIsNotMade) {
+  const std::string marker_put = "/" + Encoded("$folder$d");
+  const std::vector<std::string> tree = {Rule("GET", kFolderListing, Listing({})),
+                                         Rule("GET", kFileListing, Listing({}))};
+  std::vector<std::string> rules = tree;
+  rules.push_back(Rule("PUT", marker_put, Status(500)));
+  Script(rules);
+  ASSERT_EQ(fs_->LoadTree(), 0);
+  EXPECT_EQ(fs_->CreateDir(u"\\d"), 2);
+  EXPECT_EQ(Count("PUT", marker_put), 5);
+
+  StubServer::Reset(bucket_);
+  rules = tree;
+  rules.push_back(Rule("PUT", marker_put, Status(200)));
+  Script(rules);
+  EXPECT_EQ(fs_->CreateDir(u"\\d"), 0);
+  EXPECT_EQ(Count("PUT", marker_put), 1);
+}
+
 TEST_F(S3FileSystemStubTest, TruncatedPagesAreFollowedByTheirMarker) {
   const std::string a = IndexObjectKey("/a", kTime1);
   const std::string b = IndexObjectKey("/b&c", kTime1);
