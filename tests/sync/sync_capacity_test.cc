@@ -70,16 +70,6 @@ class SyncCapacityTest : public ::testing::Test {
 };
 
 TEST_F(SyncCapacityTest, ThousandFilesRoundTripAndEditsOnBothSidesConverge) {
-#if defined(_WIN32)
-  // Under Wine, while other test programs load the machine, A's first run
-  // meets a window of a few seconds in which every request fails at once
-  // (nothing reaches the server; the immediate repeats of "RequestPause" 0
-  // all fall inside it).  A folder whose marker PUT fails there still
-  // counts as created, so B's load lists no such folder, creates none, and
-  // every download into it fails.  Runs alone under Wine it passes; until
-  // the failing window is explained it runs in the Linux suite only.
-  GTEST_SKIP() << "fails under Wine when the machine is loaded";
-#endif
   for (int d = 0; d < kDirs; ++d) {
     for (int f = 0; f < kFilesPerDir; ++f) {
       a_.Put(Name(d, f), "content of " + Name(d, f) + std::string(f * 7, 'x'), kT1);
