@@ -53,7 +53,11 @@
 // they were listed.  Once a new version is stored, every other version of
 // the path in this file system's form (a time-text stamp) is removed, not
 // only the one the last load listed: the chunks that no remaining index
-// object names, then the index objects (layout/version_removal.h).  The
+// object names, then the index objects (layout/version_removal.h).  A path
+// that the last whole-tree load listed no version of is not looked at for
+// other versions (PathKnownUnlisted): only a store from another machine
+// since the load could have left one, and the path's next store or removal
+// takes it away.  The
 // host's own versions (HTTP-date stamps) and the other build's form stay,
 // and so do the chunks they name.  Chunks the new version overwrote before
 // a later failure cannot be restored: the previous version's index object
