@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "command.h"
+#include "common/wide_string.h"
 #include "credentials.h"
 #include "effective_settings.h"
 #include "ini_file.h"
@@ -20,7 +21,7 @@ extern const Command kConfig;
 // the rest hidden.
 std::string Mask(const EffectiveSetting& s) {
   if (s.value.empty()) return "(empty)";
-  const size_t length = Utf8ToUtf16(s.value).size();
+  const size_t length = Utf8ToU16(s.value).size();
   std::string shown;
   if (s.key == "ACCOUNT" && length >= 12) {
     shown = s.value.substr(0, 4) + std::string(length - 4, '*');

@@ -23,10 +23,6 @@ std::string ScrambleToHex(std::string_view utf8_text);
 // character), as UTF-8.
 std::optional<std::string> UnscrambleHex(std::string_view hex);
 
-// Text helpers; invalid sequences become U+FFFD.
-std::u16string Utf8ToUtf16(std::string_view text);
-std::string Utf16ToUtf8(std::u16string_view text);
-
 }  // namespace cli
 
 #endif  // KELTOS3_CLI_CREDENTIALS_H_

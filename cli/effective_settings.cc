@@ -3,6 +3,7 @@
 #include <climits>
 #include <optional>
 
+#include "common/wide_string.h"
 #include "credentials.h"
 
 namespace cli {
@@ -15,9 +16,9 @@ namespace {
 
 // Plain texts keep at most 259 UTF-16 characters.
 std::string CutText(const std::string& text) {
-  const std::u16string wide = Utf8ToUtf16(text);
+  const std::u16string wide = Utf8ToU16(text);
   if (wide.size() <= 259) return text;
-  return Utf16ToUtf8(std::u16string_view(wide).substr(0, 259));
+  return U16ToUtf8(std::u16string_view(wide).substr(0, 259));
 }
 
 // _wtoi: blanks, one sign, digits up to the first non-digit; saturating.
