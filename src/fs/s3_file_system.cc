@@ -164,46 +164,50 @@ std::unique_ptr<CS3File> CS3FileSystem::NewFileObject(
   return file;
 }
 
-bool CS3FileSystem::FolderMarkersKnown(const std::u16string& remainder) const {
+bool CS3FileSystem::TreeKeyOf(const std::u16string& remainder, std::u16string* key) const {
   std::u16string root_bucket;
   std::u16string unused;
   SplitBucket(root, &root_bucket, &unused);
-  const std::u16string root_path = RootPath();
+  *key = remainder;
+  return bucket == root_bucket && ToRootKey(RootPath(), key);
+}
+
+bool CS3FileSystem::FolderMarkersKnown(const std::u16string& remainder) const {
   for (size_t end = remainder.find(u'\\', 1); end != std::u16string::npos;
        end = remainder.find(u'\\', end + 1)) {
     const std::u16string folder = remainder.substr(0, end);
     if (storedFolders.count(bucket + folder) != 0) continue;
-    std::u16string key = folder;
-    if (bucket == root_bucket && ToRootKey(root_path, &key) && dirMap.Find(key) >= 0) {
-      continue;
-    }
+    std::u16string key;
+    if (TreeKeyOf(folder, &key) && dirMap.Find(key) >= 0) continue;
     return false;
   }
   return true;
 }
 
+namespace {
+
+// True when a whole-tree load that filled `map` would have listed `key` had
+// it been stored: a full map keeps its lowest keys, so beyond its last one
+// nothing is known.
+bool LoadWouldList(const CSortedMap<std::u16string>& map, const std::u16string& key) {
+  return map.Count() < map.Capacity() || key < map.KeyAt(map.Count() - 1);
+}
+
+}  // namespace
+
 bool CS3FileSystem::FolderKnownUnlisted(const std::u16string& remainder) const {
-  std::u16string root_bucket;
-  std::u16string unused;
-  SplitBucket(root, &root_bucket, &unused);
-  std::u16string key = remainder;
-  if (!wholeTreeLoaded || bucket != root_bucket || !ToRootKey(RootPath(), &key)) return false;
+  std::u16string key;
+  if (!wholeTreeLoaded || !TreeKeyOf(remainder, &key)) return false;
   if (storedFolders.count(bucket + remainder) != 0 || dirMap.Find(key) >= 0) return false;
-  // A full map keeps its lowest keys: beyond its last one nothing is known.
-  return dirMap.Count() < dirMap.Capacity() || key < dirMap.KeyAt(dirMap.Count() - 1);
+  return LoadWouldList(dirMap, key);
 }
 
 bool CS3FileSystem::PathKnownUnlisted(const std::u16string& remainder,
                                       const std::u16string& name) const {
-  std::u16string root_bucket;
-  std::u16string unused;
-  SplitBucket(root, &root_bucket, &unused);
-  std::u16string key = remainder;
-  if (!wholeTreeLoaded || bucket != root_bucket || !ToRootKey(RootPath(), &key) || key != name) {
-    return false;
-  }
+  std::u16string key;
+  if (!wholeTreeLoaded || !TreeKeyOf(remainder, &key) || key != name) return false;
   if (storedPaths.count(bucket + remainder) != 0 || fileMap.Find(key) >= 0) return false;
-  return fileMap.Count() < fileMap.Capacity() || key < fileMap.KeyAt(fileMap.Count() - 1);
+  return LoadWouldList(fileMap, key);
 }
 
 void CS3FileSystem::NoteFolderMarkers(const std::u16string& folder) {

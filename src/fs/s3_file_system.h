@@ -286,6 +286,10 @@ class CS3FileSystem final : public CQUEXFSManager {
   // may skip them; NoteFolderMarkers records `folder` and the folders above
   // it as stored.
   bool FolderMarkersKnown(const std::u16string& remainder) const;
+  // The tree key of `remainder` (a path in the bucket member): false when
+  // the bucket member is not the root's bucket or the path lies outside the
+  // root's path.
+  bool TreeKeyOf(const std::u16string& remainder, std::u16string* key) const;
   void NoteFolderMarkers(const std::u16string& folder);
   // True when the folder `remainder` had no marker in the last whole-tree
   // load and none was stored through this object since: its marker can be
