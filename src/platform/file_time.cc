@@ -37,7 +37,8 @@ void CivilFromDays(std::int64_t z, std::int64_t* y, unsigned* m, unsigned* d) {
   *y = static_cast<std::int64_t>(yoe) + era * 400 + (*m <= 2);
 }
 
-// First FileTime the platform refuses to convert (year 30828).
+// Last FileTime the platform converts to a calendar time (in September of
+// year 30828; a calendar time converts back only up to year 30827).
 constexpr std::uint64_t kFileTimeLimit = 0x7FFFFFFFFFFFFFFFULL;
 
 }  // namespace
