@@ -47,6 +47,10 @@ void BoundByFullMap(const CSortedMap<std::u16string>& map, bool* bounded,
 }  // namespace
 
 SyncObserver::~SyncObserver() = default;
+void SyncObserver::OnTreesLoaded(CQUEXFSManager*, CQUEXFSManager*, CQUEXFSManager*) {}
+void SyncObserver::OnPlan(const SyncPlan&) {}
+void SyncObserver::OnActionStart(const std::u16string&, const SyncAction&) {}
+bool SyncObserver::StopRequested() { return false; }
 
 CSyncEngine::CSyncEngine(int capacity)
     : m_localDirChanges(capacity),
@@ -83,8 +87,16 @@ int32_t CSyncEngine::RunSync(CQUEXFSManager* local, CQUEXFSManager* remote,
   DetectDirChanges(remote, catalog, &m_remoteDirChanges);
   DetectFileChanges(local, catalog, &m_localFileChanges);
   DetectFileChanges(remote, catalog, &m_remoteFileChanges);
+  SyncPlan plan;
+  plan.bounded = m_bBounded;
+  plan.bound = m_strBound;
   m_bBounded = false;
   Reconcile(local, remote, catalog);
+  if (m_pObserver != nullptr) {
+    plan.actions = &m_actions;
+    plan.dropped = m_iSequence - (m_actions.Count() - 5);
+    m_pObserver->OnPlan(plan);
+  }
   ApplyActions(local, remote, catalog);
   return 0;
 }
@@ -256,6 +268,7 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
     return (index >= 0 && index < 3) ? sides[index] : nullptr;
   };
   const int count = m_actions.Count();
+  m_bStopped = false;
 #if defined(KELTOS3_SNAPSHOT_BUILD)
   ResetDeferredTable(&m_deferred);
 #endif
@@ -305,6 +318,7 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
   // is not recorded either, or the next run would take its absence for a
   // deletion and remove it on the other side.
   auto walk = [&](const char16_t* header, Op op, bool backwards, bool skip_rule) {
+    if (m_bStopped) return;
     int begin, end;
     group(header, &begin, &end);
 #if defined(KELTOS3_SNAPSHOT_BUILD)
@@ -316,11 +330,21 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
     while (backwards ? k >= begin : k < end) {
       const std::u16string key = m_actions.KeyAt(k);
       const SyncAction a = m_actions.ValueAt(k);
+      // A stop request ends the walk only between paths, never between a
+      // transfer and its catalog record.
+      const bool same_path = k != (backwards ? end - 1 : begin) &&
+                             m_actions.ValueAt(k - step).m_strName == a.m_strName;
+      if (!m_bDryRun && !same_path && m_pObserver != nullptr &&
+          m_pObserver->StopRequested()) {
+        m_bStopped = true;
+        return;
+      }
       trace(key, a);
       int32_t r = 0;
       if (m_bDryRun) {
         Notify(key, a, SyncObserver::Outcome::kPlanned, 0);
       } else {
+        if (m_pObserver != nullptr) m_pObserver->OnActionStart(key, a);
         r = run(op, a);
         Notify(key, a, SyncObserver::Outcome::kDone, r);
       }
@@ -351,7 +375,7 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
   walk(u"FILEDELETE", Op::kRemoveFile, false, true);
   walk(u"DIRDELETE", Op::kRemoveDir, true, false);
 #if defined(KELTOS3_SNAPSHOT_BUILD)
-  RunSnapshotPass(m_deferred, sides, m_pObserver);
+  if (!m_bStopped) RunSnapshotPass(m_deferred, sides, m_pObserver);
 #endif
   return 0;
 }

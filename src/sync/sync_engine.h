@@ -51,9 +51,23 @@
 
 class CQUEXFSManager;
 
+// What a run is about to apply, handed to SyncObserver::OnPlan after
+// reconciliation.
+struct SyncPlan {
+  const SyncActionTable* actions = nullptr;  // the action table
+  // Actions reconciliation made that the table had no room for: they wait
+  // for the next run, which finds their changes again.
+  int32_t dropped = 0;
+  // When `bounded`, detection considered only keys up to `bound` (full
+  // tree maps; see "What detection considers" above).
+  bool bounded = false;
+  std::u16string bound;
+};
+
 // Sees the actions of a run.  OnAction is called once per action after it
 // was carried out (or skipped, or, in a dry run, instead of carrying it
-// out), in the order of application.
+// out), in the order of application.  The other calls have defaults that
+// do nothing.
 class SyncObserver {
  public:
   enum class Outcome {
@@ -64,6 +78,20 @@ class SyncObserver {
   virtual ~SyncObserver();
   virtual void OnAction(const std::u16string& key, const SyncAction& action,
                         Outcome outcome, int32_t result) = 0;
+  // Once per run, after the driver loaded the three trees and before any
+  // change is detected (a run the driver refuses never gets here).  The
+  // file systems live until the run ends.
+  virtual void OnTreesLoaded(CQUEXFSManager* local, CQUEXFSManager* remote,
+                             CQUEXFSManager* catalog);
+  // Once per run, after reconciliation, before the first action.
+  virtual void OnPlan(const SyncPlan& plan);
+  // Right before an action's operation runs (not in a dry run).
+  virtual void OnActionStart(const std::u16string& key, const SyncAction& action);
+  // Asked before the actions of each path: true ends the application
+  // there.  The actions of a path (a transfer and its catalog record) are
+  // never parted, so what was carried is recorded; the actions not run are
+  // found again by the next run.
+  virtual bool StopRequested();
 };
 
 class CSyncEngine {
@@ -106,6 +134,8 @@ class CSyncEngine {
   const SyncChangeTable& LocalFileChanges() const { return m_localFileChanges; }
   const SyncChangeTable& RemoteFileChanges() const { return m_remoteFileChanges; }
   const SyncActionTable& Actions() const { return m_actions; }
+  // True when the last ApplyActions ended early at the observer's request.
+  bool Stopped() const { return m_bStopped; }
 #if defined(KELTOS3_SNAPSHOT_BUILD)
   // The transfers the last ApplyActions deferred to its snapshot pass
   // (snapshot/snapshot_pass.h), with the five group headers.
@@ -145,6 +175,7 @@ class CSyncEngine {
   std::u16string m_strBound;
   SyncObserver* m_pObserver = nullptr;
   bool m_bDryRun = false;
+  bool m_bStopped = false;
 };
 
 #endif  // KELTOS3_SRC_SYNC_SYNC_ENGINE_H_
