@@ -34,6 +34,15 @@ bool ParsePort(const std::string& text, int* port) {
   return true;
 }
 
+// What a new user's synchronisation needs beyond the library's defaults.
+constexpr char kSyncSettings[] =
+    "; keltos3 sync: load up to 100000 directories and 100000 files per tree in\n"
+    "; one run (the library's default, 100, carries a larger tree only in part).\n"
+    "SyncCapacity=100000\n"
+    "; keltos3 sync: when both sides changed a file, keep the losing content beside\n"
+    "; it as a conflict copy, and never delete a file changed on the other side.\n"
+    "SyncConflicts=keep\n";
+
 int RunInit(const std::vector<std::string>& args) {
   ParsedOptions options;
   std::string error;
@@ -99,7 +108,7 @@ int RunInit(const std::vector<std::string>& args) {
   const std::string content =
       "; Settings of the KeltoS3 library, written by 'keltos3 init'.\n"
       "; ACCOUNT and PASSWORD are scrambled and hex-coded ('keltos3 scramble TEXT').\n"
-      "[ONLINE]\n" + body;
+      "[ONLINE]\n" + body + kSyncSettings;
   if (!WriteIniFile(location.path, content, &error)) return Failure(kInit, error);
   std::printf("wrote %s%s\n", location.path.c_str(),
               location.from_environment ? " (named by KELTOS3_INI)" : "");
