@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <chrono>
 #include <cstring>
 
 extern char** environ;
@@ -124,6 +125,105 @@ ProcessResult RunProcess(
     result.exit_code = 128 + WTERMSIG(status);
   }
   return result;
+}
+
+BackgroundProcess::BackgroundProcess(
+    const std::vector<std::string>& argv,
+    const std::map<std::string, std::optional<std::string>>& env) {
+  if (argv.empty()) return;
+  const std::vector<std::string> environment = MergedEnvironment(env);
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  std::vector<char*> envp;
+  for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  int out_pipe[2], err_pipe[2];
+  if (::pipe2(out_pipe, O_CLOEXEC) != 0) return;
+  if (::pipe2(err_pipe, O_CLOEXEC) != 0) {
+    ::close(out_pipe[0]);
+    ::close(out_pipe[1]);
+    return;
+  }
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int in_fd = ::open("/dev/null", O_RDONLY);
+    if (in_fd >= 0) ::dup2(in_fd, 0);
+    ::dup2(out_pipe[1], 1);
+    ::dup2(err_pipe[1], 2);
+    ::execve(args[0], args.data(), envp.data());
+    ::_exit(127);
+  }
+  ::close(out_pipe[1]);
+  ::close(err_pipe[1]);
+  if (pid < 0) {
+    ::close(out_pipe[0]);
+    ::close(err_pipe[0]);
+    return;
+  }
+  pid_ = pid;
+  out_ = out_pipe[0];
+  err_ = err_pipe[0];
+}
+
+BackgroundProcess::~BackgroundProcess() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  Wait();
+}
+
+bool BackgroundProcess::Collect(int timeout_ms) {
+  pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+  std::string* sinks[2] = {&result_.out, &result_.err};
+  if (out_ < 0 && err_ < 0) return false;
+  if (::poll(fds, 2, timeout_ms) < 0) return errno == EINTR;
+  for (int i = 0; i < 2; ++i) {
+    if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+    char buffer[4096];
+    const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+    if (n > 0) {
+      sinks[i]->append(buffer, static_cast<size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      ::close(fds[i].fd);
+      (i == 0 ? out_ : err_) = -1;
+    }
+  }
+  return out_ >= 0 || err_ >= 0;
+}
+
+bool BackgroundProcess::WaitFor(const std::string& collected, const std::string& text,
+                                int timeout_ms) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (collected.find(text) == std::string::npos) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !Collect(static_cast<int>(left.count()))) {
+      return collected.find(text) != std::string::npos;
+    }
+  }
+  return true;
+}
+
+void BackgroundProcess::Signal(int signal) {
+  if (pid_ > 0) ::kill(pid_, signal);
+}
+
+ProcessResult BackgroundProcess::Wait() {
+  while (Collect(-1)) {
+  }
+  if (pid_ > 0) {
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) {
+      result_.exit_code = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+      result_.exit_code = 128 + WTERMSIG(status);
+    }
+    pid_ = -1;
+  }
+  return result_;
 }
 
 }  // namespace testsupport
