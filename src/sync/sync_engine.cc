@@ -48,6 +48,8 @@ void BoundByFullMap(const CSortedMap<std::u16string>& map, bool* bounded,
 
 SyncObserver::~SyncObserver() = default;
 
+void SyncObserver::OnConflict(const SyncConflict&) {}
+
 CSyncEngine::CSyncEngine(int capacity)
     : m_localDirChanges(capacity),
       m_remoteDirChanges(capacity),
@@ -188,7 +190,7 @@ void CSyncEngine::Emit(Phase phase, const std::u16string& key,
   const std::u16string action_key =
       (phase == Phase::kFile ? u"FILE" : u"DIR") + change.m_strKind +
       BytesToU16(number);
-  m_actions.Set(action_key, SyncAction{target, source, key, change.m_strTime});
+  m_actions.Set(action_key, SyncAction{target, source, key, change.m_strTime, {}});
 }
 
 void CSyncEngine::Carry(Phase phase, const std::u16string& key,
