@@ -93,7 +93,8 @@ int32_t RunSynchronization(const std::u16string& local_root,
                            const std::u16string& catalog_root,
                            const std::u16string& s3_root,
                            SyncObserver* observer,
-                           const SyncRunOptions& options) {
+                           const SyncRunOptions& options,
+                           SyncRunFacts* /*facts*/) {
   if (PathsOverlap(local_root, catalog_root)) return kSyncRunCatalogOverlap;
 
   // Keys are joined to the root as root + "\name".

@@ -52,6 +52,8 @@ void SyncObserver::OnPlan(const SyncPlan&) {}
 void SyncObserver::OnActionStart(const std::u16string&, const SyncAction&) {}
 bool SyncObserver::StopRequested() { return false; }
 
+void SyncObserver::OnConflict(const SyncConflict&) {}
+
 CSyncEngine::CSyncEngine(int capacity)
     : m_localDirChanges(capacity),
       m_remoteDirChanges(capacity),
@@ -200,7 +202,7 @@ void CSyncEngine::Emit(Phase phase, const std::u16string& key,
   const std::u16string action_key =
       (phase == Phase::kFile ? u"FILE" : u"DIR") + change.m_strKind +
       BytesToU16(number);
-  m_actions.Set(action_key, SyncAction{target, source, key, change.m_strTime});
+  m_actions.Set(action_key, SyncAction{target, source, key, change.m_strTime, {}});
 }
 
 void CSyncEngine::Carry(Phase phase, const std::u16string& key,

@@ -66,18 +66,24 @@ struct SyncPlan {
 
 // Sees the actions of a run.  OnAction is called once per action after it
 // was carried out (or skipped, or, in a dry run, instead of carrying it
-// out), in the order of application.  The other calls have defaults that
-// do nothing.
+// out), in the order of application.  OnConflict is called once per path
+// changed on both sides, when the run has settled it and before any action
+// runs (in a dry run too); the actions that carry it out, conflict copies
+// included, follow through OnAction.  Every call but OnAction has a default
+// that does nothing.
 class SyncObserver {
  public:
   enum class Outcome {
     kDone,     // the operation ran; `result` is what it returned
-    kSkipped,  // the catalog half of a failed transfer, not run
+    kSkipped,  // not run: the transfer it records, or an action it needs
+               // (the directory it goes into, the conflict copy that must
+               // exist first), did not succeed
     kPlanned,  // dry run: the operation would run
   };
   virtual ~SyncObserver();
   virtual void OnAction(const std::u16string& key, const SyncAction& action,
                         Outcome outcome, int32_t result) = 0;
+  virtual void OnConflict(const SyncConflict& conflict);
   // Once per run, after the driver loaded the three trees and before any
   // change is detected (a run the driver refuses never gets here).  The
   // file systems live until the run ends.
