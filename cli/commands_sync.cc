@@ -58,7 +58,7 @@ std::vector<std::filesystem::path> MakeDirectories(const std::filesystem::path& 
 
 // What a refused or failed run tells the user.  Every one of them changed
 // nothing.
-std::string NotRunMessage(int result) {
+std::string NotRunMessage(int result, const KeltoS3SyncReport& report) {
   const std::string unchanged = "; nothing was changed";
   const std::string allow =
       "; nothing was changed (if every file was removed on purpose, run again with "
@@ -83,6 +83,17 @@ std::string NotRunMessage(int result) {
     case KELTOS3_SYNC_CATALOG_OVERLAP:
       return "the catalog root must lie outside the local root and the local root outside "
              "the catalog root" + unchanged;
+    case KELTOS3_SYNC_TOO_MANY_DELETIONS:
+      return "the run would delete " + std::to_string(report.refused_deletions) + " of the " +
+             std::to_string(report.recorded_files) + " files the catalog records on the " +
+             (report.refused_side == 1 ? "local" : "remote") + " side (more than " +
+             std::to_string(report.max_delete_percent) + "%)" + unchanged +
+             " (if these deletions are meant, run again with --max-delete 100)";
+    case KELTOS3_SYNC_OTHER_REMOTE_ROOT:
+      return "this catalog belongs to the remote root " +
+             WideToUtf8(report.catalog_remote_root) + ", not " +
+             WideToUtf8(report.run_remote_root) + unchanged +
+             " (use a new catalog folder to pair this tree with another remote root)";
     default:
       return "the synchronisation could not run";
   }
@@ -96,6 +107,8 @@ int NotRunExitCode(int result) {
     case KELTOS3_SYNC_LOCAL_EMPTY:
     case KELTOS3_SYNC_OTHER_LAYOUT:
     case KELTOS3_SYNC_CATALOG_OVERLAP:
+    case KELTOS3_SYNC_TOO_MANY_DELETIONS:
+    case KELTOS3_SYNC_OTHER_REMOTE_ROOT:
       return kExitRefused;
     default:
       return kExitFailure;
@@ -207,12 +220,13 @@ int RunSync(const std::vector<std::string>& args) {
   int result = KELTOS3_SYNC_OK;
   bool stopped = false;
   bool pending = false;
+  KeltoS3SyncReport report{};
   // A dry run changes nothing, so a second one would show the same.
   const int max_runs = dry_run ? 1 : kMaxRuns;
   while (runs < max_runs) {
     ++runs;
     tally.StartRun(runs);
-    KeltoS3SyncReport report{};
+    report = KeltoS3SyncReport{};
     report.size = sizeof report;
     KeltoS3SyncParams params = tally.Params(flags, max_delete, &g_stop);
     params.report = &report;
@@ -221,9 +235,9 @@ int RunSync(const std::vector<std::string>& args) {
     tally.EndRun(report);
     stopped = report.stopped != 0;
     pending = report.actions_dropped > 0;
-    // Another run only when this one had more work than room and carried
-    // some: what failed would only fail again.
-    if (stopped || !pending || tally.CarriedInRun() == 0) break;
+    // Another run only when this one had more work than room and got some
+    // of it done: what failed would only fail again.
+    if (stopped || !pending || tally.DoneInRun() == 0) break;
   }
 
   if (result != KELTOS3_SYNC_OK) {
@@ -231,7 +245,7 @@ int RunSync(const std::vector<std::string>& args) {
       std::error_code ec;
       for (const std::filesystem::path& dir : made) std::filesystem::remove(dir, ec);
     }
-    const std::string message = NotRunMessage(result);
+    const std::string message = NotRunMessage(result, report);
     const int code = NotRunExitCode(result);
     std::fprintf(stderr, "keltos3 sync: %s\n", message.c_str());
     if (json || runs > 1) tally.Finish(code == kExitRefused ? "refused" : "failed", code, message, false, runs);

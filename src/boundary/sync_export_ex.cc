@@ -34,6 +34,16 @@ int LeftOutSlot(LeftOutReason reason) {
   return KELTOS3_LEFT_OUT_NAME_NOT_TEXT;
 }
 
+// Copies `text` into a wide buffer of N characters, cut to fit, ended
+// with a zero.
+template <size_t N>
+void CopyText(const std::u16string& text, wchar_t (&buffer)[N]) {
+  const std::wstring wide = U16ToWide(text);
+  const size_t n = std::min(wide.size(), N - 1);
+  std::copy_n(wide.begin(), n, buffer);
+  buffer[n] = L'\0';
+}
+
 // Keys of `map` above `bound`: entries a bounded run did not consider.
 int64_t KeysAbove(const CSortedMap<std::u16string>& map, const std::u16string& bound) {
   int64_t above = 0;
@@ -126,13 +136,15 @@ class ReportingObserver final : public SyncObserver {
     if (params_.on_action == nullptr) return;
     const std::wstring wide_key = U16ToWide(key);
     const std::wstring name = U16ToWide(action.m_strName);
+    const std::wstring source_name = U16ToWide(
+        action.m_strSourceName.empty() ? action.m_strName : action.m_strSourceName);
     const std::wstring time = U16ToWide(action.m_strTime);
     const std::wstring note = U16ToWide(failure);
     KeltoS3SyncActionInfo info{};
     info.size = sizeof info;
     info.action_key = wide_key.c_str();
     info.name = name.c_str();
-    info.source_name = name.c_str();
+    info.source_name = source_name.c_str();
     info.source = action.m_iSource;
     info.target = action.m_iTarget;
     info.time = time.c_str();
@@ -146,14 +158,34 @@ class ReportingObserver final : public SyncObserver {
 
   // The engine asks only while actions are left: a request after the last
   // one stops nothing.
+  void OnConflict(const SyncConflict& conflict) override {
+    if (params_.on_conflict == nullptr) return;
+    int kind = KELTOS3_CONFLICT_BOTH_CHANGED;
+    if (conflict.kind == SyncConflict::Kind::kDeletedAndChanged) {
+      kind = KELTOS3_CONFLICT_DELETED_AND_CHANGED;
+    } else if (conflict.kind == SyncConflict::Kind::kFileAndDirectory) {
+      kind = KELTOS3_CONFLICT_FILE_AND_DIRECTORY;
+    }
+    const std::wstring name = U16ToWide(conflict.name);
+    const std::wstring copy = U16ToWide(conflict.copy_name);
+    params_.on_conflict(params_.context, kind, name.c_str(), conflict.winner, copy.c_str());
+  }
+
   bool StopRequested() override {
     if (params_.stop != nullptr && *params_.stop != 0) stopped_ = true;
     return stopped_;
   }
 
   // Fills the host's report.
-  void Fill() const {
+  void Fill(const SyncRunFacts& facts) const {
     if (report_ == nullptr) return;
+    report_->refused_deletions = facts.refused_side == SIDE_LOCAL ? facts.local_deletions
+                                                                  : facts.remote_deletions;
+    report_->recorded_files = facts.recorded_files;
+    report_->max_delete_percent = facts.max_delete_percent;
+    report_->refused_side = facts.refused_side;
+    CopyText(facts.catalog_remote_root, report_->catalog_remote_root);
+    CopyText(facts.run_remote_root, report_->run_remote_root);
     report_->stopped = stopped_ ? 1 : 0;
     report_->actions_planned = planned_;
     report_->actions_dropped = dropped_;
@@ -252,10 +284,12 @@ extern "C" int KeltoS3SynchronizeEx(const wchar_t* local_root,
     SyncRunOptions options;
     options.dry_run = (params->flags & KELTOS3_SYNC_DRY_RUN) != 0;
     options.allow_empty = (params->flags & KELTOS3_SYNC_ALLOW_EMPTY) != 0;
+    options.max_delete_percent = params->max_delete_percent < 0 ? -1 : params->max_delete_percent;
+    SyncRunFacts facts;
     const int32_t result =
         RunSynchronization(WideToU16(local_root), WideToU16(catalog_root),
-                           WideToU16(s3_root), &observer, options);
-    observer.Fill();
+                           WideToU16(s3_root), &observer, options, &facts);
+    observer.Fill(facts);
     return result;
   } catch (...) {
     return KELTOS3_SYNC_ERROR;
