@@ -121,7 +121,7 @@ KeltoS3SyncParams SyncTally::Params(int flags, int max_delete_percent, volatile 
 
 void SyncTally::StartRun(int run) {
   run_ = run;
-  carried_in_run_ = 0;
+  done_in_run_ = 0;
   planned_in_run_ = 0;
   left_out_.clear();
 }
@@ -177,16 +177,16 @@ void SyncTally::Action(const KeltoS3SyncActionInfo& action) {
     outcome = "done";
     line = what;
     failed_.erase(id);
+    ++done_in_run_;
     if (action.target == 0) {
       ++recorded_;
     } else {
-      ++carried_in_run_;
       if (directory) {
         ++directories_;
       } else if (group == "FILEDELETE") {
-        ++(action.target == 1 ? deleted_local_ : deleted_remote_);
+        (action.target == 1 ? deleted_local_ : deleted_remote_).insert(name);
       } else {
-        ++(action.target == 2 ? uploaded_ : downloaded_);
+        (action.target == 2 ? uploaded_ : downloaded_).insert(name);
       }
     }
   } else if (group == "DIRDELETE") {
@@ -315,10 +315,10 @@ void SyncTally::Finish(const std::string& status, int exit_code, const std::stri
         {"conflicts", conflicts_json_},
         {"left_out", left_out},
         {"summary",
-         {{"uploaded", uploaded_},
-          {"downloaded", downloaded_},
-          {"deleted_local", deleted_local_},
-          {"deleted_remote", deleted_remote_},
+         {{"uploaded", uploaded_.size()},
+          {"downloaded", downloaded_.size()},
+          {"deleted_local", deleted_local_.size()},
+          {"deleted_remote", deleted_remote_.size()},
           {"directories", directories_},
           {"catalog_records", recorded_},
           {"planned", planned_},
@@ -346,11 +346,12 @@ void SyncTally::Finish(const std::string& status, int exit_code, const std::stri
                   pending_, pending_ == 1 ? "" : "s", pending_ == 1 ? "es" : "");
     }
   } else {
-    std::printf("summary: %d uploaded (%s), %d downloaded (%s), %d deleted locally, "
-                "%d deleted remotely, %d director%s created or removed, %d failed; "
+    std::printf("summary: %zu uploaded (%s), %zu downloaded (%s), %zu deleted locally, "
+                "%zu deleted remotely, %d director%s created or removed, %d failed; "
                 "%d run%s in %s\n",
-                uploaded_, HumanBytes(bytes_sent_).c_str(), downloaded_,
-                HumanBytes(bytes_received_).c_str(), deleted_local_, deleted_remote_,
+                uploaded_.size(), HumanBytes(bytes_sent_).c_str(), downloaded_.size(),
+                HumanBytes(bytes_received_).c_str(), deleted_local_.size(),
+                deleted_remote_.size(),
                 directories_, directories_ == 1 ? "y" : "ies", Failures(), runs,
                 runs == 1 ? "" : "s", Seconds(seconds).c_str());
   }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,8 +43,8 @@ class SyncTally {
   // by design and do not count).
   int64_t LeftOutToSeeTo() const;
   bool CapacityReached() const { return capacity_reached_; }
-  // Carried by the last run: live-side actions that succeeded.
-  int CarriedInRun() const { return carried_in_run_; }
+  // Actions of the last run that succeeded (catalog records included).
+  int DoneInRun() const { return done_in_run_; }
   int PlannedInRun() const { return planned_in_run_; }
 
   // Ends the output: the summary lines, or the JSON document with `status`
@@ -72,11 +73,13 @@ class SyncTally {
   bool progress_drawn_ = false;
   int run_ = 0;
 
-  // Counts over every run of the command.
-  int uploaded_ = 0;
-  int downloaded_ = 0;
-  int deleted_local_ = 0;
-  int deleted_remote_ = 0;
+  // Counts over every run of the command: the files uploaded, downloaded
+  // and deleted (each path once, however many runs carried it), and the
+  // directories created or removed.
+  std::set<std::string> uploaded_;
+  std::set<std::string> downloaded_;
+  std::set<std::string> deleted_local_;
+  std::set<std::string> deleted_remote_;
   int directories_ = 0;
   int recorded_ = 0;
   int planned_ = 0;
@@ -85,7 +88,7 @@ class SyncTally {
   // Failed actions by group, path and target; a later success of the same
   // action removes its entry.
   std::map<std::string, std::string> failed_;
-  int carried_in_run_ = 0;
+  int done_in_run_ = 0;
   int planned_in_run_ = 0;
   int pending_ = 0;
   // The left-out entries of the last run (every run scans again).
