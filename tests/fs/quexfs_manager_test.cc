@@ -120,9 +120,9 @@ TEST(TreeNamesTest, CopyFileNamesAreNewEachTimeAndRecognised) {
   EXPECT_FALSE(IsCopyFileName(u"a.txt"));
   EXPECT_FALSE(IsCopyFileName(u"notes.keltos3-tmp"));
   EXPECT_FALSE(IsCopyFileName(u".keltos3-notes"));
-  const std::u16string path = NewCopyFilePathFor(u"\r\d\a.txt");
-  EXPECT_EQ(path.substr(0, 6), u"\r\d\");
-  EXPECT_TRUE(IsCopyFileName(path.substr(6)));
+  const std::u16string path = NewCopyFilePathFor(u"\\r\\d\\a.txt");
+  EXPECT_EQ(path.substr(0, 5), u"\\r\\d\\");
+  EXPECT_TRUE(IsCopyFileName(path.substr(5)));
   EXPECT_TRUE(IsCopyFileName(NewCopyFilePathFor(u"a.txt")));
 }
 

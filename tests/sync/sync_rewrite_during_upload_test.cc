@@ -33,7 +33,7 @@ constexpr std::int64_t kT2 = kT1 + 3600;
 class RewritingEnv : public platform::EnvWrapper {
  public:
   RewritingEnv(std::string path, std::string content, std::int64_t after)
-      : EnvWrapper(platform::Env::Default()),
+      : EnvWrapper(platform::CurrentEnv()),
         path_(std::move(path)),
         content_(std::move(content)),
         after_(after) {}
