@@ -84,7 +84,9 @@ int RunConfig() {
   if (ValueOf(settings, "ACCOUNT").empty() || ValueOf(settings, "PASSWORD").empty()) {
     std::printf("Note      no usable ACCOUNT/PASSWORD: run 'keltos3 init' to set them\n");
   }
-  return kExitOk;
+  // Defaults shown in place of a file that is there but unreadable are not
+  // what the user configured.
+  return online.error().empty() ? kExitOk : kExitFailure;
 }
 
 const Command kConfig = {

@@ -173,9 +173,9 @@ int RunInit() {
       "RequestPause=0\n";
 
   // The per-user file unless KELTOS3_INI names another.
-  const char* named = std::getenv("KELTOS3_INI");
-  std::string path = named != nullptr && named[0] != '\0' ? std::string(named) : UserIniPath();
-  if (path.empty()) path = LocateIniFile().path;
+  const IniLocation location = LocateIniFile();
+  std::string path = location.source == IniSource::kEnvironment ? location.path : UserIniPath();
+  if (path.empty()) path = location.path;
   if (path.empty()) return Failure(kInit, "cannot tell where to write: set KELTOS3_INI or HOME");
   std::error_code ec;
   const std::filesystem::path parent = std::filesystem::path(path).parent_path();

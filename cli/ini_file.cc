@@ -54,9 +54,11 @@ const char* DescribeSource(IniSource source) {
 namespace {
 
 IniLocation FindIniFile() {
+  // Something is there unless the system says there is nothing: a file
+  // that cannot even be looked at must not pass for missing settings.
   const auto exists = [](const std::string& path) {
     struct stat st;
-    return !path.empty() && ::lstat(path.c_str(), &st) == 0;
+    return !path.empty() && (::lstat(path.c_str(), &st) == 0 || (errno != ENOENT && errno != ENOTDIR));
   };
   IniLocation location;
   const char* named = std::getenv("KELTOS3_INI");

@@ -141,6 +141,9 @@ int main(int argc, char** argv) {
     ::setenv("KELTOS3_TRACE", "stderr", 1);
   }
   if (help) {
+    for (const cli::Command& command : cli::Commands()) {
+      if (app.got_subcommand(command.name)) return PrintCommandHelp(app, command);
+    }
     PrintUsage(stdout);
     return cli::kExitOk;
   }
