@@ -3,17 +3,17 @@
 // with one readable line per action (or one JSON document) and a summary
 // that counts what was carried, what failed and what was left out.
 
-#include <signal.h>
-#include <unistd.h>
-
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <type_traits>
 #include <vector>
 
 #include "KeltoS3.h"
 #include "command.h"
+#include "interrupt.h"
 #include "options.h"
 #include "sync_tally.h"
 #include "wide_text.h"
@@ -115,9 +115,8 @@ int NotRunExitCode(int result) {
   }
 }
 
-// Exit codes of sync beyond the common ones (command.h).
-constexpr int kSyncExitLeftOut = 5;        // entries were left out (names, capacity)
-constexpr int kSyncExitInterrupted = 130;  // stopped by Ctrl-C (128 + SIGINT)
+// Exit code of sync beyond the common ones (command.h).
+constexpr int kSyncExitLeftOut = 5;  // entries were left out (names, capacity)
 
 // A command never repeats runs for ever: a tree's work takes a few runs of
 // SyncCapacity actions each (every change is at most a transfer and a
@@ -125,38 +124,8 @@ constexpr int kSyncExitInterrupted = 130;  // stopped by Ctrl-C (128 + SIGINT)
 // kind per tree).
 constexpr int kMaxRuns = 32;
 
-// The stop request the library reads between paths; the first Ctrl-C sets
-// it, the second ends the program at once.
-volatile int g_stop = 0;
-
-extern "C" void OnInterrupt(int) {
-  if (g_stop != 0) ::_exit(kSyncExitInterrupted);
-  g_stop = 1;
-  static const char kText[] =
-      "\nkeltos3 sync: stopping after the action in progress (Ctrl-C again ends at once)\n";
-  (void)!::write(STDERR_FILENO, kText, sizeof kText - 1);
-}
-
-// Installs OnInterrupt for SIGINT while it lives.
-class InterruptHandler {
- public:
-  InterruptHandler() {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    installed_ = ::sigaction(SIGINT, &action, &previous_) == 0;
-  }
-  ~InterruptHandler() {
-    if (installed_) ::sigaction(SIGINT, &previous_, nullptr);
-  }
-  InterruptHandler(const InterruptHandler&) = delete;
-  InterruptHandler& operator=(const InterruptHandler&) = delete;
-
- private:
-  struct sigaction previous_ {};
-  bool installed_ = false;
-};
+// The library reads the stop request between paths as a plain int.
+static_assert(std::is_same_v<sig_atomic_t, int>, "the interrupt flag is the stop request");
 
 bool ParsePercent(const std::string& text, int* percent) {
   if (text.empty() || text.size() > 3) return false;
@@ -214,8 +183,9 @@ int RunSync(const std::vector<std::string>& args) {
   if (options.Flag("allow-empty")) flags |= KELTOS3_SYNC_ALLOW_EMPTY;
 
   SyncTally tally(dry_run, json, /*progress=*/true);
-  InterruptHandler interrupts;
-  g_stop = 0;
+  // The first Ctrl-C stops the run before its next path; the second ends
+  // the program at once.
+  CatchInterrupt();
   int runs = 0;
   int result = KELTOS3_SYNC_OK;
   bool stopped = false;
@@ -224,11 +194,15 @@ int RunSync(const std::vector<std::string>& args) {
   // A dry run changes nothing, so a second one would show the same.
   const int max_runs = dry_run ? 1 : kMaxRuns;
   while (runs < max_runs) {
+    if (runs > 0 && Interrupted()) {  // between two runs
+      stopped = true;
+      break;
+    }
     ++runs;
     tally.StartRun(runs);
     report = KeltoS3SyncReport{};
     report.size = sizeof report;
-    KeltoS3SyncParams params = tally.Params(flags, max_delete, &g_stop);
+    KeltoS3SyncParams params = tally.Params(flags, max_delete, InterruptFlag());
     params.report = &report;
     result = KeltoS3SynchronizeEx(local.c_str(), catalog.c_str(), remote.c_str(), &params);
     if (result != KELTOS3_SYNC_OK) break;
@@ -254,7 +228,7 @@ int RunSync(const std::vector<std::string>& args) {
   int code = kExitOk;
   std::string status = "done";
   if (stopped) {
-    code = kSyncExitInterrupted;
+    code = kExitInterrupted;
     status = "interrupted";
   } else if (!dry_run && tally.Failures() > 0) {
     code = kExitPartial;

@@ -233,9 +233,9 @@ TEST_F(Keltos3SyncTest, CtrlCStopsCleanlyAndASecondOneAtOnce) {
   for (const auto& [path, content] : files) a_.Put(path, content, kT1);
   {
     BackgroundProcess sync(Command(a_, {}), ProcessEnv());
-    ASSERT_TRUE(sync.WaitForOutput("upload ", 120000));
+    ASSERT_TRUE(sync.WaitForOutput("upload ", 120));
     sync.Signal(SIGINT);
-    const ProcessResult r = sync.Wait();
+    const ProcessResult r = sync.Wait(120);
     EXPECT_EQ(r.exit_code, 130) << r.out << r.err;
     EXPECT_NE(r.out.find("interrupted: stopped after the action in progress"), std::string::npos)
         << r.out;
@@ -260,11 +260,11 @@ TEST_F(Keltos3SyncTest, CtrlCStopsCleanlyAndASecondOneAtOnce) {
   c.Put("b.bin", large, kT1);
   {
     BackgroundProcess sync(Command(c, {}, {}, other), ProcessEnv());
-    ASSERT_TRUE(sync.WaitForOutput("upload \\a.txt", 120000));
+    ASSERT_TRUE(sync.WaitForOutput("upload \\a.txt", 120));
     sync.Signal(SIGINT);
-    ASSERT_TRUE(sync.WaitForError("stopping after the action in progress", 60000));
+    ASSERT_TRUE(sync.WaitForError("stopping after", 60));
     sync.Signal(SIGINT);
-    const ProcessResult r = sync.Wait();
+    const ProcessResult r = sync.Wait(120);
     EXPECT_EQ(r.exit_code, 130) << r.out << r.err;
     EXPECT_EQ(r.out.find("summary:"), std::string::npos) << r.out;
   }

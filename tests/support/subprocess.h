@@ -27,9 +27,9 @@ ProcessResult RunProcess(
     const std::map<std::string, std::optional<std::string>>& env = {},
     const std::string& cwd = "", const std::optional<std::string>& input = std::nullopt);
 
-// A program started in the background, for tests that act on it while it
-// runs (send it a signal once it printed something).  Standard input is
-// /dev/null; the environment is set as for RunProcess.
+// A program started in the background, for tests that signal it while it
+// runs.  Standard input is /dev/null; what it writes is collected in files
+// and returned by Wait.
 class BackgroundProcess {
  public:
   BackgroundProcess(const std::vector<std::string>& argv,
@@ -39,31 +39,25 @@ class BackgroundProcess {
   // Kills the program when it still runs.
   ~BackgroundProcess();
 
-  bool started() const { return pid_ > 0; }
+  // Sends `signal_number` to the program.
+  void Signal(int signal_number);
 
-  // Collects output until standard output (WaitForError: standard error)
-  // holds `text` (true) or the program ended or `timeout_ms` passed (false).
-  bool WaitForOutput(const std::string& text, int timeout_ms) {
-    return WaitFor(result_.out, text, timeout_ms);
-  }
-  bool WaitForError(const std::string& text, int timeout_ms) {
-    return WaitFor(result_.err, text, timeout_ms);
-  }
+  // Waits until what the program wrote to standard output (WaitForError:
+  // standard error) holds `text` (true), or the program ended or
+  // `timeout_seconds` passed (false).
+  bool WaitForOutput(const std::string& text, int timeout_seconds);
+  bool WaitForError(const std::string& text, int timeout_seconds);
 
-  void Signal(int signal);
-
-  // Collects the rest of the output and the exit code (as RunProcess).
-  ProcessResult Wait();
+  // Waits until the program ends, at most `timeout_seconds` (then it is
+  // killed and exit_code is -2).  Returns its status and output.
+  ProcessResult Wait(int timeout_seconds);
 
  private:
-  // Reads what is ready within `timeout_ms`; false once both pipes closed.
-  bool Collect(int timeout_ms);
-  bool WaitFor(const std::string& collected, const std::string& text, int timeout_ms);
+  bool WaitForText(const std::string& path, const std::string& text, int timeout_seconds);
 
   int pid_ = -1;
-  int out_ = -1;
-  int err_ = -1;
-  ProcessResult result_;
+  std::string out_path_;
+  std::string err_path_;
 };
 
 }  // namespace testsupport

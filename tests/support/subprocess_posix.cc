@@ -10,6 +10,9 @@
 #include <cstdlib>
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -127,10 +130,28 @@ ProcessResult RunProcess(
   return result;
 }
 
+namespace {
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string OutputFile() {
+  char path[] = "/tmp/keltos3-process-XXXXXX";
+  const int fd = ::mkstemp(path);
+  if (fd >= 0) ::close(fd);
+  return path;
+}
+
+}  // namespace
+
 BackgroundProcess::BackgroundProcess(
     const std::vector<std::string>& argv,
-    const std::map<std::string, std::optional<std::string>>& env) {
-  if (argv.empty()) return;
+    const std::map<std::string, std::optional<std::string>>& env)
+    : out_path_(OutputFile()), err_path_(OutputFile()) {
   const std::vector<std::string> environment = MergedEnvironment(env);
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -138,92 +159,83 @@ BackgroundProcess::BackgroundProcess(
   std::vector<char*> envp;
   for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
-  int out_pipe[2], err_pipe[2];
-  if (::pipe2(out_pipe, O_CLOEXEC) != 0) return;
-  if (::pipe2(err_pipe, O_CLOEXEC) != 0) {
-    ::close(out_pipe[0]);
-    ::close(out_pipe[1]);
-    return;
-  }
-  const pid_t pid = ::fork();
-  if (pid == 0) {
+  pid_ = ::fork();
+  if (pid_ == 0) {
     const int in_fd = ::open("/dev/null", O_RDONLY);
-    if (in_fd >= 0) ::dup2(in_fd, 0);
-    ::dup2(out_pipe[1], 1);
-    ::dup2(err_pipe[1], 2);
+    const int out_fd = ::open(out_path_.c_str(), O_WRONLY | O_TRUNC);
+    const int err_fd = ::open(err_path_.c_str(), O_WRONLY | O_TRUNC);
+    if (in_fd < 0 || out_fd < 0 || err_fd < 0) ::_exit(126);
+    ::dup2(in_fd, 0);
+    ::dup2(out_fd, 1);
+    ::dup2(err_fd, 2);
+    // A test runner may ignore SIGINT; the program gets the default.
+    ::signal(SIGINT, SIG_DFL);
     ::execve(args[0], args.data(), envp.data());
     ::_exit(127);
   }
-  ::close(out_pipe[1]);
-  ::close(err_pipe[1]);
-  if (pid < 0) {
-    ::close(out_pipe[0]);
-    ::close(err_pipe[0]);
-    return;
-  }
-  pid_ = pid;
-  out_ = out_pipe[0];
-  err_ = err_pipe[0];
 }
 
 BackgroundProcess::~BackgroundProcess() {
-  if (pid_ <= 0) return;
-  ::kill(pid_, SIGKILL);
-  Wait();
-}
-
-bool BackgroundProcess::Collect(int timeout_ms) {
-  pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-  std::string* sinks[2] = {&result_.out, &result_.err};
-  if (out_ < 0 && err_ < 0) return false;
-  if (::poll(fds, 2, timeout_ms) < 0) return errno == EINTR;
-  for (int i = 0; i < 2; ++i) {
-    if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-    char buffer[4096];
-    const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-    if (n > 0) {
-      sinks[i]->append(buffer, static_cast<size_t>(n));
-    } else if (n == 0 || errno != EINTR) {
-      ::close(fds[i].fd);
-      (i == 0 ? out_ : err_) = -1;
-    }
-  }
-  return out_ >= 0 || err_ >= 0;
-}
-
-bool BackgroundProcess::WaitFor(const std::string& collected, const std::string& text,
-                                int timeout_ms) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (collected.find(text) == std::string::npos) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || !Collect(static_cast<int>(left.count()))) {
-      return collected.find(text) != std::string::npos;
-    }
-  }
-  return true;
-}
-
-void BackgroundProcess::Signal(int signal) {
-  if (pid_ > 0) ::kill(pid_, signal);
-}
-
-ProcessResult BackgroundProcess::Wait() {
-  while (Collect(-1)) {
-  }
   if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
     int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status)) {
-      result_.exit_code = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-      result_.exit_code = 128 + WTERMSIG(status);
-    }
-    pid_ = -1;
+    ::waitpid(pid_, &status, 0);
   }
-  return result_;
+  ::unlink(out_path_.c_str());
+  ::unlink(err_path_.c_str());
+}
+
+void BackgroundProcess::Signal(int signal_number) {
+  if (pid_ > 0) ::kill(pid_, signal_number);
+}
+
+bool BackgroundProcess::WaitForOutput(const std::string& text, int timeout_seconds) {
+  return WaitForText(out_path_, text, timeout_seconds);
+}
+
+bool BackgroundProcess::WaitForError(const std::string& text, int timeout_seconds) {
+  return WaitForText(err_path_, text, timeout_seconds);
+}
+
+bool BackgroundProcess::WaitForText(const std::string& path, const std::string& text,
+                                    int timeout_seconds) {
+  for (int waited = 0; waited < timeout_seconds * 100; ++waited) {
+    if (ReadWhole(path).find(text) != std::string::npos) return true;
+    // Ended?  Asked without reaping it, so that Wait still sees its status.
+    siginfo_t info{};
+    if (pid_ <= 0 ||
+        ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+        info.si_pid != 0) {
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return ReadWhole(path).find(text) != std::string::npos;
+}
+
+ProcessResult BackgroundProcess::Wait(int timeout_seconds) {
+  ProcessResult result;
+  if (pid_ <= 0) return result;
+  int status = 0;
+  pid_t done = 0;
+  for (int waited = 0; waited < timeout_seconds * 100; ++waited) {
+    done = ::waitpid(pid_, &status, WNOHANG);
+    if (done != 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (done == 0) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, &status, 0);
+    result.exit_code = -2;
+  } else if (WIFEXITED(status)) {
+    result.exit_code = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.exit_code = 128 + WTERMSIG(status);
+  }
+  pid_ = -1;
+  result.out = ReadWhole(out_path_);
+  result.err = ReadWhole(err_path_);
+  return result;
 }
 
 }  // namespace testsupport
