@@ -159,6 +159,7 @@ void SyncTally::Action(const KeltoS3SyncActionInfo& action) {
   const std::string what = Describe(group, name, source_name, action.source, action.target);
   const std::string id = group + " " + name;
   const bool directory = group == "DIRADD" || group == "DIRDELETE";
+  const bool retried = !keys_in_run_.insert(key).second;
 
   std::string outcome;
   std::string line;
@@ -175,7 +176,7 @@ void SyncTally::Action(const KeltoS3SyncActionInfo& action) {
     failed_[id] = line;
   } else if (action.result == 0 || (group == "DIRADD" && action.result == 1)) {
     outcome = "done";
-    line = what;
+    line = retried ? what + " (retried from a snapshot copy)" : what;
     failed_.erase(id);
     ++done_in_run_;
     if (action.target == 0) {
@@ -197,7 +198,8 @@ void SyncTally::Action(const KeltoS3SyncActionInfo& action) {
   } else {
     outcome = "failed";
     const int side = action.failed_side >= 0 ? action.failed_side : action.target;
-    line = "FAILED: " + what + " (" + SideName(side) + " side" +
+    line = std::string(retried ? "FAILED again from a snapshot copy: " : "FAILED: ") + what +
+           " (" + SideName(side) + " side" +
            (failure.empty() ? " answered " + std::to_string(action.result) : ": " + failure) +
            ")";
     failed_[id] = line;

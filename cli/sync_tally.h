@@ -89,6 +89,10 @@ class SyncTally {
   // action removes its entry.
   std::map<std::string, std::string> failed_;
   int done_in_run_ = 0;
+  // Action keys this run reported: the snapshot-assisted library reports an
+  // action again, under the same key, when it retried it from a snapshot
+  // copy.
+  std::set<std::string> keys_in_run_;
   int planned_in_run_ = 0;
   int pending_ = 0;
   // The left-out entries of the last run (every run scans again).

@@ -124,9 +124,14 @@ class ReportingObserver final : public SyncObserver {
     if (outcome == Outcome::kDone && result != 0) {
       FindFailure(action, &failed_side, &failure);
     }
+    // The bytes moved since the last action ended are this action's (the
+    // snapshot pass of the snapshot-assisted build retries actions without
+    // starting them anew).
     const bool moved = outcome == Outcome::kDone && result == 0 &&
-                       action.m_iTarget != SIDE_CATALOG && key == current_key_;
+                       action.m_iTarget != SIDE_CATALOG;
     const std::uint64_t bytes = moved ? action_bytes_ : 0;
+    action_bytes_ = 0;
+    last_progress_ = 0;
     if (moved && action.m_iTarget == SIDE_REMOTE) bytes_sent_ += bytes;
     if (moved && action.m_iTarget == SIDE_LOCAL) bytes_received_ += bytes;
     if (outcome == Outcome::kDone && action.m_iTarget != SIDE_CATALOG &&
