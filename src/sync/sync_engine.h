@@ -225,7 +225,7 @@ class CSyncEngine {
   void CountDeletions(const CQUEXFSManager& local, const CQUEXFSManager& remote,
                       const CQUEXFSManager& catalog);
 
-  // ---- Reconciliation (sync_engine.cc, sync_plan.cc) ----
+  // ---- Reconciliation (sync_reconcile.cc, sync_plan.cc) ----
   void ReconcilePhase(const SyncChangeTable& remote, const SyncChangeTable& local,
                       Phase phase);
   void SettleFileConflict(const std::u16string& key, const SyncChange& l,
