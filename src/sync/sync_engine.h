@@ -290,8 +290,9 @@ class CSyncEngine {
   const CQUEXFSManager* m_trees[3] = {nullptr, nullptr, nullptr};
   std::vector<Planned> m_plan;
   int m_iUnits = 0;
-  // Plan index by (target, phase, key), active or not.
+  // Plan index by (target, phase, key), active or not, and by unit.
   std::map<std::u16string, std::vector<int>> m_byPath;
+  std::map<int, std::vector<int>> m_byUnit;
   std::set<std::u16string> m_plannedNames;
   // Conflicts, with the plan index of an action that carries each out.
   std::vector<std::pair<SyncConflict, int>> m_conflicts;

@@ -71,9 +71,7 @@ bool CSyncEngine::NameTaken(const std::u16string& key) const {
 }
 
 void CSyncEngine::CancelUnit(int unit) {
-  for (Planned& p : m_plan) {
-    if (p.unit == unit) p.cancelled = true;
-  }
+  for (const int index : m_byUnit[unit]) m_plan[index].cancelled = true;
 }
 
 // ---- Directories the files need ---------------------------------------------
@@ -270,8 +268,10 @@ void CSyncEngine::Admit() {
   m_needs.clear();
 
   std::map<int, std::vector<int>> units;
-  for (size_t i = 0; i < m_plan.size(); ++i) {
-    if (!m_plan[i].cancelled) units[m_plan[i].unit].push_back(static_cast<int>(i));
+  for (const auto& [unit, members] : m_byUnit) {
+    for (const int member : members) {
+      if (!m_plan[member].cancelled) units[unit].push_back(member);
+    }
   }
   const size_t room = m_actions.Capacity() > 5 ? m_actions.Capacity() - 5 : 0;
   std::vector<bool> admitted(m_plan.size(), false);

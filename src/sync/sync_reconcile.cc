@@ -11,6 +11,7 @@ int32_t CSyncEngine::Reconcile(CQUEXFSManager* local, CQUEXFSManager* remote,
   m_trees[SIDE_REMOTE] = remote;
   m_plan.clear();
   m_byPath.clear();
+  m_byUnit.clear();
   m_plannedNames.clear();
   m_conflicts.clear();
   m_iUnits = 0;
@@ -39,6 +40,7 @@ int CSyncEngine::PlanAction(Phase phase, const std::u16string& kind,
   std::u16string path(1, static_cast<char16_t>(u'0' + target));
   path += phase == Phase::kFile ? u'F' : u'D';
   m_byPath[path + key].push_back(index);
+  m_byUnit[unit].push_back(index);
   m_plannedNames.insert(key);
   return index;
 }
