@@ -121,8 +121,9 @@ int RunVerify(const std::vector<std::string>& args) {
   if (result == KELTOS3_VERIFY_FAILED) {
     return Failure(kVerify, "the stored versions could not be listed; nothing was checked");
   }
-  std::printf("%d versions read: %d intact, %d damaged or unreadable\n", run.intact + run.bad,
-              run.intact, run.bad);
+  const int total = run.intact + run.bad;
+  std::printf("%d version%s read: %d intact, %d damaged or unreadable\n", total,
+              total == 1 ? "" : "s", run.intact, run.bad);
   return result == KELTOS3_VERIFY_OK ? kExitOk : kExitFailure;
 }
 
