@@ -67,10 +67,11 @@ unsigned long long GetUsedSpace(void) {
 int DeleteS3File(const wchar_t* name) {
   try {
     if (name == nullptr) return 0;
-    // Other versions of the path name the same chunk keys: the removal
-    // reads them all first and deletes only what no other one names.  When
-    // the version, or any other of the path, cannot be read whole, nothing
-    // is deleted, so that its chunks can still be found by a later call.
+    // Versions of earlier builds share chunk keys with the other versions
+    // of their path: the removal reads them all first and deletes only what
+    // no other one names.  When the version, or any other of the path,
+    // cannot be read whole, nothing is deleted.  The index object goes
+    // before its chunks, so that the version is never listed without them.
     const std::u16string stored_name = WideToU16(name);
     CS3Config config;
     VersionRemoval removal;

@@ -91,6 +91,11 @@ class HttpRequestHandle {
   // The answer's status code.  Returns false when no answer arrived.
   virtual bool QueryStatusCode(std::uint32_t* status) = 0;
 
+  // The value of the answer's ETag header as sent (quotes included, blanks
+  // around it removed).  Returns false when the answer has none or no
+  // answer arrived; a backend that cannot read headers always does.
+  virtual bool QueryETag(std::string* value);
+
   // Reads up to `size` answer bytes into `buffer`; *read receives the count,
   // 0 at the end of the answer.  Like a blocking read, it returns fewer than
   // `size` bytes only when the answer ended or broke (the break then shows

@@ -271,6 +271,12 @@ class CurlRequest final : public HttpRequestHandle {
     return true;
   }
 
+  bool QueryETag(std::string* value) override {
+    if (!AwaitHeaders() || !etag_seen_) return false;
+    *value = etag_;
+    return true;
+  }
+
   bool ReadData(std::uint8_t* buffer, std::uint32_t size,
                 std::uint32_t* read) override {
     *read = 0;
@@ -582,6 +588,8 @@ class CurlRequest final : public HttpRequestHandle {
       self->content_length_seen_ = false;
       self->content_length_ = 0;
       self->chunked_ = false;
+      self->etag_seen_ = false;
+      self->etag_.clear();
       return n;
     }
     if ((n == 2 && data[0] == '\r' && data[1] == '\n') || (n == 1 && data[0] == '\n')) {
@@ -596,6 +604,17 @@ class CurlRequest final : public HttpRequestHandle {
       self->content_length_seen_ = true;
     } else if (n >= 18 && EqualsIgnoreAsciiCase(std::string(data, 18), "transfer-encoding:")) {
       self->chunked_ = true;
+    } else if (n >= 5 && EqualsIgnoreAsciiCase(std::string(data, 5), "etag:")) {
+      std::string_view value(data + 5, n - 5);
+      while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
+        value.remove_prefix(1);
+      }
+      while (!value.empty() && (value.back() == '\r' || value.back() == '\n' ||
+                                value.back() == ' ' || value.back() == '\t')) {
+        value.remove_suffix(1);
+      }
+      self->etag_.assign(value);
+      self->etag_seen_ = true;
     }
     return n;
   }
@@ -663,6 +682,8 @@ class CurlRequest final : public HttpRequestHandle {
   bool content_length_seen_ = false;
   std::uint64_t content_length_ = 0;
   bool chunked_ = false;
+  bool etag_seen_ = false;
+  std::string etag_;
   std::string receive_;
   size_t receive_offset_ = 0;
   // Set by ReadData while it drives the transfer with nothing buffered: the

@@ -387,9 +387,11 @@ std::u16string CNHttpRequest::Send() {
     m_response.m_iRetry = 1;
   }
 
-  // 14. Text and bytes of this answer (no bytes without a Content-Length).
-  // The request's own body stays for a repeated Send.
+  // 14. Text, ETag and bytes of this answer (no bytes without a
+  // Content-Length).  The request's own body stays for a repeated Send.
   m_response.m_strText = text;
+  std::string etag;
+  m_response.m_strETag = request->QueryETag(&etag) ? Utf8ToU16(etag) : std::u16string();
   m_bAnswerRead = true;
   if (answer_bytes != nullptr) {
     m_response.AdoptBody(answer_bytes->Release(), static_cast<std::int32_t>(content_length));

@@ -24,6 +24,14 @@
 
 #include "s3/s3_message.h"
 
+// One "<Contents>" element of a bucket listing.
+struct S3ListedObject {
+  std::u16string key;            // decoded
+  uint64_t size = 0;             // 0 when the element has no "<Size>"
+  std::u16string last_modified;  // as listed; empty when absent
+  std::u16string etag;           // decoded; empty when absent
+};
+
 class S3ListResult : public S3Response {
  public:
   S3ListResult();
@@ -74,6 +82,12 @@ class S3ListResult : public S3Response {
   // exactly) as its "<Contents>" element gives it, in *size.  False when no
   // element of the text lists that key with a "<Size>".
   bool ListedSize(const std::u16string& key, uint64_t* size) const;
+
+  // For a bucket listing: every "<Contents>" element that names a key, in
+  // answer order, with its size (read as SumSizes reads it) and its
+  // "<LastModified>" text.  An element without its closing tag ends the
+  // list.
+  std::vector<S3ListedObject> ListedObjects() const;
 
   int32_t m_iServiceList = 0;  // 1 when the bucket is empty
   uint64_t m_iSize = 0;
