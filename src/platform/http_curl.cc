@@ -380,6 +380,7 @@ class CurlRequest final : public HttpRequestHandle {
     if (channel_->share() != nullptr) {
       set(curl_easy_setopt(easy_, CURLOPT_SHARE, channel_->share()));
     }
+    ok = ok && channel_->WatchSockets();
     set(curl_easy_setopt(easy_, CURLOPT_PREREQFUNCTION, &CurlRequest::OnPrerequest));
     set(curl_easy_setopt(easy_, CURLOPT_PREREQDATA, this));
     set(curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L));

@@ -1,12 +1,15 @@
 #include "platform/http_curl.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <set>
@@ -61,6 +64,16 @@ std::string ReadAll(platform::HttpRequestHandle* request, std::uint32_t piece, b
     if (!*ok || got == 0) return out;
     out.append(reinterpret_cast<const char*>(buffer.data()), got);
   }
+}
+
+// Runs `body` in a child made by fork(); the child's exit status: 0 when
+// `body` returned true, 1 when false; -1 when no child ran.
+int InChild(const std::function<bool()>& body) {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(body() ? 0 : 1);
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
 }
 
 class HttpCurlStubTest : public ::testing::Test {
@@ -256,6 +269,28 @@ TEST_F(HttpCurlStubTest, KeptConnectionsServeTheirOwnSettingsOnly) {
   EXPECT_NE(through[1].connection, through[0].connection);
   EXPECT_EQ(through[2].connection, through[1].connection);
   EXPECT_EQ(through[3].connection, through[0].connection);
+}
+
+// A child made by fork() inherits the pool's connections, but never sends
+// on them: it makes its own, and the parent's connection stays usable (no
+// TLS alert from the child ended it).
+TEST_F(HttpCurlStubTest, ForkedChildNeverUsesItsParentsConnections) {
+  Script(R"([{"body": "fine"}])");
+  platform::CloseIdleCurlChannels();
+  const auto fetch = [&](const std::string& path) {
+    Exchange e(bucket_, "GET", path);
+    bool ok = e.request->SendRequest(nullptr, 0);
+    return ok && ReadAll(e.request.get(), 4095, &ok) == "fine" && ok;
+  };
+  ASSERT_TRUE(fetch("/parent"));
+  EXPECT_EQ(InChild([&] { return fetch("/child") && fetch("/child-again"); }), 0);
+  EXPECT_TRUE(fetch("/parent-again"));
+
+  const std::vector<StubRequest> seen = StubServer::Requests(bucket_);
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_NE(seen[1].connection, seen[0].connection);
+  EXPECT_EQ(seen[2].connection, seen[1].connection);  // the child keeps its own
+  EXPECT_EQ(seen[3].connection, seen[0].connection);
 }
 
 // A peer that answers without end, or a little at a time, is given up once
