@@ -42,8 +42,9 @@ struct HttpSessionOptions {
   std::string proxy;
   std::string proxy_user_name;
   std::string proxy_password;
-  // PEM file of certificates to trust for TLS; empty means the system's
-  // trust store.  Certificates are always verified.
+  // PEM file of certificates to trust for TLS, and no others (not the
+  // system's trust store beside it); empty means the system's trust store.
+  // Certificates are always verified.
   std::string ca_cert_file;
   // The deadline of one exchange: deadline_base_ms, plus one second for
   // every deadline_bytes_per_second bytes of the request body and of the

@@ -42,8 +42,9 @@
 //   - the URL is "https://" + host + ":" + port + path, the path taken as is
 //     (CURLOPT_PATH_AS_IS) and only https allowed (CURLOPT_PROTOCOLS_STR):
 //     TLS on every request whatever the port;
-//   - certificate and host name always verified; CURLOPT_CAINFO from the
-//     session options when set, else the system's trust store;
+//   - certificate and host name always verified; against the file of the
+//     session options alone when one is set (CURLOPT_CAINFO, and no
+//     CURLOPT_CAPATH), else the system's trust store;
 //   - HTTP/1.1, no redirects followed, no compression asked for;
 //   - the default "Accept: */*" and "Expect: 100-continue" lines removed;
 //     no User-Agent (libcurl sends none unless told); a body goes out with
@@ -386,7 +387,10 @@ class CurlRequest final : public HttpRequestHandle {
     set(curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L));
     set(curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L));
     if (!options_.ca_cert_file.empty()) {
+      // The file alone: libcurl would otherwise also trust every CA of the
+      // system's certificate directory beside it.
       set(curl_easy_setopt(easy_, CURLOPT_CAINFO, options_.ca_cert_file.c_str()));
+      set(curl_easy_setopt(easy_, CURLOPT_CAPATH, nullptr));
     }
     set(curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds));
     set(curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond));

@@ -1,6 +1,8 @@
 #include "platform/http_curl.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -64,6 +67,11 @@ std::string ReadAll(platform::HttpRequestHandle* request, std::uint32_t piece, b
     if (!*ok || got == 0) return out;
     out.append(reinterpret_cast<const char*>(buffer.data()), got);
   }
+}
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // Runs `body` in a child made by fork(); the child's exit status: 0 when
@@ -291,6 +299,43 @@ TEST_F(HttpCurlStubTest, ForkedChildNeverUsesItsParentsConnections) {
   EXPECT_NE(seen[1].connection, seen[0].connection);
   EXPECT_EQ(seen[2].connection, seen[1].connection);  // the child keeps its own
   EXPECT_EQ(seen[3].connection, seen[0].connection);
+}
+
+// With a trust file, that file alone is trusted: a server whose CA is in
+// the system's certificate directory (and not in the file) is refused.
+TEST_F(HttpCurlStubTest, TrustFileIsTheOnlyTrust) {
+  Script(R"([{"body": "fine"}])");
+  testsupport::TempDir dir;
+  // The system's directory as the child sees it: the test CA alone, under
+  // its hashed name.
+  dir.WriteFile("certs/test-ca.pem", ReadWhole(TestServers::Get().ca_file));
+  ASSERT_EQ(std::system(("openssl rehash " + dir.PathOf("certs") + " >/dev/null 2>&1").c_str()),
+            0);
+  // A trust file without the test CA: the first CA of the system's bundle.
+  const std::string bundle = ReadWhole("/etc/ssl/certs/ca-certificates.crt");
+  const std::string end = "-----END CERTIFICATE-----\n";
+  ASSERT_NE(bundle.find(end), std::string::npos);
+  dir.WriteFile("other-ca.pem", bundle.substr(0, bundle.find(end) + end.size()));
+  const std::string certs = dir.PathOf("certs");
+  const std::string other = dir.PathOf("other-ca.pem");
+
+  const int child = InChild([&] {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount(certs.c_str(), "/etc/ssl/certs", nullptr, MS_BIND, nullptr) != 0) {
+      ::_exit(2);  // no mount namespace here
+    }
+    const auto fetch = [&](const std::string& ca_file) {
+      platform::HttpSessionOptions options;
+      options.ca_cert_file = ca_file;
+      Exchange e(bucket_, "GET", "/", options);
+      bool ok = e.request->SendRequest(nullptr, 0);
+      return ok && ReadAll(e.request.get(), 4095, &ok) == "fine" && ok;
+    };
+    return fetch(TestServers::Get().ca_file) && !fetch(other);
+  });
+  if (child == 2) GTEST_SKIP() << "no private mount namespace for a test process";
+  EXPECT_EQ(child, 0);
 }
 
 // A peer that answers without end, or a little at a time, is given up once
