@@ -152,6 +152,10 @@ void CNHttpRequest::LendBody(const std::uint8_t* data, std::int32_t length) {
   m_iBodyLength = any ? length : 0;
 }
 
+void CNHttpRequest::ReplaceHeader(const std::u16string& name, const std::u16string& value) {
+  m_headers.Set(name, value);
+}
+
 void CNHttpRequest::SetHeader(const std::u16string& name, const std::u16string& value) {
   const int index = m_headers.Find(name);
   if (index >= 0) {

@@ -81,6 +81,8 @@ class CNHttpRequest {
   // appended to it with no separator; otherwise the entry is set to
   // `value`.  A new name is dropped when the map is full (100 entries).
   void SetHeader(const std::u16string& name, const std::u16string& value);
+  // Sets the entry `name` to `value`, replacing any value it held.
+  void ReplaceHeader(const std::u16string& name, const std::u16string& value);
 
   const std::u16string& GetHost() const { return m_strHost; }
   std::int32_t GetPort() const { return m_iPort; }

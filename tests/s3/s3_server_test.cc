@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <utility>
 #include <string>
 #include <vector>
@@ -60,16 +62,21 @@ class S3ServerTest : public ::testing::Test {
     UseServer(servers().s3_port, servers().secret_key);
   }
 
-  static const TestServers& servers() { return TestServers::Get(); }
-
-  // Points the settings at the server on `port` with `secret`, no pause.
+  static const TestServers& server  // Points the settings at the server on `port` with `secret`, no pause.
   void UseServer(int port, const std::string& secret) {
+    UseServer(port, secret, protocol(), 0);
+  }
+  void UseServer(int port, const std::string& secret, testsupport::Protocol protocol,
+                 int pause_ms) {
     ini_.WriteOnline(
         "ACCOUNT=" + testsupport::ScrambledHex(Utf8ToU16(servers().access_key)) +
         "\nPASSWORD=" + testsupport::ScrambledHex(Utf8ToU16(secret)) +
         "\nS3Host=" + servers().s3_host + "\nS3Port=" + std::to_string(port) +
-        "\nCACertFile=" + servers().ca_file + "\nRequestPause=0\nQuexBucket=" +
-        bucket_ + "\n" + testsupport::ProtocolLines(protocol()));
+        "\nCACertFile=" + servers().ca_file + "\nRequestPause=" + std::to_string(pause_ms) +
+        "\nQuexBucket=" + bucket_ + "\n" + testsupport::ProtocolLines(protocol));
+  }
+
+t::ProtocolLines(protocol()));
   }
 
   virtual testsupport::Protocol protocol() const { return testsupport::Protocol::kDefaults; }
@@ -208,6 +215,24 @@ TEST_P(S3ServerProtocolTest, ErrorAnswersReachTheEventLog) {
   EXPECT_EQ(wrong.CheckService(), 0);
   ASSERT_FALSE(env_.events().empty());
   EXPECT_EQ(env_.events()[0].text, u"SignatureDoesNotMatch");
+}
+
+// A version-4 repeat is signed with the time it goes out: a request first
+// sent with a clock 20 minutes behind, which the server refuses, goes
+// through when it is repeated 20 minutes later.
+TEST_F(S3ServerTest, Version4RepeatsAreSignedWithTheirOwnDate) {
+  ASSERT_TRUE(RawS3::CreateBucket(bucket_));
+  UseServer(servers().s3_port, servers().secret_key, testsupport::Protocol::kV4PathStyle,
+            20 * 60 * 1000);
+  env_.SetNowUnixSeconds(static_cast<std::int64_t>(std::time(nullptr)) - 20 * 60);
+  PutObjectRequest put(bucket16(), u"k");
+  put.SetBody(reinterpret_cast<const uint8_t*>("data"), 4);
+  const S3Response answer = S3Client().PutObject(put);
+  EXPECT_EQ(answer.m_iRetry, 0) << U16ToUtf8(answer.m_strText);
+  EXPECT_EQ(env_.sleeps().size(), 2u);
+  std::string stored;
+  EXPECT_TRUE(RawS3::GetObject(bucket_, "k", &stored));
+  EXPECT_EQ(stored, "data");
 }
 
 // Answers of the scripted stub, through the real transport.
