@@ -59,6 +59,7 @@ bool ReadChunkKeys(const std::u16string& bucket, const std::u16string& key,
                    std::vector<std::u16string>* chunks) {
   chunks->clear();
   GetObjectRequest get(bucket, key);
+  get.m_iAnswerLimit = CS3InfoIndex::MaxObjectBytes(key);
   const S3Response object = S3Client().GetObject(get);
   if (object.m_iRetry != 0) return false;
   const int32_t used = object.GetBodyLength();

@@ -469,10 +469,14 @@ class CurlRequest final : public HttpRequestHandle {
   }
 
   // The exchange's deadline in microseconds of waiting: the base and a
-  // second per deadline_bytes_per_second bytes of the body and the answer.
+  // second per deadline_bytes_per_second bytes of the body and the answer
+  // (no more of it than the caller expects).
   std::uint64_t DeadlineMicros() const {
     const std::uint64_t rate = std::max<std::uint32_t>(options_.deadline_bytes_per_second, 1);
-    const std::uint64_t answer = content_length_seen_ && !chunked_ ? content_length_ : 0;
+    const std::uint64_t answer =
+        content_length_seen_ && !chunked_
+            ? std::min(content_length_, options_.expected_answer_bytes)
+            : 0;
     const std::uint64_t limit = std::numeric_limits<std::uint64_t>::max() / 2000000;
     const std::uint64_t bytes = std::min(body_length_, limit) + std::min(answer, limit);
     return static_cast<std::uint64_t>(options_.deadline_base_ms) * 1000 + bytes * 1000000 / rate;

@@ -370,7 +370,9 @@ TEST_F(HttpCurlStubTest, ExchangeEndsAtItsDeadlineWhichGrowsWithTheAnswer) {
   Script(R"([{"path": "/endless", "body": "x", "length": "none", "trickle_ms": 100,
               "endless": true},
              {"path": "/slow", "body": ")" + slow + R"(", "trickle_ms": 200,
-              "trickle_bytes": 500}])");
+              "trickle_bytes": 500},
+             {"path": "/huge", "body": ")" + std::string(60, 'h') + R"(", "length": 100000,
+              "trickle_ms": 100}])");
   platform::HttpSessionOptions options;
   options.deadline_base_ms = 1000;
   options.deadline_bytes_per_second = 1000;
@@ -393,6 +395,17 @@ TEST_F(HttpCurlStubTest, ExchangeEndsAtItsDeadlineWhichGrowsWithTheAnswer) {
   bool ok = false;
   EXPECT_TRUE(ReadAll(e.request.get(), 4095, &ok) == slow);
   EXPECT_TRUE(ok);
+
+  // An announced length counts only as far as the caller expects an answer:
+  // 100000 bytes announced, 1000 expected, a byte every 100 ms: given up
+  // after 2 s rather than 6 s and a close.
+  options.expected_answer_bytes = 1000;
+  const auto huge_start = std::chrono::steady_clock::now();
+  Exchange huge(bucket_, "GET", "/huge", options);
+  ASSERT_TRUE(huge.request->SendRequest(nullptr, 0));
+  ReadAll(huge.request.get(), 4095, &ok);
+  EXPECT_FALSE(ok);
+  EXPECT_LT(std::chrono::steady_clock::now() - huge_start, std::chrono::seconds(4));
 }
 
 }  // namespace

@@ -265,6 +265,34 @@ TEST_F(S3ServerTest, StubbedListingAnswers) {
   }
 }
 
+// An answer is held to what its kind can need: a listing page of more than
+// kListingPageBytes, or an error document of more than kSmallAnswerBytes,
+// fails its attempt even when its end is announced by nothing but the
+// connection closing.
+TEST_F(S3ServerTest, AnswersAreHeldToWhatTheirKindNeeds) {
+  UseServer(servers().stub_port, servers().secret_key);
+  ASSERT_TRUE(StubServer::Reset(bucket_));
+  const std::string listing = s3test::BucketListing({"k"});
+  const std::string padded = listing.substr(0, listing.size() - 19) +
+                             std::string(kListingPageBytes, ' ') + "</ListBucketResult>";
+  const std::string error = "<Error><Code>NoSuchKey</Code><Message>" +
+                            std::string(kSmallAnswerBytes, '.') + "</Message></Error>";
+  ASSERT_TRUE(StubServer::SetScript(
+      bucket_, R"([{"method":"GET","path":"?","length":"none","body":)" + JsonString(padded) +
+                   R"(},{"method":"GET","status":404,"length":"none","body":)" +
+                   JsonString(error) + "}]"));
+  S3Client client;
+  ServiceListRequest list(bucket16());
+  list.m_query.Set(u"prefix", u"k");
+  EXPECT_EQ(client.ListObjects(list).m_iRetry, 1);
+  GetObjectRequest get(bucket16(), u"k");
+  EXPECT_EQ(client.GetObject(get).m_iRetry, 1);
+  for (const auto& event : env_.events()) {
+    EXPECT_EQ(event.text.rfind(u"answer refused: ", 0), 0u) << U16ToUtf8(event.text);
+  }
+  EXPECT_EQ(env_.events().size(), 10u);
+}
+
 #if !defined(_WIN32)  // WinINet keeps its own pool, out of the tests' reach
 // TLS connections the S3 server accepted for `host`, and the resumed ones.
 std::pair<int, int> ConnectionsTo(const std::string& host) {
