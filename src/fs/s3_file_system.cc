@@ -14,6 +14,7 @@
 #include "layout/version_removal.h"
 #include "platform/env.h"
 #include "platform/file_time.h"
+#include "s3/listing_pager.h"
 #include "s3/request_kinds.h"
 #include "s3/s3_client.h"
 #include "s3/s3_list_result.h"
@@ -290,9 +291,12 @@ int32_t CS3FileSystem::LoadRemoteTree(const std::u16string& remainder) {
   for (int attempt = 0; attempt < kListingAttempts; ++attempt) {
     const bool final_attempt = attempt == kListingAttempts - 1;
     const int32_t folders = ListFolders(remainder);
+    // Pages that lead nowhere would do so again: the load fails at once.
+    if (folders == kListingUnending) return 1;
     if (folders != 0 && final_attempt) return folders;
     const int32_t files_listed = ListFiles(remainder);
     if (files_listed == kLoadOtherLayout) return kLoadOtherLayout;
+    if (files_listed == kListingUnending) return 1;
     if (files_listed != 0 && final_attempt) return files_listed;
     const Shape shape{dirMap.Count(), fileMap.Count(),
                       dirMap.KeyAt(dirMap.Count() - 1),
@@ -316,16 +320,9 @@ int32_t CS3FileSystem::LoadRemoteTree(const std::u16string& remainder) {
 int32_t CS3FileSystem::ListPages(const std::u16string& prefix, bool folders) {
   if (bucket.empty()) return 1;  // the service root lists no objects
   const std::u16string root_path = RootPath();
-  std::u16string marker;
-  std::string marker_order;  // UTF-8, the order in which S3 lists keys
-  bool truncated = false;
-  do {
-    ServiceListRequest request(bucket);
-    request.m_query.Set(u"prefix", prefix);
-    if (truncated) request.m_query.Set(u"marker", EncodeKeyForUrl(marker));
-    const S3ListResult answer = S3Client().ListObjects(request);
-    if (answer.m_iRetry != 0) return 1;
-
+  ListingPager pager(bucket, prefix, ListingPager::kMaxBucketPages);
+  S3ListResult answer;
+  while (pager.Next(&answer)) {
     const ListingPage page = ReadListingPage(answer.m_strText);
     for (const ListedEntry& entry : page.objects) {
       std::u16string key;
@@ -353,19 +350,9 @@ int32_t CS3FileSystem::ListPages(const std::u16string& prefix, bool folders) {
 #endif
     }
     if (page.damaged) return 1;
-
-    if (page.truncated) {
-      // Every page must move past the one before; a page that does not
-      // would be asked for again and again.
-      const std::u16string& last = page.objects.back().key;
-      std::string last_order = U16ToUtf8(last);
-      if (truncated && last_order <= marker_order) return 1;
-      marker = last;
-      marker_order = std::move(last_order);
-    }
-    truncated = page.truncated;
-  } while (truncated);
-  return 0;
+  }
+  if (pager.Complete()) return 0;
+  return pager.Unending() ? kListingUnending : 1;
 }
 
 int32_t CS3FileSystem::ListFolders(std::u16string remainder) {

@@ -7,6 +7,7 @@
 #include "layout/index_record.h"
 #include "layout/info_index.h"
 #include "layout/object_keys.h"
+#include "s3/listing_pager.h"
 #include "s3/request_kinds.h"
 #include "s3/s3_client.h"
 #include "s3/s3_list_result.h"
@@ -32,26 +33,17 @@ bool Contains(const std::vector<std::u16string>& keys, const std::u16string& key
 PathIndexObjects ListPathIndexObjects(const std::u16string& bucket,
                                       const std::u16string& path) {
   PathIndexObjects listed;
-  const std::u16string prefix = FileKeyOf(path) + u"_";
-  std::u16string marker;
-  while (true) {
-    ServiceListRequest request(bucket);
-    request.m_query.Set(u"prefix", EncodeKeyForUrl(prefix));
-    if (!marker.empty()) request.m_query.Set(u"marker", EncodeKeyForUrl(marker));
-    S3ListResult page = S3Client().ListObjects(request);
-    if (page.m_iRetry != 0) return listed;
+  ListingPager pager(bucket, EncodeKeyForUrl(FileKeyOf(path) + u"_"),
+                     ListingPager::kMaxPathPages);
+  S3ListResult page;
+  while (pager.Next(&page)) {
     page.ParseList();
     if (page.m_iRetry != 0) return listed;
     for (const std::u16string& key : page.m_items) {
       if (EndsWithIndexSuffix(key)) listed.keys.push_back(key);
     }
-    if (!page.m_iTruncated) break;
-    // A page that does not move past the previous one would be asked for
-    // again and again.
-    if (page.m_strNextMarker <= marker) return listed;
-    marker = page.m_strNextMarker;
   }
-  listed.complete = true;
+  listed.complete = pager.Complete();
   return listed;
 }
 

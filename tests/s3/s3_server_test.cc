@@ -18,6 +18,7 @@
 #include "platform/curl_pool.h"  // the libcurl backend's pool
 #endif
 #include "platform/last_error.h"
+#include "s3/listing_pager.h"
 #include "s3/request_kinds.h"
 #include "s3/s3_client.h"
 #include "support/ini_fixture.h"
@@ -62,7 +63,9 @@ class S3ServerTest : public ::testing::Test {
     UseServer(servers().s3_port, servers().secret_key);
   }
 
-  static const TestServers& server  // Points the settings at the server on `port` with `secret`, no pause.
+  static const TestServers& servers() { return TestServers::Get(); }
+
+  // Points the settings at the server on `port` with `secret`, no pause.
   void UseServer(int port, const std::string& secret) {
     UseServer(port, secret, protocol(), 0);
   }
@@ -74,9 +77,6 @@ class S3ServerTest : public ::testing::Test {
         "\nS3Host=" + servers().s3_host + "\nS3Port=" + std::to_string(port) +
         "\nCACertFile=" + servers().ca_file + "\nRequestPause=" + std::to_string(pause_ms) +
         "\nQuexBucket=" + bucket_ + "\n" + testsupport::ProtocolLines(protocol));
-  }
-
-t::ProtocolLines(protocol()));
   }
 
   virtual testsupport::Protocol protocol() const { return testsupport::Protocol::kDefaults; }
@@ -291,6 +291,32 @@ TEST_F(S3ServerTest, AnswersAreHeldToWhatTheirKindNeeds) {
     EXPECT_EQ(event.text.rfind(u"answer refused: ", 0), 0u) << U16ToUtf8(event.text);
   }
   EXPECT_EQ(env_.events().size(), 10u);
+}
+
+// A listing whose pages keep coming, each past the one before, ends at the
+// pager's bound, refused and reported.
+TEST_F(S3ServerTest, ListingEndsAtItsPageBound) {
+  UseServer(servers().stub_port, servers().secret_key);
+  ASSERT_TRUE(StubServer::Reset(bucket_));
+  std::string rules;
+  for (int i = 1; i <= 5; ++i) {
+    rules += R"({"path":"marker=k)" + std::to_string(i) + R"(","body":)" +
+             JsonString(s3test::BucketListing({"k" + std::to_string(i + 1)}, true)) + "},";
+  }
+  ASSERT_TRUE(StubServer::SetScript(
+      bucket_, "[" + rules + R"({"body":)" +
+                   JsonString(s3test::BucketListing({"k1"}, true)) + "}]"));
+  ListingPager pager(bucket16(), u"", 3);
+  S3ListResult page;
+  int pages = 0;
+  while (pager.Next(&page)) ++pages;
+  EXPECT_EQ(pages, 3);
+  EXPECT_FALSE(pager.Complete());
+  EXPECT_TRUE(pager.Unending());
+  EXPECT_EQ(StubServer::Requests(bucket_).size(), 3u);
+  ASSERT_EQ(env_.events().size(), 1u);
+  EXPECT_NE(env_.events()[0].text.find(u"still truncated after 3 pages"), std::u16string::npos);
+  EXPECT_EQ(platform::GetLastError(), platform::kLastErrorS3);
 }
 
 #if !defined(_WIN32)  // WinINet keeps its own pool, out of the tests' reach
