@@ -275,6 +275,7 @@ std::u16string CNHttpRequest::Send() {
     }
     const std::int32_t piece = m_iBandwidthLimit ? kUploadChunkBytes
                                                  : static_cast<std::int32_t>(kUnlimitedPieceBytes);
+    ThrottlePacer pacer;
     for (std::int32_t offset = 0; offset < m_iBodyLength;) {
       const std::int32_t chunk = std::min(piece, m_iBodyLength - offset);
       std::int32_t n = 0;
@@ -288,8 +289,9 @@ std::u16string CNHttpRequest::Send() {
                                          static_cast<std::uint32_t>(chunk), &written);
       if (m_iBandwidthLimit) {
         const std::uint32_t end = env->GetTickCount();
-        env->Sleep(ComputeThrottleDelay(start, end, n, static_cast<std::uint32_t>(chunk),
-                                        m_iUploadWidth));
+        const std::uint32_t pause = pacer.PauseAfter(
+            start, end, n, ok ? static_cast<std::uint32_t>(chunk) : 0, m_iUploadWidth);
+        if (pause > 0) env->Sleep(pause);
         ChangeCount(&m_iSenderCount, -1);
       }
       if (!ok || written != static_cast<std::uint32_t>(chunk)) {
@@ -335,6 +337,7 @@ std::u16string CNHttpRequest::Send() {
   const bool bytes_only = m_bBytesOnly && answer_bytes != nullptr && success;
   std::uint64_t received = 0;
   std::uint8_t piece[kReadPieceBytes + 1];
+  ThrottlePacer pacer;
   const bool straight = bytes_only && !m_iBandwidthLimit;
   while (straight) {
     std::uint32_t got = 0;
@@ -363,7 +366,8 @@ std::u16string CNHttpRequest::Send() {
     got = std::min(got, kReadPieceBytes);
     if (m_iBandwidthLimit) {
       const std::uint32_t end = env->GetTickCount();
-      env->Sleep(ComputeThrottleDelay(start, end, n, got, m_iDownloadWidth));
+      const std::uint32_t pause = pacer.PauseAfter(start, end, n, got, m_iDownloadWidth);
+      if (pause > 0) env->Sleep(pause);
       ChangeCount(&m_iReceiverCount, -1);
     }
     if (!ok) {
