@@ -289,8 +289,9 @@ std::u16string CNHttpRequest::Send() {
                                          static_cast<std::uint32_t>(chunk), &written);
       if (m_iBandwidthLimit) {
         const std::uint32_t end = env->GetTickCount();
-        const std::uint32_t pause = pacer.PauseAfter(
-            start, end, n, ok ? static_cast<std::uint32_t>(chunk) : 0, m_iUploadWidth);
+        const std::uint32_t pause =
+            pacer.PauseAfter(start, end, n, ok ? static_cast<std::uint32_t>(chunk) : 0,
+                             m_iUploadWidth, offset + chunk >= m_iBodyLength);
         if (pause > 0) env->Sleep(pause);
         ChangeCount(&m_iSenderCount, -1);
       }
@@ -366,7 +367,8 @@ std::u16string CNHttpRequest::Send() {
     got = std::min(got, kReadPieceBytes);
     if (m_iBandwidthLimit) {
       const std::uint32_t end = env->GetTickCount();
-      const std::uint32_t pause = pacer.PauseAfter(start, end, n, got, m_iDownloadWidth);
+      const std::uint32_t pause =
+          pacer.PauseAfter(start, end, n, got, m_iDownloadWidth, got == 0);
       if (pause > 0) env->Sleep(pause);
       ChangeCount(&m_iReceiverCount, -1);
     }

@@ -4,8 +4,8 @@
 
 std::uint32_t ThrottlePacer::PauseAfter(std::uint32_t start_tick, std::uint32_t end_tick,
                                         std::int32_t n, std::uint32_t bytes,
-                                        std::int32_t width) {
-  if (n < 1 || width <= 0 || bytes == 0) return 0;
+                                        std::int32_t width, bool last) {
+  if (n < 1 || width <= 0 || (bytes == 0 && !started_)) return 0;
   if (!started_) {
     started_ = true;
     origin_tick_ = start_tick;
@@ -30,6 +30,7 @@ std::uint32_t ThrottlePacer::PauseAfter(std::uint32_t start_tick, std::uint32_t 
     return 0;
   }
   const std::uint64_t pause_ms = (worth_us_ - elapsed_us) / 1000;
+  if (pause_ms < kMinPauseMs && !last) return 0;
   constexpr std::uint64_t kMostMs = std::numeric_limits<std::uint32_t>::max();
   return static_cast<std::uint32_t>(pause_ms < kMostMs ? pause_ms : kMostMs);
 }

@@ -16,7 +16,10 @@
 // are worth at a high width (1024 bytes at 2000: 0.512 ms) add up instead of
 // being lost, and a pause that oversleeps is made good by the next ones.
 // Time a transfer falls behind (a slow server) is made up by at most
-// kMaxCreditMs of pieces without a pause.
+// kMaxCreditMs of pieces without a pause.  A pause shorter than kMinPauseMs
+// is put off until more is owed (a fast transfer then sleeps a few times a
+// tenth of a second rather than after every piece, each sleep costing a
+// wake-up), except after the last piece, which is owed all that is left.
 //
 // No limit applies when n < 1 or width <= 0; a piece of 0 bytes is worth
 // nothing.  Ticks are milliseconds of a wrapping 32-bit counter.  Every
@@ -24,14 +27,16 @@
 class ThrottlePacer {
  public:
   static constexpr std::uint32_t kMaxCreditMs = 100;
+  static constexpr std::uint32_t kMinPauseMs = 10;
 
   ThrottlePacer() = default;
 
   // The milliseconds to sleep after a piece of `bytes` bytes that moved
   // from tick `start_tick` to tick `end_tick` while `n` transfers shared
-  // `width`.
+  // `width`; `last` when no piece follows (it may hold 0 bytes).
   std::uint32_t PauseAfter(std::uint32_t start_tick, std::uint32_t end_tick,
-                           std::int32_t n, std::uint32_t bytes, std::int32_t width);
+                           std::int32_t n, std::uint32_t bytes, std::int32_t width,
+                           bool last = false);
 
  private:
   bool started_ = false;

@@ -17,7 +17,7 @@ std::uint64_t Slept(int pieces, std::uint32_t bytes, std::int32_t width, std::in
   for (int i = 0; i < pieces; ++i) {
     const std::uint32_t start = now;
     now += piece_ms;
-    const std::uint32_t pause = pacer.PauseAfter(start, now, n, bytes, width);
+    const std::uint32_t pause = pacer.PauseAfter(start, now, n, bytes, width, i + 1 == pieces);
     now += pause;
     slept += pause;
   }
@@ -46,6 +46,15 @@ TEST(ThrottleTest, SmallPiecesAddUpToTheRate) {
   EXPECT_EQ(Slept(1000, 10000, 2000, 1, 1), 4000u);
 }
 
+TEST(ThrottleTest, ShortPausesArePutOffUntilTheLastPiece) {
+  ThrottlePacer pacer;
+  // 1000 bytes at 1 MB/s: 1 ms each, slept once 10 ms are owed.
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(pacer.PauseAfter(0, 0, 1, 1000, 1000), 0u);
+  EXPECT_EQ(pacer.PauseAfter(0, 0, 1, 1000, 1000), 10u);
+  EXPECT_EQ(pacer.PauseAfter(10, 10, 1, 3000, 1000), 0u);
+  EXPECT_EQ(pacer.PauseAfter(10, 10, 1, 0, 1000, /*last=*/true), 3u);
+}
+
 TEST(ThrottleTest, OversleepIsMadeGoodAndAStallCreditedOnlySoFar) {
   ThrottlePacer pacer;
   // 5000 bytes at 1000 B/s: 5 s; the sleeper took 5.05 s.
@@ -63,7 +72,7 @@ TEST(ThrottleTest, ExtremesNeitherOverflowNorDivideByZero) {
   ThrottlePacer crowded;
   EXPECT_EQ(crowded.PauseAfter(0, 0, widest, most, 1), most);  // clamped
   ThrottlePacer wide;
-  EXPECT_EQ(wide.PauseAfter(0, 0, 1, most, widest), 2u);
+  EXPECT_EQ(wide.PauseAfter(0, 0, 1, most, widest, /*last=*/true), 2u);
   ThrottlePacer many;
   for (int i = 0; i < 3; ++i) EXPECT_EQ(many.PauseAfter(0, 0, widest, most, 1), most);
 }
