@@ -34,7 +34,7 @@ const Command* FindCommand(std::string_view name) {
 }
 
 int UsageError(const Command& command, const std::string& message) {
-  std::fprintf(stderr, "keltos3 %s: %s\nusage: keltos3 %s\nTry 'keltos3 %s --help'.\n",
+  std::fprintf(stderr, "keltos3 %s: %s\nusage: keltos3 %s\nTry 'keltos3 help %s'.\n",
                command.name, message.c_str(), command.usage, command.name);
   return kExitUsage;
 }

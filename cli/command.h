@@ -1,14 +1,22 @@
 // The command table of keltos3.  A command lives in a file of its own and
-// adds itself to the table with a namespace-scope registration:
+// adds itself to the table with a namespace-scope registration.  Most
+// commands declare their options and arguments with CLI11 and run on what
+// it parsed:
 //
 //   namespace {
-//   int RunFrob(const std::vector<std::string>& args) { ... }
-//   const bool kRegistered = RegisterCommand({"frob", "frob [--fast] NAME",
-//                                             "frobs one thing", "details", RunFrob});
+//   std::string g_name;
+//   void DefineFrob(CLI::App* app) { app->add_option("NAME", g_name)->required(); }
+//   int RunFrob() { ... }
+//   const bool kRegistered = RegisterCommand({"frob", "frob NAME", "frobs one thing",
+//                                             "details", nullptr, DefineFrob, RunFrob});
 //   }  // namespace
 //
-// main() handles "--help" for every command and dispatches to `run` with
-// the arguments after the command name.
+// A command may instead take its arguments as they were given (`run`, with
+// the arguments after the command name) and parse them itself with
+// ParseOptions (options.h).
+//
+// main() parses the command line, handles "--help" and "help COMMAND" for
+// every command, and runs the command.
 
 #ifndef KELTOS3_CLI_COMMAND_H_
 #define KELTOS3_CLI_COMMAND_H_
@@ -16,6 +24,10 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace CLI {
+class App;
+}  // namespace CLI
 
 namespace cli {
 
@@ -25,13 +37,20 @@ constexpr int kExitFailure = 1;  // the work could not be done
 constexpr int kExitUsage = 2;    // the command line was wrong
 constexpr int kExitPartial = 3;  // done in part; the rest is retried later
 constexpr int kExitRefused = 4;  // refused as unsafe; the user must decide
+constexpr int kExitInterrupted = 130;  // stopped by Ctrl-C (SIGINT)
 
 struct Command {
   const char* name;     // "init"
   const char* usage;    // "init --account ID --secret KEY [--force]"
   const char* summary;  // one line for the command list
   const char* details;  // further help text, may be empty
-  int (*run)(const std::vector<std::string>& args);
+  // A command that parses its own arguments: `run` gets those after the
+  // command name.
+  int (*run)(const std::vector<std::string>& args) = nullptr;
+  // A command whose options CLI11 parses: `define` declares them on the
+  // command's own App, `run_parsed` runs once they were parsed.
+  void (*define)(CLI::App* app) = nullptr;
+  int (*run_parsed)() = nullptr;
 };
 
 // Adds a command to the table; returns true (for the registration idiom).
@@ -50,7 +69,8 @@ int UsageError(const Command& command, const std::string& message);
 // Prints "keltos3 NAME: message" to stderr and returns kExitFailure.
 int Failure(const Command& command, const std::string& message);
 
-// The full help of a command, as "keltos3 NAME --help" shows it.
+// The full help of a command that parses its own arguments, as
+// "keltos3 NAME --help" shows it.
 std::string CommandHelp(const Command& command);
 
 }  // namespace cli

@@ -1,5 +1,7 @@
 // keltos3 config: the INI file in use and every effective setting.
 
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -9,7 +11,6 @@
 #include "credentials.h"
 #include "effective_settings.h"
 #include "ini_file.h"
-#include "options.h"
 
 namespace cli {
 namespace {
@@ -38,21 +39,17 @@ std::string ValueOf(const std::vector<EffectiveSetting>& settings, const std::st
   return std::string();
 }
 
-int RunConfig(const std::vector<std::string>& args) {
-  ParsedOptions options;
-  std::string error;
-  if (!ParseOptions(args, {}, &options, &error)) return UsageError(kConfig, error);
-  if (!options.positional().empty()) {
-    return UsageError(kConfig, "unexpected argument '" + options.positional()[0] + "'");
-  }
+void DefineConfig(CLI::App*) {}
 
+int RunConfig() {
   const IniLocation location = LocateIniFile();
   const IniSection online = IniSection::Read(location.path, "ONLINE");
   std::printf("INI file  %s\n", location.path.empty() ? "(unknown)" : location.path.c_str());
-  std::printf("          %s; ", location.from_environment ? "named by KELTOS3_INI"
-                                                          : "beside the executable");
-  if (!online.file_found()) {
-    std::printf("not found: every setting has its default\n");
+  std::printf("          %s; ", DescribeSource(location.source));
+  if (!online.error().empty()) {
+    std::printf("cannot be read: %s\n", online.error().c_str());
+  } else if (!online.file_found()) {
+    std::printf("not found: every setting has its default; run 'keltos3 init'\n");
   } else if (!online.section_found()) {
     std::printf("found, but without a section [ONLINE]: every setting has its default\n");
   } else {
@@ -87,7 +84,9 @@ int RunConfig(const std::vector<std::string>& args) {
   if (ValueOf(settings, "ACCOUNT").empty() || ValueOf(settings, "PASSWORD").empty()) {
     std::printf("Note      no usable ACCOUNT/PASSWORD: run 'keltos3 init' to set them\n");
   }
-  return kExitOk;
+  // Defaults shown in place of a file that is there but unreadable are not
+  // what the user configured.
+  return online.error().empty() ? kExitOk : kExitFailure;
 }
 
 const Command kConfig = {
@@ -95,9 +94,10 @@ const Command kConfig = {
     "Show the INI file in use and every setting the library will use (secrets masked).",
     "Each line shows a key of section [ONLINE], the value in effect and where it\n"
     "comes from: [file] or [default], with a note when a value in the file cannot\n"
-    "be used as written.  The file is KELTOS3_INI when that is set, else Kelto.ini\n"
-    "beside the executable.",
-    RunConfig};
+    "be used as written.  The file is KELTOS3_INI when that is set, else\n"
+    "$XDG_CONFIG_HOME/keltos3/Kelto.ini (~/.config/keltos3/Kelto.ini) when it exists,\n"
+    "else Kelto.ini beside the executable.",
+    nullptr, DefineConfig, RunConfig};
 
 const bool kRegistered = RegisterCommand(kConfig);
 

@@ -1,5 +1,7 @@
 // keltos3 scramble: the INI form of an ACCOUNT or PASSWORD value.
 
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -7,19 +9,20 @@
 
 #include "command.h"
 #include "credentials.h"
-#include "options.h"
 
 namespace cli {
 namespace {
 
 extern const Command kScramble;
 
-int RunScramble(const std::vector<std::string>& args) {
-  ParsedOptions options;
-  std::string error;
-  if (!ParseOptions(args, {}, &options, &error)) return UsageError(kScramble, error);
-  if (options.positional().size() != 1) return UsageError(kScramble, "give exactly one TEXT");
-  std::string text = options.positional()[0];
+std::string g_text;
+
+void DefineScramble(CLI::App* app) {
+  app->add_option("TEXT", g_text, "the text, or '-' to read it from standard input")->required();
+}
+
+int RunScramble() {
+  std::string text = g_text;
   if (text == "-") {
     // Keeps a secret out of the shell history and the process list.
     if (!std::getline(std::cin, text)) text.clear();
@@ -36,7 +39,7 @@ const Command kScramble = {
     "'-' reads the text from the first line of standard input instead.  Use\n"
     "'keltos3 scramble -- TEXT' for a text that starts with '-'.  Scrambling hides\n"
     "the text from a casual look; it is not encryption, so keep the file private.",
-    RunScramble};
+    nullptr, DefineScramble, RunScramble};
 
 const bool kRegistered = RegisterCommand(kScramble);
 

@@ -1,9 +1,15 @@
 #include "ini_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
+
+#include "work_file.h"
 
 namespace cli {
 namespace {
@@ -28,32 +34,92 @@ std::string Lower(std::string_view text) {
 
 }  // namespace
 
-IniLocation LocateIniFile() {
+std::string UserIniPath() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config != nullptr && config[0] == '/') return std::string(config) + "/keltos3/Kelto.ini";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') return std::string(home) + "/.config/keltos3/Kelto.ini";
+  return std::string();
+}
+
+const char* DescribeSource(IniSource source) {
+  switch (source) {
+    case IniSource::kEnvironment: return "named by KELTOS3_INI";
+    case IniSource::kUser: return "the per-user file";
+    case IniSource::kExecutable: return "beside the executable";
+  }
+  return "";
+}
+
+namespace {
+
+IniLocation FindIniFile() {
+  // Something is there unless the system says there is nothing: a file
+  // that cannot even be looked at must not pass for missing settings.
+  const auto exists = [](const std::string& path) {
+    struct stat st;
+    return !path.empty() && (::lstat(path.c_str(), &st) == 0 || (errno != ENOENT && errno != ENOTDIR));
+  };
   IniLocation location;
   const char* named = std::getenv("KELTOS3_INI");
   if (named != nullptr && named[0] != '\0') {
     location.path = named;
-    location.from_environment = true;
+    location.source = IniSource::kEnvironment;
+    location.exists = exists(location.path);
     return location;
   }
+  const std::string user = UserIniPath();
+  if (exists(user)) return {user, IniSource::kUser, true};
   std::error_code error;
   const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (!error && exe.has_parent_path()) location.path = (exe.parent_path() / "Kelto.ini").string();
+  if (!error && exe.has_parent_path()) {
+    const std::string beside = (exe.parent_path() / "Kelto.ini").string();
+    if (exists(beside)) return {beside, IniSource::kExecutable, true};
+    if (user.empty()) return {beside, IniSource::kExecutable, false};
+  }
+  return {user, IniSource::kUser, false};
+}
+
+}  // namespace
+
+// Found once: main() then names the file to the library through
+// KELTOS3_INI, which must not make it look named by the user.
+IniLocation LocateIniFile() {
+  static const IniLocation location = FindIniFile();
   return location;
 }
 
 IniSection IniSection::Read(const std::string& path, std::string_view name) {
   IniSection section;
-  // Only a regular file is read, as the library does: opening a FIFO would
-  // wait for a writer.
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return section;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return section;
-  section.file_found_ = true;
+  // Only a regular file is read, as the library does: a FIFO is opened
+  // without waiting for a writer, and refused.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno != ENOENT) section.error_ = SystemReason(errno);
+    return section;
+  }
+  struct stat st{};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    section.error_ = S_ISDIR(st.st_mode) ? "it is a directory" : "not a regular file";
+    ::close(fd);
+    return section;
+  }
   std::string content(kMaxIniBytes + 1, '\0');
-  in.read(content.data(), static_cast<std::streamsize>(content.size()));
-  content.resize(static_cast<size_t>(in.gcount()));
+  size_t filled = 0;
+  while (filled < content.size()) {
+    const ssize_t n = ::read(fd, content.data() + filled, content.size() - filled);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      section.error_ = SystemReason(errno);
+      ::close(fd);
+      return section;
+    }
+    if (n == 0) break;
+    filled += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  section.file_found_ = true;
+  content.resize(filled);
   if (content.size() > kMaxIniBytes) {
     // Beyond the bound the library reads nothing, not even the cut line.
     content.resize(kMaxIniBytes);
@@ -102,36 +168,10 @@ std::optional<std::string> IniSection::Get(std::string_view key) const {
 }
 
 bool WriteIniFile(const std::string& path, const std::string& content, std::string* error) {
-  namespace fs = std::filesystem;
-  const fs::path target(path);
-  const fs::path temporary = target.string() + ".keltos3-new";
-  std::error_code ec;
-  fs::remove(temporary, ec);
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      *error = "cannot create " + temporary.string();
-      return false;
-    }
-    // Private before anything is written into it.
-    fs::permissions(temporary, fs::perms::owner_read | fs::perms::owner_write,
-                    fs::perm_options::replace, ec);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    out.flush();
-    if (!out) {
-      *error = "cannot write " + temporary.string();
-      out.close();
-      fs::remove(temporary, ec);
-      return false;
-    }
-  }
-  fs::rename(temporary, target, ec);
-  if (ec) {
-    *error = "cannot replace " + path + ": " + ec.message();
-    fs::remove(temporary, ec);
-    return false;
-  }
-  return true;
+  WorkFile work;
+  if (!work.Create(path, error)) return false;
+  if (!work.Write(content.data(), content.size(), error)) return false;
+  return work.Commit(path, error);
 }
 
 }  // namespace cli

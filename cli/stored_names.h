@@ -32,6 +32,20 @@ std::vector<std::wstring> SplitDirList(const wchar_t* text);
 // The index entry GetDirList shows for a stored name.
 std::wstring IndexEntryOf(const std::wstring& stored_name);
 
+// The path a stored name belongs to: the name without its "_" + stamp when
+// it ends with one of either stamp form ("Tue, 27 Mar 2007 19:36:42 GMT" or
+// "2008-09-20T06:33:34.000Z"), else the name itself (the snapshot-assisted
+// library's unstamped versions).
+std::wstring PathOfStoredName(const std::wstring& stored_name);
+
+// Checks a path given to `put` (library form): it must name a file, with
+// no empty, "." or ".." part.  Otherwise *why says what is wrong.
+bool IsStorablePath(const std::wstring& path, std::string* why);
+
+// "2024-05-01 10:00:00" (UTC) of Unix seconds; with `iso`,
+// "2024-05-01T10:00:00Z".
+std::string FormatUtc(int64_t unix_seconds, bool iso);
+
 }  // namespace cli
 
 #endif  // KELTOS3_CLI_STORED_NAMES_H_

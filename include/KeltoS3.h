@@ -186,6 +186,56 @@ KELTOS3_API const wchar_t* KELTOS3_CDECL GetDirList(void);
 // 12500 after an operation that received an error answer from S3.
 KELTOS3_API unsigned int KELTOS3_CDECL KeltoS3GetLastError(void);
 
+// Additions for hosts that talk to people.
+//
+// KeltoS3GetLastErrorText: why the calling thread's last failure happened,
+// in words: the S3 error code and message of a refused request
+// ("NoSuchBucket: The specified bucket does not exist"), the transport's
+// reason for an exchange that got no answer (a TLS certificate that did not
+// verify says "certificate"; a host that cannot be reached, a deadline that
+// passed), or "the server answered with HTTP status N" for an error answer
+// without an S3 error document.  Like KeltoS3GetLastError it is kept per
+// thread and stays until the next failure replaces it; a success does not
+// clear it, and requests that failed before a repeat succeeded leave it
+// set.  Empty until a failure happened on the thread.  The text belongs to
+// the library and stays valid until the next call on the same thread.
+KELTOS3_API const wchar_t* KELTOS3_CDECL KeltoS3GetLastErrorText(void);
+
+// The loaded library: "KeltoS3 <version>, standard build" or
+// "KeltoS3 <version>, snapshot-assisted build".  A static text.
+KELTOS3_API const wchar_t* KELTOS3_CDECL KeltoS3GetVersion(void);
+
+// Whether the service listing of the configured account names `bucket`:
+// 1 it does, 0 it does not, -1 the listing failed (see
+// KeltoS3GetLastErrorText).
+KELTOS3_API int KELTOS3_CDECL KeltoS3BucketExists(const wchar_t* bucket);
+
+// Creates `bucket` (private, the endpoint's default region).  Returns 0 when
+// the service created it, 1 when it refused or did not answer (an existing
+// bucket is refused by most services).
+KELTOS3_API int KELTOS3_CDECL KeltoS3CreateBucket(const wchar_t* bucket);
+
+// The size in bytes of the stored version `stored_name` (as DeleteS3File
+// takes it) from its index object, and the time its index object was stored
+// (Unix seconds, from the listing).  Returns 0 with both filled, 1 when no
+// such version is listed, 2 when it could not be read (see
+// KeltoS3GetLastErrorText).  Either pointer may be null.
+KELTOS3_API int KELTOS3_CDECL KeltoS3GetStoredInfo(const wchar_t* stored_name,
+                                                  long long* size,
+                                                  long long* stored_time);
+
+// Gives up the version a file object is writing: the chunks it stored for
+// it (or tried to) are deleted, except those that a stored version of the
+// same path names, and the object is reset (Write is refused until the next
+// Open).  For a host that stops a store half-way (a user's Ctrl-C, a read
+// error of its own), so that no chunk is left that no index object names.
+// Returns 0 when nothing of the version is left (also when nothing was
+// written), 1 when some chunks could not be deleted or the path's stored
+// versions could not be listed to tell which chunks they name (then none are
+// deleted).  An object that is reading, or that just finished a version,
+// has nothing to give up: 0.
+KELTOS3_API int KELTOS3_CDECL KeltoS3AbandonWrite(KS3File* file);
+
 // Addition for hosts that show or rehearse a synchronisation: the run of
 // KS3File::Synchronize with a callback that sees every action.
 //
@@ -218,9 +268,19 @@ KELTOS3_API unsigned int KELTOS3_CDECL KeltoS3GetLastError(void);
 //                                form of the other build of the library
 //   KELTOS3_SYNC_CATALOG_OVERLAP the catalog root is the local root, lies
 //                                inside it or contains it
+//   KELTOS3_SYNC_TOO_MANY_DELETIONS
+//                                the changes found would delete more than
+//                                "SyncMaxDelete" percent (50 by default) of
+//                                the files the catalog records on the local
+//                                or the remote side
+//   KELTOS3_SYNC_OTHER_REMOTE_ROOT
+//                                the catalog was made with another remote
+//                                root (endpoint, bucket or path); pair this
+//                                tree with that root through a new catalog
+//                                folder
 // KELTOS3_SYNC_ALLOW_EMPTY in `flags` lets a run go on with an empty side
 // (the user emptied it on purpose): the catalog's entries are then deleted
-// on the other side.
+// on the other side, and the share of deletions is not limited.
 typedef void(KELTOS3_CDECL* KeltoS3SyncCallback)(
     void* context, const wchar_t* action_key, const wchar_t* name, int source,
     int target, const wchar_t* time, int outcome, int result);
@@ -240,6 +300,8 @@ typedef void(KELTOS3_CDECL* KeltoS3SyncCallback)(
 #define KELTOS3_SYNC_LOCAL_EMPTY 5
 #define KELTOS3_SYNC_OTHER_LAYOUT 6
 #define KELTOS3_SYNC_CATALOG_OVERLAP 7
+#define KELTOS3_SYNC_TOO_MANY_DELETIONS 8
+#define KELTOS3_SYNC_OTHER_REMOTE_ROOT 9
 
 KELTOS3_API int KELTOS3_CDECL KeltoS3Synchronize(
     const wchar_t* local_root, const wchar_t* catalog_root,

@@ -247,18 +247,31 @@ class PosixEnv final : public Env {
   }
 
   // The trace channel is silent unless KELTOS3_TRACE names a sink: "stderr",
-  // or a file that every line is appended to.
+  // or a file that every line is appended to.  Each text becomes one line
+  // (a line end is added when it has none), so that texts written without
+  // one do not run together.  The file is opened without following a
+  // symbolic link and without waiting (a FIFO or a device is refused, never
+  // blocked on), is created private to the user, and must be a regular
+  // file: a planted link cannot have the trace appended to another file.
   void OutputDebugString(const std::u16string& text) override {
     std::string sink;
     if (!GetEnvironmentVariable("KELTOS3_TRACE", &sink) || sink.empty()) return;
-    const std::string bytes = U16ToUtf8(text);
+    std::string bytes = U16ToUtf8(text);
+    if (bytes.empty() || bytes.back() != '\n') bytes += '\n';
     if (sink == "stderr") {
       std::fwrite(bytes.data(), 1, bytes.size(), stderr);
       std::fflush(stderr);
       return;
     }
-    const int fd = ::open(sink.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = ::open(sink.c_str(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY,
+                          0600);
     if (fd < 0) return;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      return;
+    }
     size_t done = 0;
     while (done < bytes.size()) {
       const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);

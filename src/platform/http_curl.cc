@@ -82,6 +82,7 @@
 
 #include "platform/curl_pool.h"
 #include "platform/http_checks.h"
+#include "platform/last_error.h"
 
 namespace platform {
 namespace {
@@ -96,6 +97,20 @@ constexpr size_t kReceiveBufferLimit = 64 * 1024;
 // Streamed body bytes collected before they are handed to curl (the size of
 // curl's own upload buffer).
 constexpr size_t kSendBatchBytes = 64 * 1024;
+
+// Why a transfer failed, as the thread's last-error text: libcurl's words
+// for the code, with "certificate" first where verification refused the
+// peer, so that a host can tell that from a server that is not there.
+void NoteFailure(CURLcode code) {
+  std::string text = curl_easy_strerror(code);
+  if (code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE ||
+      code == CURLE_SSL_CERTPROBLEM || code == CURLE_SSL_ISSUER_ERROR) {
+    text = "TLS certificate verification failed (" + text + ")";
+  }
+  std::u16string wide;
+  for (const char c : text) wide.push_back(static_cast<unsigned char>(c));
+  SetLastErrorText(wide);
+}
 
 // curl_global_init is not thread-safe; it runs once per process.
 bool GlobalInit() {
@@ -462,6 +477,7 @@ class CurlRequest final : public HttpRequestHandle {
       if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy_) {
         finished_ = true;
         result_ = msg->data.result;
+        if (result_ != CURLE_OK) NoteFailure(result_);
       }
     }
     if (finished_) return false;
@@ -489,6 +505,7 @@ class CurlRequest final : public HttpRequestHandle {
     if (waited_micros_ >= deadline) {
       finished_ = true;
       result_ = CURLE_OPERATION_TIMEDOUT;
+      SetLastErrorText(u"the exchange passed its deadline");
       return false;
     }
     const std::uint64_t left_ms = (deadline - waited_micros_ + 999) / 1000;

@@ -27,6 +27,7 @@
 #include "common/wide_string.h"
 #include "platform/http_checks.h"
 #include "platform/http_win32.h"
+#include "platform/last_error.h"
 
 namespace platform {
 namespace {
@@ -35,6 +36,41 @@ constexpr wchar_t kAgentName[] = L"User-Agent";
 constexpr DWORD kConnectTimeoutMs = 30 * 1000;
 constexpr DWORD kTransferTimeoutMs = 60 * 1000;
 constexpr std::uint64_t kNoDeadline = std::numeric_limits<std::uint64_t>::max();
+
+// Why a WinINet call failed, as the thread's last-error text: WinINet's
+// own words for the code where it has them, with "certificate" first where
+// verification refused the peer.
+void NoteFailure(DWORD code) {
+  std::u16string text = u"WinINet error " + Utf8ToU16(std::to_string(code));
+  wchar_t* words = nullptr;
+  const DWORD n = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM |
+          FORMAT_MESSAGE_IGNORE_INSERTS,
+      ::GetModuleHandleW(L"wininet.dll"), code, 0, reinterpret_cast<wchar_t*>(&words), 0, nullptr);
+  if (n > 0 && words != nullptr) {
+    std::u16string said = WideToU16(std::wstring(words, n));
+    while (!said.empty() && (said.back() == u'\r' || said.back() == u'\n' || said.back() == u' ')) {
+      said.pop_back();
+    }
+    if (!said.empty()) text = said + u" (" + text + u")";
+  }
+  if (words != nullptr) ::LocalFree(words);
+  switch (code) {
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_CERT_NO_REV:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+      text = u"TLS certificate verification failed: " + text;
+      break;
+    default:
+      break;
+  }
+  SetLastErrorText(text);
+}
 
 // One WinINet handle, closed when the last reference to it goes, and the
 // handle it was opened under.
@@ -311,6 +347,7 @@ class WinInetRequest final : public HttpRequestHandle {
     if (expired_) return false;
     const ULONGLONG start = ::GetTickCount64();
     const bool ok = call();
+    if (!ok) NoteFailure(::GetLastError());
     spent_ms_ += ::GetTickCount64() - start;
     if (spent_ms_ > deadline_ms_) expired_ = true;
     return ok && !expired_;

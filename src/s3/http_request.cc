@@ -12,6 +12,7 @@
 #include "platform/http.h"
 #include "platform/last_error.h"
 #include "platform/path.h"
+#include "s3/xml_text.h"
 #include "settings/s3_config.h"
 
 const char kSenderMutexName[] = "CNHttpRequest::m_iSenderCount";
@@ -413,6 +414,9 @@ std::u16string CNHttpRequest::Send() {
     if (text.find(kErrorStart) != std::u16string::npos &&
         text.find(kErrorEnd) != std::u16string::npos) {
       SetS3Error(text);
+    } else {
+      platform::SetLastErrorText(u"the server answered with HTTP status " +
+                                 Utf8ToU16(std::to_string(m_response.m_iStatus)));
     }
 #if defined(KELTOS3_SNAPSHOT_BUILD)
     if (text.find(kErrorStart) == std::u16string::npos) Report(text + u"\r\n");
@@ -447,4 +451,15 @@ void SetS3Error(const std::u16string& answer_text) {
   if (end != std::u16string::npos) code.erase(end);
   Report(code);
   platform::SetLastError(platform::kLastErrorS3);
+  // For the host: the code and S3's own words, "NoSuchBucket: The specified
+  // bucket does not exist" (the message only when the document has one).
+  std::u16string text = code;
+  const size_t message = answer_text.find(u"<Message>");
+  const size_t message_end = answer_text.find(u"</Message>", message);
+  if (message != std::u16string::npos && message_end != std::u16string::npos) {
+    const size_t from = message + std::char_traits<char16_t>::length(u"<Message>");
+    text += u": " + DecodeXmlText(std::u16string_view(answer_text)
+                                       .substr(from, std::min<size_t>(message_end - from, 512)));
+  }
+  platform::SetLastErrorText(text);
 }

@@ -124,6 +124,8 @@ class CNHttpRequest {
 
   // A copy of the outcome of the last Send.
   S3Response GetResponse() const { return m_response; }
+  // The same outcome, not copied.
+  const S3Response& GetResponseRef() const { return m_response; }
 
   // True when the last Send read a whole answer, so that the response
   // holds its status, text and bytes.
@@ -172,8 +174,10 @@ class CNHttpRequest {
 // Cuts the S3 error code out of an error document (the text between the
 // first "<Error><Code>" and the following "</Code><Message>"), reports it
 // as an error event through a reporter of its own, and sets the calling
-// thread's last-error value to platform::kLastErrorS3 (12500).  Total: a
-// text without the markers is reported as far as they could be cut.
+// thread's last-error value to platform::kLastErrorS3 (12500) and its
+// last-error text to the code and the document's message ("NoSuchBucket:
+// The specified bucket does not exist").  Total: a text without the markers
+// is reported as far as they could be cut.
 void SetS3Error(const std::u16string& answer_text);
 
 #endif  // KELTOS3_SRC_S3_HTTP_REQUEST_H_

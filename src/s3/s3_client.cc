@@ -6,14 +6,42 @@
 
 #include "common/wide_string.h"
 #include "platform/env.h"
+#include "platform/last_error.h"
 #include "s3/signature_v4.h"
 #include "settings/s3_config.h"
+#include "support/event_reporter.h"
 #include "support/url_encode.h"
 
 namespace {
 
 // Sends of one request before its failure is final.
 constexpr int kMaxAttempts = 5;
+
+// One trace line per attempt, for a person reading the trace: verb,
+// bucket and key (as the caller named it) with the query, the HTTP status
+// and the S3 error code of the answer, or why no answer came, and the time
+// the attempt took.
+void TraceAttempt(const S3Request& request, const std::u16string& key,
+                  const CNHttpRequest& http, std::uint32_t milliseconds) {
+  std::u16string line = request.m_strVerb + u" " + request.m_strBucket + u"/" + key;
+  for (int i = 0; i < request.m_query.Count(); ++i) {
+    line += (i == 0 ? u"?" : u"&") + request.m_query.KeyAt(i) + u"=" + request.m_query.ValueAt(i);
+  }
+  if (http.AnswerRead()) {
+    const S3Response& answer = http.GetResponseRef();
+    line += u" " + Utf8ToU16(std::to_string(answer.m_iStatus));
+    const size_t code = answer.m_strText.find(u"<Code>");
+    const size_t code_end = answer.m_strText.find(u"</Code>", code);
+    if (answer.m_iRetry != 0 && code != std::u16string::npos &&
+        code_end != std::u16string::npos && code_end - code <= 80) {
+      line += u" " + answer.m_strText.substr(code + 6, code_end - code - 6);
+    }
+  } else {
+    line += u" failed: " + platform::GetLastErrorText();
+  }
+  line += u" " + Utf8ToU16(std::to_string(milliseconds)) + u" ms\n";
+  Trace(line);
+}
 
 }  // namespace
 
@@ -29,6 +57,7 @@ S3Response S3Client::Perform(S3Request& request, bool expect_listing) {
   CS3Config config;
   const int32_t pause = std::max<int32_t>(config.GetRequestPause(), 0);
 
+  const std::u16string plain_key = request.m_strKey;
   request.m_strKey = EncodeKeyForUrl(request.m_strKey);
   // A date the caller set in the version-4 form is kept for every attempt.
   const bool caller_date =
@@ -42,7 +71,9 @@ S3Response S3Client::Perform(S3Request& request, bool expect_listing) {
 
   for (int attempt = 0; body_lent && attempt < kMaxAttempts; ++attempt) {
     if (attempt > 0 && sign_again) SignAgainV4(http);
+    const std::uint32_t start = platform::CurrentEnv()->GetTickCount();
     http.Send();
+    TraceAttempt(request, plain_key, http, platform::CurrentEnv()->GetTickCount() - start);
     // A send that read no answer leaves the last answer's status, text and
     // body in place, marked failed.
     if (http.AnswerRead()) {

@@ -172,4 +172,20 @@ int32_t CS3Config::GetSyncCapacity() {
   return capacity > kMaxSyncCapacity ? kMaxSyncCapacity : capacity;
 }
 
+int32_t CS3Config::GetSyncMaxDelete() {
+  const std::u16string text = ReadText(u"SyncMaxDelete", u"");
+  if (text.empty()) return kDefaultSyncMaxDelete;
+  const int32_t percent = ParseDecimalField(text, 0, text.size());
+  if (percent < 0) return 0;
+  return percent > 100 ? 100 : percent;
+}
+
+int32_t CS3Config::GetSyncConflicts() {
+  std::u16string text = ReadText(u"SyncConflicts", u"");
+  for (char16_t& c : text) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  return text == u"keep" ? kSyncConflictsKeep : kSyncConflictsRules;
+}
+
 const std::u16string& CS3Config::GetIniPath() const { return m_strIniPath; }

@@ -27,6 +27,31 @@ ProcessResult RunProcess(
     const std::map<std::string, std::optional<std::string>>& env = {},
     const std::string& cwd = "", const std::optional<std::string>& input = std::nullopt);
 
+// A program started in the background, for tests that signal it while it
+// runs.  Standard input is /dev/null; what it writes is collected in files
+// and returned by Wait.
+class BackgroundProcess {
+ public:
+  BackgroundProcess(const std::vector<std::string>& argv,
+                    const std::map<std::string, std::optional<std::string>>& env = {});
+  BackgroundProcess(const BackgroundProcess&) = delete;
+  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+  // Kills the program when it still runs.
+  ~BackgroundProcess();
+
+  // Sends `signal_number` to the program.
+  void Signal(int signal_number);
+
+  // Waits until the program ends, at most `timeout_seconds` (then it is
+  // killed and exit_code is -2).  Returns its status and output.
+  ProcessResult Wait(int timeout_seconds);
+
+ private:
+  int pid_ = -1;
+  std::string out_path_;
+  std::string err_path_;
+};
+
 }  // namespace testsupport
 
 #endif  // KELTOS3_TESTS_SUPPORT_SUBPROCESS_H_

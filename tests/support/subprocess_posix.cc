@@ -8,7 +8,11 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <chrono>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -123,6 +127,90 @@ ProcessResult RunProcess(
   } else if (WIFSIGNALED(status)) {
     result.exit_code = 128 + WTERMSIG(status);
   }
+  return result;
+}
+
+namespace {
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string OutputFile() {
+  char path[] = "/tmp/keltos3-process-XXXXXX";
+  const int fd = ::mkstemp(path);
+  if (fd >= 0) ::close(fd);
+  return path;
+}
+
+}  // namespace
+
+BackgroundProcess::BackgroundProcess(
+    const std::vector<std::string>& argv,
+    const std::map<std::string, std::optional<std::string>>& env)
+    : out_path_(OutputFile()), err_path_(OutputFile()) {
+  const std::vector<std::string> environment = MergedEnvironment(env);
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  std::vector<char*> envp;
+  for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    const int in_fd = ::open("/dev/null", O_RDONLY);
+    const int out_fd = ::open(out_path_.c_str(), O_WRONLY | O_TRUNC);
+    const int err_fd = ::open(err_path_.c_str(), O_WRONLY | O_TRUNC);
+    if (in_fd < 0 || out_fd < 0 || err_fd < 0) ::_exit(126);
+    ::dup2(in_fd, 0);
+    ::dup2(out_fd, 1);
+    ::dup2(err_fd, 2);
+    // A test runner may ignore SIGINT; the program gets the default.
+    ::signal(SIGINT, SIG_DFL);
+    ::execve(args[0], args.data(), envp.data());
+    ::_exit(127);
+  }
+}
+
+BackgroundProcess::~BackgroundProcess() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+  }
+  ::unlink(out_path_.c_str());
+  ::unlink(err_path_.c_str());
+}
+
+void BackgroundProcess::Signal(int signal_number) {
+  if (pid_ > 0) ::kill(pid_, signal_number);
+}
+
+ProcessResult BackgroundProcess::Wait(int timeout_seconds) {
+  ProcessResult result;
+  if (pid_ <= 0) return result;
+  int status = 0;
+  pid_t done = 0;
+  for (int waited = 0; waited < timeout_seconds * 100; ++waited) {
+    done = ::waitpid(pid_, &status, WNOHANG);
+    if (done != 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (done == 0) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, &status, 0);
+    result.exit_code = -2;
+  } else if (WIFEXITED(status)) {
+    result.exit_code = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.exit_code = 128 + WTERMSIG(status);
+  }
+  pid_ = -1;
+  result.out = ReadWhole(out_path_);
+  result.err = ReadWhole(err_path_);
   return result;
 }
 
