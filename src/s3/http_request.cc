@@ -90,9 +90,11 @@ class AnswerBytes {
 // Tells the event log why an answer was refused: it was longer than what
 // the request can take.
 void ReportOversizedAnswer(std::uint64_t bytes, std::uint32_t limit) {
-  Report(u"answer refused: " + Utf8ToU16(std::to_string(bytes)) +
-         u" bytes or more where at most " + Utf8ToU16(std::to_string(limit)) +
-         u" were expected");
+  const std::u16string text = u"answer refused: " + Utf8ToU16(std::to_string(bytes)) +
+                              u" bytes or more where at most " +
+                              Utf8ToU16(std::to_string(limit)) + u" were expected";
+  Report(text);
+  platform::SetLastErrorText(text);
 }
 
 }  // namespace

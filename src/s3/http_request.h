@@ -84,7 +84,8 @@ class CNHttpRequest {
   // The most bytes a successful answer (status 200-299) may hold; any other
   // answer may hold kSmallAnswerBytes (an error document).  An answer that
   // announces more fails before a byte of it is read, one that sends more
-  // fails once it has; either is reported to the event log.  The exchange's
+  // fails once it has; either is reported to the event log and becomes the
+  // thread's last-error text.  The exchange's
   // deadline counts no more of an announced length than the larger of the
   // two limits.  kSmallAnswerBytes by default.
   void SetAnswerLimit(std::uint32_t bytes) { m_iAnswerLimit = bytes; }

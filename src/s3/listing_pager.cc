@@ -56,6 +56,9 @@ bool ListingPager::Next(S3ListResult* page) {
 void ListingPager::Refuse(const std::u16string& cause) {
   state_ = State::kFailed;
   unending_ = true;
-  Report(u"listing of bucket " + bucket_ + u" under \"" + prefix_ + u"\" refused: " + cause);
+  const std::u16string text =
+      u"listing of bucket " + bucket_ + u" under \"" + prefix_ + u"\" refused: " + cause;
+  Report(text);
   platform::SetLastError(platform::kLastErrorS3);
+  platform::SetLastErrorText(text);
 }

@@ -14,7 +14,8 @@
 //     truncated after that many pages fails.
 // A listing that fails one of these checks is reported as an error event
 // naming the bucket, the prefix and the cause, and sets the thread's last
-// error to platform::kLastErrorS3 (the server's answers cannot be used).  A
+// error to platform::kLastErrorS3 (the server's answers cannot be used) and
+// its last-error text to the same words.  A
 // page whose request failed ends the listing as failed too, reported by the
 // transport as ever.  The pages before a failure have been handed to the
 // caller; what they are worth then is the caller's decision.

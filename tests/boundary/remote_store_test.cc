@@ -267,7 +267,8 @@ TEST_F(RemoteStoreStubTest, ListingsEndWhenPagesDoNotMoveOn) {
     for (const auto& event : fixture_.env().events()) {
       found = found || event.text.find(u"listing of bucket") != std::u16string::npos;
     }
-    return found && KeltoS3GetLastError() == 12500u;
+    return found && KeltoS3GetLastError() == 12500u &&
+           std::wstring(KeltoS3GetLastErrorText()).find(L"refused") != std::wstring::npos;
   };
   // A server that hands back the page it was asked for, for ever: the
   // repeat is not counted.
@@ -281,6 +282,7 @@ TEST_F(RemoteStoreStubTest, ListingsEndWhenPagesDoNotMoveOn) {
   StubServer::Reset(data);
   fixture_.env().ClearCaptures();
   platform::SetLastError(0);
+  platform::SetLastErrorText(u"");
   Script(data, Page("marker=b", StubListing({{"a", 1}}, true), "\"times\":10,") + "," +
                    Page("marker=a", StubListing({{"b", 2}}, true), "\"times\":10,") + "," +
                    Page("", StubListing({{"a", 1}}, true)));
