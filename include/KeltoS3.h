@@ -161,7 +161,10 @@ KELTOS3_API int KELTOS3_CDECL DestroyS3FileObject(KS3File** out);
 
 // The total size in bytes of every object in the data bucket, summed over
 // all listing pages.  A failed page ends the sum: what was gathered before
-// it is returned (0 when the first page fails).
+// it is returned (0 when the first page fails).  Pages that do not lead to
+// an end (a marker that does not move on, more than 100,000 pages) fail the
+// listing the same way, reported to the event log, with the thread's last
+// error 12500.
 KELTOS3_API unsigned long long KELTOS3_CDECL GetUsedSpace(void);
 
 // Deletes one stored version, `name` being its stored name in library form
@@ -178,7 +181,8 @@ KELTOS3_API int KELTOS3_CDECL DeleteS3File(const wchar_t* name);
 // form ("$folder$" and every "/" become "\") and followed by ";": folder
 // markers as \docs\2009, index objects as
 // $file$\docs\a.txt_<stamp>_Info.  Creates the backup bucket when it is
-// missing.  A failed page ends the list with what was gathered before it.
+// missing.  A failed page ends the list with what was gathered before it;
+// so do pages that do not lead to an end, reported as for GetUsedSpace.
 // The text belongs to the library and stays valid until the next
 // GetDirList call on the same thread.
 KELTOS3_API const wchar_t* KELTOS3_CDECL GetDirList(void);

@@ -336,6 +336,9 @@ bool CS3File::FetchChunk() {
     return false;
   }
   m_response.SetBody(nullptr, 0);  // one read chunk at a time
+  // The record says how long the chunk is: a longer answer is refused
+  // before it is read.
+  m_download.m_iAnswerLimit = static_cast<uint32_t>(expected);
   for (int attempt = 0; attempt < kChunkAttempts; ++attempt) {
     m_download.m_strKey = record.key;
     m_download.SetHeader(u"x-amz-date", DateHeaderValue());

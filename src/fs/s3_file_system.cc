@@ -14,6 +14,7 @@
 #include "layout/version_removal.h"
 #include "platform/env.h"
 #include "platform/file_time.h"
+#include "s3/listing_pager.h"
 #include "s3/request_kinds.h"
 #include "s3/s3_client.h"
 #include "s3/s3_list_result.h"
@@ -293,9 +294,12 @@ int32_t CS3FileSystem::LoadRemoteTree(const std::u16string& remainder) {
   for (int attempt = 0; attempt < kListingAttempts; ++attempt) {
     const bool final_attempt = attempt == kListingAttempts - 1;
     const int32_t folders = ListFolders(remainder);
+    // Pages that lead nowhere would do so again: the load fails at once.
+    if (folders == kListingUnending) return 1;
     if (folders != 0 && final_attempt) return folders;
     const int32_t files_listed = ListFiles(remainder);
     if (files_listed == kLoadOtherLayout) return kLoadOtherLayout;
+    if (files_listed == kListingUnending) return 1;
     if (files_listed != 0 && final_attempt) return files_listed;
     const Shape shape{dirMap.Count(), fileMap.Count(),
                       dirMap.KeyAt(dirMap.Count() - 1),
@@ -319,16 +323,9 @@ int32_t CS3FileSystem::LoadRemoteTree(const std::u16string& remainder) {
 int32_t CS3FileSystem::ListPages(const std::u16string& prefix, bool folders) {
   if (bucket.empty()) return 1;  // the service root lists no objects
   const std::u16string root_path = RootPath();
-  std::u16string marker;
-  std::string marker_order;  // UTF-8, the order in which S3 lists keys
-  bool truncated = false;
-  do {
-    ServiceListRequest request(bucket);
-    request.m_query.Set(u"prefix", prefix);
-    if (truncated) request.m_query.Set(u"marker", EncodeKeyForUrl(marker));
-    const S3ListResult answer = S3Client().ListObjects(request);
-    if (answer.m_iRetry != 0) return 1;
-
+  ListingPager pager(bucket, prefix, ListingPager::kMaxBucketPages);
+  S3ListResult answer;
+  while (pager.Next(&answer)) {
     const ListingPage page = ReadListingPage(answer.m_strText);
     for (const ListedEntry& entry : page.objects) {
       std::u16string key;
@@ -358,19 +355,9 @@ int32_t CS3FileSystem::ListPages(const std::u16string& prefix, bool folders) {
 #endif
     }
     if (page.damaged) return 1;
-
-    if (page.truncated) {
-      // Every page must move past the one before; a page that does not
-      // would be asked for again and again.
-      const std::u16string& last = page.objects.back().key;
-      std::string last_order = U16ToUtf8(last);
-      if (truncated && last_order <= marker_order) return 1;
-      marker = last;
-      marker_order = std::move(last_order);
-    }
-    truncated = page.truncated;
-  } while (truncated);
-  return 0;
+  }
+  if (pager.Complete()) return 0;
+  return pager.Unending() ? kListingUnending : 1;
 }
 
 int32_t CS3FileSystem::ListFolders(std::u16string remainder) {
@@ -580,7 +567,8 @@ bool CS3FileSystem::ListedVersionUnchanged(const std::u16string& remainder,
   const auto loaded = listedIndexTags.find(name);
   if (fileMap.Find(name) < 0 || loaded == listedIndexTags.end()) return true;
   const std::u16string index_key = StoredIndexKey(remainder, std::u16string());
-  const StoredObjects listed = ListStoredObjects(bucket, index_key);
+  const StoredObjects listed =
+      ListStoredObjects(bucket, index_key, ListingPager::kMaxPathPages);
   for (const S3ListedObject& object : listed.objects) {
     // Every store writes an index object of its own (its chunk keys differ),
     // so the ETag tells two stores within one second apart, which the

@@ -42,7 +42,8 @@
 // the same highest key).  A failed
 // listing never counts towards that agreement: after five attempts without
 // it LoadTree returns 1, so that a bucket that cannot be read is never taken
-// for an empty one.  A listing that finds an index object of the root's
+// for an empty one; a listing whose pages do not lead to an end (s3/
+// listing_pager.h) makes it return 1 at once.  A listing that finds an index object of the root's
 // tree in the other build's form (fs/s3_tree_listing.h) ends the load at
 // once with kLoadOtherLayout: such a tree cannot be read, and read as it is
 // every file in it would look deleted.
@@ -135,6 +136,9 @@ class CS3FileSystem final : public CQUEXFSManager {
   static constexpr int kListingAttempts = 5;
   // LoadTree's result for a tree stored by the other build of the library.
   static constexpr int32_t kLoadOtherLayout = 2;
+  // ListFolders' and ListFiles' result for pages that lead nowhere; a load
+  // that meets it fails at once (1) instead of listing again.
+  static constexpr int32_t kListingUnending = 3;
 
   CS3FileSystem();
 
@@ -224,11 +228,13 @@ class CS3FileSystem final : public CQUEXFSManager {
   // (ListFiles) whose keys begin with "$folder$" + remainder (one leading
   // "/" dropped) or "$file$" + remainder, every page of it, adding what it
   // finds below the root to dirMap or fileMap, with keys relative to the
-  // root.  0 when every page was listed; 1 when a page's request failed,
-  // the page was damaged or its last key did not move past the previous
-  // page's (the pages before stay in the map); kLoadOtherLayout (ListFiles)
-  // when an index object below the root is in the other build's form.  A
-  // bucket member that is empty fails at once.
+  // root.  0 when every page was listed; 1 when a page's request failed or
+  // the page was damaged (the pages before stay in the map);
+  // kListingUnending when the pages did not lead to an end (s3/
+  // listing_pager.h: a last key that did not move past the previous page's,
+  // or the page bound); kLoadOtherLayout (ListFiles) when an index object
+  // below the root is in the other build's form.  A bucket member that is
+  // empty fails at once.
   int32_t ListFolders(std::u16string remainder);
   int32_t ListFiles(const std::u16string& remainder);
 

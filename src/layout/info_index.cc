@@ -22,6 +22,13 @@ CS3InfoIndex::CS3InfoIndex(const std::u16string& bucket,
 
 CS3InfoIndex::~CS3InfoIndex() = default;
 
+uint32_t CS3InfoIndex::MaxObjectBytes(const std::u16string& index_key) {
+  const int64_t record = IndexRecordSize(index_key.size() + 1);
+  constexpr int64_t kMost = std::numeric_limits<int32_t>::max();
+  if (record < 0 || record > kMost / kMaxRecords) return static_cast<uint32_t>(kMost);
+  return static_cast<uint32_t>(record * kMaxRecords);
+}
+
 void CS3InfoIndex::Reset() {
   // Nothing reads past the bytes used or the records counted, so the
   // buffers of the last version are reused as they are, unless it grew.

@@ -38,6 +38,12 @@ class CS3InfoIndex {
   // Entries of the record table: chunk numbers 00000 to 99998.
   static constexpr int32_t kMaxRecords = 99999;
 
+  // The most bytes the index object `index_key` can hold: kMaxRecords
+  // records, each naming a chunk key of its path, which is at most one
+  // character longer than the index key ("_Info" against "_%05d"; a
+  // version's stamp only lengthens the index key).  Capped below 2^31.
+  static uint32_t MaxObjectBytes(const std::u16string& index_key);
+
   // Reads both bucket names from the settings; the stamp is the current
   // RFC 1123 date text.  (The snapshot-assisted build, KELTOS3_SNAPSHOT_BUILD,
   // keeps one version per path and has no stamp.)

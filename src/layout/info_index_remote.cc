@@ -40,6 +40,7 @@ bool CS3InfoIndex::Load(const std::u16string& index_key, bool* fetched) {
   if (page.m_items.empty()) return false;
 
   GetObjectRequest get(m_strBucket, index_key);
+  get.m_iAnswerLimit = MaxObjectBytes(index_key);
   const S3Response object = S3Client().GetObject(get);
   // A failed fetch, or bytes that are not the ones the server stored,
   // leave a loaded index without records: the version was listed, but none

@@ -8,6 +8,7 @@
 #include "layout/chunk_check.h"
 #include "layout/info_index.h"
 #include "layout/object_keys.h"
+#include "s3/listing_pager.h"
 #include "s3/request_kinds.h"
 #include "s3/s3_client.h"
 #include "support/url_encode.h"
@@ -30,34 +31,27 @@ bool Contains(const std::vector<std::u16string>& keys, const std::u16string& key
 }  // namespace
 
 StoredObjects ListStoredObjects(const std::u16string& bucket,
-                                const std::u16string& prefix) {
+                                const std::u16string& prefix, int max_pages) {
   StoredObjects listed;
-  std::u16string marker;
-  while (true) {
-    ServiceListRequest request(bucket);
-    if (!prefix.empty()) request.m_query.Set(u"prefix", EncodeKeyForUrl(prefix));
-    if (!marker.empty()) request.m_query.Set(u"marker", EncodeKeyForUrl(marker));
-    S3ListResult page = S3Client().ListObjects(request);
-    if (page.m_iRetry != 0) return listed;
+  ListingPager pager(bucket, prefix.empty() ? std::u16string() : EncodeKeyForUrl(prefix),
+                     max_pages);
+  S3ListResult page;
+  while (pager.Next(&page)) {
     page.ParseList();
     if (page.m_iRetry != 0) return listed;
     for (S3ListedObject& object : page.ListedObjects()) {
       listed.objects.push_back(std::move(object));
     }
-    if (!page.m_iTruncated) break;
-    // A page that does not move past the previous one would be asked for
-    // again and again.
-    if (page.m_strNextMarker <= marker) return listed;
-    marker = page.m_strNextMarker;
   }
-  listed.complete = true;
+  listed.complete = pager.Complete();
   return listed;
 }
 
 PathIndexObjects ListPathIndexObjects(const std::u16string& bucket,
                                       const std::u16string& path) {
   PathIndexObjects listed;
-  const StoredObjects objects = ListStoredObjects(bucket, FileKeyOf(path) + u"_");
+  const StoredObjects objects =
+      ListStoredObjects(bucket, FileKeyOf(path) + u"_", ListingPager::kMaxPathPages);
   for (const S3ListedObject& object : objects.objects) {
     if (EndsWithIndexSuffix(object.key)) listed.keys.push_back(object.key);
   }
@@ -74,6 +68,7 @@ IndexObjectRead ReadIndexObject(const std::u16string& bucket, const std::u16stri
     return result;
   };
   GetObjectRequest get(bucket, key);
+  get.m_iAnswerLimit = CS3InfoIndex::MaxObjectBytes(key);
   const S3Response object = S3Client().GetObject(get);
   if (object.m_iRetry != 0) {
     if (object.m_iStatus == 404) return fail(IndexObjectRead::kMissing, "not stored");

@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "layout/index_record.h"
+#include "s3/listing_pager.h"
 #include "s3/s3_list_result.h"
 
 // The objects of a bucket under one prefix.
@@ -47,9 +48,10 @@ struct StoredObjects {
 };
 
 // Lists `bucket` under `prefix` (not yet percent-encoded; empty: the whole
-// bucket), every page.
+// bucket), every page, at most `max_pages` of them (see ListingPager).
 StoredObjects ListStoredObjects(const std::u16string& bucket,
-                                const std::u16string& prefix);
+                                const std::u16string& prefix,
+                                int max_pages = ListingPager::kMaxBucketPages);
 
 // The index objects listed under one path.
 struct PathIndexObjects {

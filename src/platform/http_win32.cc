@@ -121,7 +121,8 @@ class WinInetRequest final : public HttpRequestHandle {
       : handle_(std::move(handle)),
         collect_body_(collect_body),
         deadline_ms_(options.deadline_base_ms),
-        deadline_bytes_per_second_(options.deadline_bytes_per_second) {}
+        deadline_bytes_per_second_(options.deadline_bytes_per_second),
+        expected_answer_bytes_(options.expected_answer_bytes) {}
 
   bool AddHeaderLine(const std::string& line) override {
     if (started_) return false;
@@ -306,7 +307,9 @@ class WinInetRequest final : public HttpRequestHandle {
     if (end_ok_ && !answer_counted_) {
       answer_counted_ = true;
       std::uint64_t length = 0;
-      if (ReadContentLength(&length)) ExtendDeadline(length);
+      if (ReadContentLength(&length)) {
+        ExtendDeadline(std::min(length, expected_answer_bytes_));
+      }
     }
     return end_ok_;
   }
@@ -340,7 +343,8 @@ class WinInetRequest final : public HttpRequestHandle {
   }
 
   // The exchange's deadline grows by a second for every
-  // deadline_bytes_per_second bytes of body and announced answer.
+  // deadline_bytes_per_second bytes of body and announced answer (as far
+  // as the caller expects it).
   void ExtendDeadline(std::uint64_t bytes) {
     if (deadline_bytes_per_second_ == 0) return;
     const std::uint64_t extra = bytes / deadline_bytes_per_second_ * 1000 +
@@ -407,6 +411,9 @@ class WinInetRequest final : public HttpRequestHandle {
   // The exchange's deadline and the time its calls spent waiting, in ms.
   std::uint64_t deadline_ms_;
   const std::uint32_t deadline_bytes_per_second_;
+  // The most answer bytes the caller takes: no more of an announced length
+  // extends the deadline.
+  const std::uint64_t expected_answer_bytes_;
   std::uint64_t spent_ms_ = 0;
   bool expired_ = false;
   bool answer_counted_ = false;  // the answer's length extended the deadline

@@ -82,12 +82,25 @@ void S3ListResult::ParseFolderList() {
   ParseItems(u"<Key>", u"</Key>", true);
 }
 
+bool S3ListResult::IsTruncated() const {
+  return m_strText.find(kTruncatedMark) != std::u16string::npos;
+}
+
+bool S3ListResult::LastListedKey(std::u16string* key) const {
+  const std::u16string_view text(m_strText);
+  const size_t open = text.rfind(u"<Key>");
+  if (open == std::u16string_view::npos) return false;
+  const size_t close = text.find(u"</Key>", open + 5);
+  if (close == std::u16string_view::npos) return false;
+  *key = DecodeXmlText(text.substr(open + 5, close - open - 5));
+  return true;
+}
+
 void S3ListResult::ParseItems(const std::u16string& open,
                               const std::u16string& close, bool as_folders) {
   m_items.clear();
   m_strNextMarker.clear();
-  m_iTruncated =
-      m_strText.find(kTruncatedMark) != std::u16string::npos ? 1 : 0;
+  m_iTruncated = IsTruncated() ? 1 : 0;
 
   std::u16string last;  // the last item before any folder conversion
   size_t pos = 0;

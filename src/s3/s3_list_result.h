@@ -8,10 +8,8 @@
 // decoded (DecodeXmlText) before they are stored, so a stored "a&b.txt" is
 // listed as "a&b.txt", never as its escaped form.
 //
-// Paging: put "prefix" (and, after the first page, "marker" = the previous
-// page's m_strNextMarker), each percent-encoded with EncodeKeyForUrl, into a
-// fresh ServiceListRequest; S3Client::ListObjects; ParseList; repeat while
-// m_iTruncated is 1 and m_iRetry is 0.
+// Paging: s3/listing_pager.h asks for the pages, each with the last key of
+// the page before as "marker", and checks that they lead to an end.
 //
 // Thread safety: none; a result belongs to the operation that made it.
 
@@ -77,6 +75,13 @@ class S3ListResult : public S3Response {
   // and sets m_iRetry to 1.  For a service listing (empty bucket) m_iSize
   // is 0 and 0 is returned.
   uint64_t SumSizes();
+
+  // True when the text holds "<IsTruncated>true</IsTruncated>".
+  bool IsTruncated() const;
+
+  // The decoded text of the last "<Key>" ... "</Key>" pair of the text (the
+  // key a following page starts after), in *key.  False when there is none.
+  bool LastListedKey(std::u16string* key) const;
 
   // For a bucket listing: the size of the object `key` (decoded, compared
   // exactly) as its "<Contents>" element gives it, in *size.  False when no

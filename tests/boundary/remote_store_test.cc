@@ -11,6 +11,8 @@
 #include "common/wide_string.h"
 #include "layout/index_record.h"
 #include "layout/object_keys.h"
+#include "platform/last_error.h"
+#include "support/http_date.h"
 #include "support/store_fixture.h"
 #include "support/test_servers.h"
 
@@ -197,10 +199,48 @@ TEST_F(RemoteStoreStubTest, UsedSpaceStopsAtAFailedPage) {
   EXPECT_EQ(GetUsedSpace(), 10u);
 }
 
-TEST_F(RemoteStoreStubTest, UsedSpaceEndsWhenTheMarkerStandsStill) {
-  // A server that hands back the page it was asked for, for ever.
-  Script(fixture_.data_bucket(), Page("", StubListing({{"a0", 10}}, true)));
-  EXPECT_EQ(GetUsedSpace(), 20u);  // the first page, then the repeat once
+// Pages must lead somewhere: a listing whose marker does not move on ends
+// at once, refused and reported, however the server keeps it going.
+TEST_F(RemoteStoreStubTest, ListingsEndWhenPagesDoNotMoveOn) {
+  const std::string& data = fixture_.data_bucket();
+  const auto refused = [this] {
+    bool found = false;
+    for (const auto& event : fixture_.env().events()) {
+      found = found || event.text.find(u"listing of bucket") != std::u16string::npos;
+    }
+    return found && KeltoS3GetLastError() == 12500u &&
+           std::wstring(KeltoS3GetLastErrorText()).find(L"refused") != std::wstring::npos;
+  };
+  // A server that hands back the page it was asked for, for ever: the
+  // repeat is not counted.
+  Script(data, Page("", StubListing({{"a0", 10}}, true)));
+  EXPECT_EQ(GetUsedSpace(), 10u);
+  EXPECT_EQ(Listings(data).size(), 2u);
+  EXPECT_TRUE(refused());
+
+  // Pages that alternate between two keys (ten times each, then the first
+  // page again).
+  StubServer::Reset(data);
+  fixture_.env().ClearCaptures();
+  platform::SetLastError(0);
+  platform::SetLastErrorText(u"");
+  Script(data, Page("marker=b", StubListing({{"a", 1}}, true), "\"times\":10,") + "," +
+                   Page("marker=a", StubListing({{"b", 2}}, true), "\"times\":10,") + "," +
+                   Page("", StubListing({{"a", 1}}, true)));
+  EXPECT_EQ(GetUsedSpace(), 3u);
+  EXPECT_EQ(Listings(data).size(), 3u);
+  EXPECT_TRUE(refused());
+
+  // The same server keeps a listing of the backup bucket from going round.
+  Script(fixture_.bucket(),
+         "{\"method\":\"PUT\",\"status\":200}," +
+             Page("marker=%24folder%24b", StubListing({{"$folder$a", 0}}, true),
+                  "\"times\":10,") +
+             "," +
+             Page("", StubListing({{"$folder$a", 0}, {"$folder$b", 0}}, true),
+                  "\"times\":10,"));
+  EXPECT_STREQ(GetDirList(), L"\\a;\\b;");
+  EXPECT_EQ(Listings(fixture_.bucket()).size(), 2u);
 }
 
 TEST_F(RemoteStoreStubTest, DirListFollowsEveryPageInOrder) {

@@ -217,4 +217,35 @@ TEST_F(S3FileStubTest, ErrorAnswerEndsTheFetchAtOnce) {
   EXPECT_EQ(Count(StubServer::Requests(fixture_.data_bucket()), "GET"), 5);
 }
 
+// A chunk's record says how long it is: an answer that announces more is
+// refused before a byte of it is read (and reported), and so is an index
+// object longer than any this path's index can be.
+TEST_F(S3FileStubTest, AnswersLongerThanExpectedAreRefused) {
+  ServeIndex(Record(0, 9, u"$data$/h.bin_00000"));
+  Script(fixture_.data_bucket(),
+         {Rule("GET", "00000", 200,
+               "\"length\":100000,\"trickle_ms\":100,\"trickle_bytes\":10," +
+                   Body(std::string(50, 'x')))});
+  CS3File file;
+  EXPECT_EQ(file.Open(L"\\h.bin_S"), 2);
+  EXPECT_EQ(Count(StubServer::Requests(fixture_.data_bucket()), "GET"), 5);
+  const auto refusals = [this](const std::u16string& text) {
+    int n = 0;
+    for (const auto& event : fixture_.env().events()) n += event.text == text;
+    return n;
+  };
+  EXPECT_EQ(refusals(u"answer refused: 100000 bytes or more where at most 10 were expected"), 5);
+
+  // 99999 records of a chunk key one longer than the index key's 19
+  // characters at most: a longer index object is refused.
+  const std::string index = Record(0, 9, u"$data$/h.bin_00000");
+  ServeIndex(index + std::string(99999 * (32 + 2 * 20) + 1 - index.size(), '\0'));
+  StubServer::Reset(fixture_.data_bucket());
+  Script(fixture_.data_bucket(), {Rule("GET", "00000", 200, Body("0123456789"))});
+  EXPECT_EQ(file.Open(L"\\h.bin_S"), 2);
+  EXPECT_EQ(Count(StubServer::Requests(fixture_.data_bucket()), "GET"), 0);
+  ServeIndex(index + std::string(99999 * (32 + 2 * 20) - index.size(), '\0'));
+  EXPECT_EQ(file.Open(L"\\h.bin_S"), 1);
+}
+
 }  // namespace
