@@ -2,7 +2,7 @@
 # What `./run interop` runs: a single-node Ceph cluster with its RADOS Gateway
 # (ceph.sh) in a temporary directory, and against it, under each signature
 # version and addressing style,
-#   - the host program: check, put, ls, get (whole and from an offset), rm, and
+#   - the host program: check, mb, put, ls, get (whole and from an offset), rm, and
 #     a synchronisation of two machines through one bucket;
 #   - the server-backed test suites of stored files, the S3 file system and
 #     synchronisation scenarios (those that need the scripted stub, the proxy
@@ -23,7 +23,10 @@ FILTER+=':StoredVersionsTest.*:StoreCheckTest.*:SyncOverlapTest.*'
 # Cases instantiated per protocol run once, in the instance that leaves the
 # protocol to the INI lines of this script.
 FILTER+=':Protocols/*/Defaults'
-FILTER+='-S3ServerTest.StubbedListingAnswers'
+# Left out: cases that script the stub server or read the test server's
+# own connection counter.
+FILTER+='-S3ServerTest.StubbedListingAnswers:S3ServerTest.AnswersAreHeldToWhatTheirKindNeeds'
+FILTER+=':S3ServerTest.ListingEndsAtItsPageBound:S3ServerTest.RequestsOfOneBucketShareAKeptConnection'
 # Signature version and PathStyle of each run.
 COMBINATIONS=("2 0" "2 1" "4 0" "4 1")
 if [ $# -gt 1 ]; then COMBINATIONS=("${@:2}"); fi
@@ -65,16 +68,19 @@ cli_round() { # SIGNATURE PATHSTYLE: the host program's own round trip
   [ "$1 $2" = "2 0" ] || { "$KELTOS3" config | grep -Eq "^ *SignatureVersion +$1 " \
     && "$KELTOS3" config | grep -Eq "^ *PathStyle +$2 "; } \
     || fail "config showing SignatureVersion $1 and PathStyle $2" || return
+  { "$KELTOS3" check 2>&1 || true; } | grep -q "$b-backup" \
+    || fail "check naming the missing bucket" || return
+  "$KELTOS3" mb > /dev/null || fail "mb (the two buckets of the INI)" || return
   "$KELTOS3" check > /dev/null || fail check || return
-  "$KELTOS3" ls > /dev/null || fail "ls (which makes the backup bucket)" || return
+  "$KELTOS3" ls > /dev/null || fail "ls of an empty store" || return
   "$KELTOS3" sync "$dir/a" "$dir/cat-a" "$b-sync" > /dev/null 2>&1
   [ $? = 1 ] || fail "sync with a missing bucket (exit 1)" || return
-  # The other buckets are made by hand, as a host would.
-  make_bucket "$b-data" && make_bucket "$b-sync" || fail "curl PUT bucket" || return
+  # The synchronisation's bucket is made by hand, as a host would.
+  make_bucket "$b-sync" || fail "curl PUT bucket" || return
   head -c 2500000 /dev/urandom > "$dir/a/big.bin"
   printf 'alpha\n' > "$dir/a/a.txt"
   name=$("$KELTOS3" put "$dir/a/big.bin" '\docs\big.bin') || fail put || return
-  "$KELTOS3" ls | grep -qF "$name" || fail "ls after put" || return
+  "$KELTOS3" ls --long | grep -qF "$name" || fail "ls --long after put" || return
   # The gateway's access log shows the bucket in the path only for path-style.
   local in_path
   in_path=$(grep -c "\"PUT /$b-data/" "$STATE/log/client.rgw.keltos3.log")
@@ -109,7 +115,8 @@ for combination in "${COMBINATIONS[@]}"; do
   grep -E '^\[  (FAILED|PASSED)|^\[==========\]|Failure|error' "$log" | head -n 40
   ran=$(sed -n 's/^\[==========\] \([0-9]*\) tests\? from .* ran\..*/\1/p' "$log")
   passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p' "$log")
-  failed=$(( ${ran:-0} - ${passed:-0} ))
+  # Each failed case has one line with its time (a skipped one is neither).
+  failed=$(grep -c '^\[  FAILED  \] .* ([0-9]* ms)$' "$log")
   if [ "$rc" != 0 ]; then
     status=1
     [ -n "$ran" ] || { failed="did not run"; tail -n 5 "$log"; }
