@@ -304,6 +304,145 @@ KELTOS3_API int KELTOS3_CDECL KeltoS3Synchronize(
     const wchar_t* s3_root, int flags, KeltoS3SyncCallback callback,
     void* context);
 
+// Addition for hosts that carry a whole tree and report on it: the run of
+// KeltoS3Synchronize with everything a report needs, in structures that
+// start with their own size so that later versions can add fields at the
+// end.  The caller sets every `size` field to sizeof of its structure; the
+// library reads and writes nothing beyond it.
+//
+// One call is one run: at most "SyncCapacity" less 5 actions.  When the
+// report's actions_dropped is above 0 the run had more work than room, and
+// the next call carries on where it stopped (keltos3 sync repeats calls
+// until nothing is left).  A tree larger than the capacity is carried only
+// up to it (left_out[KELTOS3_LEFT_OUT_CAPACITY]).
+//
+// Returns what KeltoS3Synchronize returns (KELTOS3_SYNC_ERROR also for a
+// params or report structure smaller than the first version of it).
+
+// Why an entry of a tree was left out of a run (indexes of left_out).
+#define KELTOS3_LEFT_OUT_DOT_DIRECTORY 0  // a local directory named ".*", with
+                                          // everything below it
+#define KELTOS3_LEFT_OUT_LINK 1           // a local symbolic link or junction
+#define KELTOS3_LEFT_OUT_NAME_BACKSLASH 2  // a local name holding "\", which
+                                           // would read as two components
+#define KELTOS3_LEFT_OUT_NAME_NOT_TEXT 3  // a local name that is not valid
+                                          // UTF-8 (Windows: UTF-16)
+#define KELTOS3_LEFT_OUT_WORK_FILE_NAME 4  // a local file named like the
+                                           // library's work files
+                                           // (.keltos3-*.keltos3-tmp)
+#define KELTOS3_LEFT_OUT_CAPACITY 5  // beyond "SyncCapacity" (local or remote)
+#define KELTOS3_LEFT_OUT_SLOTS 8     // size of the left_out array
+
+typedef struct KeltoS3SyncReport {
+  unsigned int size;  // set by the caller
+  // 1 when the stop request ended the run before its last action.
+  int stopped;
+  // Actions of this run's table (transfers, deletions, catalog records),
+  // and actions found that did not fit into it.
+  int actions_planned;
+  int actions_dropped;
+  // Bytes of the files this run uploaded and downloaded (successful
+  // transfers only).
+  unsigned long long bytes_sent;
+  unsigned long long bytes_received;
+  // Entries left out of the run, by reason (KELTOS3_LEFT_OUT_*).
+  unsigned int left_out[KELTOS3_LEFT_OUT_SLOTS];
+  // 1 when a tree filled "SyncCapacity": the remote tree may hold more
+  // entries beyond it than left_out[KELTOS3_LEFT_OUT_CAPACITY] counts.
+  int capacity_reached;
+  // KELTOS3_SYNC_TOO_MANY_DELETIONS: the deletions the run would carry to
+  // refused_side (1 local, 2 remote), the files the catalog records and
+  // the limit in percent that applied.
+  long long refused_deletions;
+  long long recorded_files;
+  int max_delete_percent;
+  int refused_side;
+  // KELTOS3_SYNC_OTHER_REMOTE_ROOT: the remote root the catalog belongs
+  // to and the one given ("endpoint bucket\path"), cut to fit.
+  wchar_t catalog_remote_root[260];
+  wchar_t run_remote_root[260];
+} KeltoS3SyncReport;
+
+// One action, as KeltoS3SyncParams::on_action sees it (valid during the
+// call only).  key, name, source, target, time, outcome and result are
+// those of KeltoS3SyncCallback.
+typedef struct KeltoS3SyncActionInfo {
+  unsigned int size;
+  const wchar_t* action_key;
+  const wchar_t* name;
+  // For a conflict copy (an action that keeps the losing content of a
+  // conflict under a name of its own): the path whose content is copied.
+  // Otherwise the same as name.
+  const wchar_t* source_name;
+  int source;
+  int target;
+  const wchar_t* time;
+  int outcome;
+  int result;
+  // For an operation that failed: the side whose part failed (0 catalog,
+  // 1 local tree, 2 remote tree) and what it noted about the cause (may be
+  // empty); -1 and "" otherwise.
+  int failed_side;
+  const wchar_t* failure;
+  // Bytes the action moved (a transfer that succeeded), else 0.
+  unsigned long long bytes;
+} KeltoS3SyncActionInfo;
+
+// Progress of a run, for a host that shows it: called when an action starts
+// and while its bytes pass (about every 256 KiB).
+typedef struct KeltoS3SyncProgress {
+  unsigned int size;
+  const wchar_t* action_key;  // the action under way
+  const wchar_t* name;
+  int source;
+  int target;
+  int transfers_total;  // actions of this run that change a live side
+  int transfers_done;   // of them, finished before this one
+  unsigned long long bytes;  // bytes moved by this run so far
+} KeltoS3SyncProgress;
+
+typedef void(KELTOS3_CDECL* KeltoS3SyncActionCallback)(
+    void* context, const KeltoS3SyncActionInfo* action);
+// Once per entry left out, before any action (reasons above).
+typedef void(KELTOS3_CDECL* KeltoS3SyncLeftOutCallback)(void* context,
+                                                         int reason,
+                                                         const wchar_t* name);
+// Once per conflict, before any action runs: the path, its kind
+// (KELTOS3_CONFLICT_*), the side whose version keeps the path (1 local,
+// 2 remote) and the name under which the other content is kept on both
+// sides ("" when it is not kept).
+typedef void(KELTOS3_CDECL* KeltoS3SyncConflictCallback)(
+    void* context, int kind, const wchar_t* name, int winner,
+    const wchar_t* copy_name);
+typedef void(KELTOS3_CDECL* KeltoS3SyncProgressCallback)(
+    void* context, const KeltoS3SyncProgress* progress);
+
+#define KELTOS3_CONFLICT_BOTH_CHANGED 0
+#define KELTOS3_CONFLICT_DELETED_AND_CHANGED 1
+#define KELTOS3_CONFLICT_FILE_AND_DIRECTORY 2
+
+typedef struct KeltoS3SyncParams {
+  unsigned int size;  // set by the caller
+  int flags;          // KELTOS3_SYNC_DRY_RUN, KELTOS3_SYNC_ALLOW_EMPTY
+  // The share of the recorded files one run may delete on one side, in
+  // percent; -1 takes "SyncMaxDelete" from the settings.
+  int max_delete_percent;
+  void* context;  // handed to every callback
+  KeltoS3SyncActionCallback on_action;       // may be null
+  KeltoS3SyncLeftOutCallback on_left_out;    // may be null
+  KeltoS3SyncConflictCallback on_conflict;   // may be null
+  KeltoS3SyncProgressCallback on_progress;   // may be null
+  // When not null: the run ends before the next path once *stop is not 0
+  // (set it from a signal handler or another thread).  The path in
+  // progress is finished and recorded; the report says stopped.
+  volatile int* stop;
+  KeltoS3SyncReport* report;  // may be null
+} KeltoS3SyncParams;
+
+KELTOS3_API int KELTOS3_CDECL KeltoS3SynchronizeEx(
+    const wchar_t* local_root, const wchar_t* catalog_root,
+    const wchar_t* s3_root, KeltoS3SyncParams* params);
+
 }  // extern "C"
 
 #endif  // KELTOS3_INCLUDE_KELTOS3_H_
