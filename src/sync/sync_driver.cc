@@ -194,17 +194,26 @@ int32_t RunSynchronization(const std::u16string& local_root,
   if (loaded != 0) return kSyncRunRemoteFailed;
 
   // Keys the local tree cannot hold (two that differ only in case where it
-  // folds case, names Windows refuses) are left out of the run, and a
-  // local entry whose name differs from its key only in case stands for
-  // it (fs/name_rules.h).
+  // folds case, names Windows refuses) are left out of the run and
+  // reported with the entries the scan left out, and a local entry whose
+  // name differs from its key only in case stands for it
+  // (fs/name_rules.h).
   LocalNameRules rules;
-  rules.win32_names = platform::LocalNamesFollowWin32Rules();
-  rules.fold_case = DetectCaseFolding(*local, !options.dry_run);
+  if (config.GetSyncLocalNames() == kSyncLocalNamesWindows) {
+    rules.win32_names = true;
+    rules.fold_case = true;
+  } else {
+    rules.win32_names = platform::LocalNamesFollowWin32Rules();
+    rules.fold_case = DetectCaseFolding(*local, !options.dry_run);
+  }
   const NameRulesOutcome names = ApplyNameRules(rules, *local, *catalog, *remote);
   local->StandFor(names.local_renames);
   for (const LeftOutKey& entry : names.left_out) {
     Trace(u"LEFTOUT : " + entry.key + u" : " + NameRuleText(entry.rule, entry.held) +
           u"\r\n");
+    local->NoteLeftOut(LeftOutEntry{entry.key, entry.rule == NameRule::kCaseTwin
+                                                   ? LeftOutReason::kCaseTwin
+                                                   : LeftOutReason::kNameRefused});
   }
   facts->left_out_names = names.left_out;
 
