@@ -376,7 +376,6 @@ class CS3FileSystem final : public CQUEXFSManager {
   std::map<std::u16string, std::u16string> transferTimes;
 #if defined(KELTOS3_SNAPSHOT_BUILD)
   std::map<std::u16string, std::u16string> listedTimes;
-#if defined(KELTOS3_SNAPSHOT_BUILD)
   // The ETag and LastModified text each path's index object was listed
   // with (fileMap holds the time alone, to the second).
   std::map<std::u16string, std::u16string> listedIndexTags;
