@@ -215,7 +215,6 @@ int32_t RunSynchronization(const std::u16string& local_root,
                                                    ? LeftOutReason::kCaseTwin
                                                    : LeftOutReason::kNameRefused});
   }
-  facts->left_out_names = names.left_out;
 
   const std::set<std::u16string>& left_out = names.excluded;
   const bool one_side_empty =

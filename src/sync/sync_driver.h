@@ -30,9 +30,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
-
-#include "fs/name_rules.h"
 
 class SyncObserver;
 
@@ -85,9 +82,6 @@ struct SyncRunFacts {
   // "s3.amazonaws.com:443 backups\docs").
   std::u16string catalog_remote_root;
   std::u16string run_remote_root;
-  // Keys the local tree cannot hold, left out of the run with everything
-  // below them (fs/name_rules.h).  Filled once the trees are loaded.
-  std::vector<LeftOutKey> left_out_names;
 };
 
 // Runs one synchronisation of local_root (a local directory), catalog_root
