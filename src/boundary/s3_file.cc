@@ -338,8 +338,7 @@ bool CS3File::FetchChunk() {
   m_response.SetBody(nullptr, 0);  // one read chunk at a time
   // The record says how long the chunk is: a longer answer is refused
   // before it is read.
-  const uint64_t expected = record.ChunkLength();
-  m_download.m_iAnswerLimit = static_cast<uint32_t>(expected);
+  m_download.m_iAnswerLimit = static_cast<uint32_t>(record.ChunkLength());
   for (int attempt = 0; attempt < kChunkAttempts; ++attempt) {
     m_download.m_strKey = record.key;
     m_download.SetHeader(u"x-amz-date", DateHeaderValue());
