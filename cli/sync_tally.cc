@@ -27,6 +27,8 @@ const char* LeftOutName(int reason) {
     case KELTOS3_LEFT_OUT_NAME_NOT_TEXT: return "name-not-utf8";
     case KELTOS3_LEFT_OUT_WORK_FILE_NAME: return "work-file-name";
     case KELTOS3_LEFT_OUT_CAPACITY: return "beyond-capacity";
+    case KELTOS3_LEFT_OUT_CASE_TWIN: return "case-twin";
+    case KELTOS3_LEFT_OUT_NAME_REFUSED: return "name-refused-by-windows";
   }
   return "other";
 }
@@ -42,6 +44,8 @@ std::string CountOf(int64_t n, int reason) {
     case KELTOS3_LEFT_OUT_NAME_NOT_TEXT: words = one ? "name that is not UTF-8" : "names that are not UTF-8"; break;
     case KELTOS3_LEFT_OUT_WORK_FILE_NAME: words = one ? "file named like a work file" : "files named like work files"; break;
     case KELTOS3_LEFT_OUT_CAPACITY: words = one ? "entry beyond SyncCapacity" : "entries beyond SyncCapacity"; break;
+    case KELTOS3_LEFT_OUT_CASE_TWIN: words = one ? "name that differs only in case from another" : "names that differ only in case from others"; break;
+    case KELTOS3_LEFT_OUT_NAME_REFUSED: words = one ? "name Windows refuses" : "names Windows refuses"; break;
     default: words = "other"; break;
   }
   return std::to_string(n) + " " + words;
@@ -240,6 +244,12 @@ void KELTOS3_CDECL SyncTally::OnLeftOut(void* context, int reason, const wchar_t
     case KELTOS3_LEFT_OUT_WORK_FILE_NAME:
       why = "named like keltos3's work files (left by an interrupted copy, or rename it)";
       break;
+    case KELTOS3_LEFT_OUT_CASE_TWIN:
+      why = "differs only in case from a name this machine holds; its file system keeps one of them";
+      break;
+    case KELTOS3_LEFT_OUT_NAME_REFUSED:
+      why = "a name Windows refuses (device name, <>:\"|?*, or a trailing dot or space)";
+      break;
     default: why = "cannot be synchronised"; break;
   }
   tally->Line("LEFT OUT: " + path + " (" + why + ")");
@@ -367,7 +377,8 @@ void SyncTally::Finish(const std::string& status, int exit_code, const std::stri
   }
   std::string left;
   for (int reason : {KELTOS3_LEFT_OUT_NAME_BACKSLASH, KELTOS3_LEFT_OUT_NAME_NOT_TEXT,
-                     KELTOS3_LEFT_OUT_WORK_FILE_NAME, KELTOS3_LEFT_OUT_CAPACITY}) {
+                     KELTOS3_LEFT_OUT_WORK_FILE_NAME, KELTOS3_LEFT_OUT_CASE_TWIN,
+                     KELTOS3_LEFT_OUT_NAME_REFUSED, KELTOS3_LEFT_OUT_CAPACITY}) {
     if (left_out_counts_[reason] == 0) continue;
     left += (left.empty() ? "" : ", ") + CountOf(left_out_counts_[reason], reason);
   }

@@ -340,6 +340,15 @@ KELTOS3_API int KELTOS3_CDECL KeltoS3Synchronize(
                                            // library's work files
                                            // (.keltos3-*.keltos3-tmp)
 #define KELTOS3_LEFT_OUT_CAPACITY 5  // beyond "SyncCapacity" (local or remote)
+#define KELTOS3_LEFT_OUT_CASE_TWIN 6  // a key (of any tree) that differs only
+                                      // in case from one the local tree
+                                      // holds, where names that differ in
+                                      // case name one file (Windows), with
+                                      // everything below it
+#define KELTOS3_LEFT_OUT_NAME_REFUSED 7  // a key (of any tree) whose name
+                                         // Windows refuses (CON, NUL, COM1,
+                                         // <>:"|?*, a trailing dot or
+                                         // space), with everything below it
 #define KELTOS3_LEFT_OUT_SLOTS 8     // size of the left_out array
 
 typedef struct KeltoS3SyncReport {

@@ -30,6 +30,8 @@ int LeftOutSlot(LeftOutReason reason) {
     case LeftOutReason::kNameHoldsBackslash: return KELTOS3_LEFT_OUT_NAME_BACKSLASH;
     case LeftOutReason::kNameNotText: return KELTOS3_LEFT_OUT_NAME_NOT_TEXT;
     case LeftOutReason::kWorkFileName: return KELTOS3_LEFT_OUT_WORK_FILE_NAME;
+    case LeftOutReason::kCaseTwin: return KELTOS3_LEFT_OUT_CASE_TWIN;
+    case LeftOutReason::kNameRefused: return KELTOS3_LEFT_OUT_NAME_REFUSED;
   }
   return KELTOS3_LEFT_OUT_NAME_NOT_TEXT;
 }

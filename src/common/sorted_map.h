@@ -113,6 +113,9 @@ class CSortedMap {
     return found == m_entries.end() ? V() : found->second;
   }
 
+  // Removes `key`; false when it is absent.
+  bool Remove(const std::u16string& key) { return m_entries.erase(key) > 0; }
+
   // Removes every entry; the capacity and the rule stay.
   void RemoveAll() { m_entries.clear(); }
 

@@ -64,6 +64,25 @@ int32_t CLocalFileSystem::LoadTreeSaveFiles() {
   return LoadTreeSaveFiles(std::u16string());
 }
 
+void CLocalFileSystem::StandFor(
+    const std::map<std::u16string, std::u16string>& renames) {
+  for (const auto& [from, to] : renames) {
+    for (CSortedMap<std::u16string>* map : {&dirMap, &fileMap}) {
+      const int index = map->Find(from);
+      if (index < 0) continue;
+      const std::u16string value = map->ValueAt(index);
+      map->Remove(from);
+      map->Set(to, value);
+    }
+    const auto stamp = fileStamps.find(from);
+    if (stamp != fileStamps.end()) {
+      const FileStamp seen = stamp->second;
+      fileStamps.erase(stamp);
+      fileStamps[to] = seen;
+    }
+  }
+}
+
 // ---- Directories -------------------------------------------------------------
 
 int32_t CLocalFileSystem::CreateDir(std::u16string dir, std::u16string name) {

@@ -82,6 +82,7 @@
 #define KELTOS3_SRC_FS_LOCAL_FILE_SYSTEM_H_
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "fs/disk_stream.h"
@@ -149,6 +150,13 @@ class CLocalFileSystem final : public CQUEXFSManager {
   // What the last load that filled fileMap saw of each file it kept, kept
   // up to date by this object's own changes (see "Changed since the load").
   const FileStampMap& LoadedStamps() const { return fileStamps; }
+
+  // Makes the loaded entries named as the keys of `renames` stand for the
+  // keys they map to (a tree that folds case holds "docs" for the key
+  // "\Docs", fs/name_rules.h): the maps and the stamps take the new keys.
+  // The disk is not touched; the operations reach the same files under
+  // either name.
+  void StandFor(const std::map<std::u16string, std::u16string>& renames);
 
  private:
   ~CLocalFileSystem() = default;

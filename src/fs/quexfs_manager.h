@@ -82,6 +82,12 @@ enum class LeftOutReason {
   kWorkFileName,   // a file named like the work files of copies
                    // (IsCopyFileName): a user's file of that form, or a work
                    // file that an interrupted copy left behind
+  // Left out by the synchronisation driver after the load, for a key of
+  // any tree that the local tree cannot hold (fs/name_rules.h):
+  kCaseTwin,       // differs only in case from a key the local tree holds,
+                   // where names that differ in case name one file
+  kNameRefused,    // a name Windows refuses (a device name, a forbidden
+                   // character, a trailing dot or space)
 };
 
 // One entry a scan left out: its key as far as it can be shown (a name
@@ -229,6 +235,10 @@ class CQUEXFSManager {
   // in scan order, each with its reason.  None of them is synchronised, so a
   // caller that reports on a run names them.
   const std::vector<LeftOutEntry>& LeftOut() const { return m_leftOut; }
+  // Adds an entry that the caller leaves out of the run for a reason of
+  // its own, so that it is reported with the others.  The next load
+  // forgets it.
+  void NoteLeftOut(LeftOutEntry entry) { m_leftOut.push_back(std::move(entry)); }
 
   // The keys of the symbolic links among them (in scan order).  They are
   // neither listed nor entered: whatever a link leads to is not part of the

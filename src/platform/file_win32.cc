@@ -160,6 +160,34 @@ class Win32DirectoryIterator final : public DirectoryIterator {
   bool failed_ = false;
 };
 
+// From this length on a path goes to the file API in the extended-length
+// form "\\?\C:\..." (or "\\?\UNC\server\..."), which has no MAX_PATH
+// limit; CreateDirectoryW's limit is the lowest, MAX_PATH less 12.
+constexpr size_t kExtendedFrom = MAX_PATH - 12;
+
+// The extended-length form of `path`: made full first (relative paths,
+// "." and "..", "/" and the trailing dots and spaces of components are
+// resolved as for a shorter path, since the extended form takes a path
+// exactly as it is).  False when it would name a device.
+bool ToExtendedLength(const std::wstring& path, std::wstring* out) {
+  DWORD n = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return false;
+  std::wstring full(n, L'\0');
+  n = ::GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
+  if (n == 0 || n >= full.size()) return false;
+  full.resize(n);
+  if (full.rfind(L"\\\\?\\", 0) == 0) {
+    *out = full;
+  } else if (full.rfind(L"\\\\.\\", 0) == 0) {
+    return false;
+  } else if (full.rfind(L"\\\\", 0) == 0) {
+    *out = L"\\\\?\\UNC\\" + full.substr(2);
+  } else {
+    *out = L"\\\\?\\" + full;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ToWin32Path(const std::u16string& path, std::wstring* out) {
@@ -184,6 +212,7 @@ bool ToWin32Path(const std::u16string& path, std::wstring* out) {
     if (path[i] == u':' && i != drive_colon) return false;
   }
   *out = ToWide(path);
+  if (!extended && out->size() >= kExtendedFrom) return ToExtendedLength(*out, out);
   return true;
 }
 

@@ -11,6 +11,12 @@
 // device, and OpenWin32File and IsWin32FileInUse refuse whatever is not a
 // disk file.
 //
+// Long paths: a path of MAX_PATH less 12 characters or more is handed to
+// the file API in the extended-length form ("\\?\C:\...",
+// "\\?\UNC\server\share\..."), after it was made full the way Windows
+// makes a shorter path full, so that paths of up to 32,767 characters work
+// as shorter ones do.
+//
 // Links: symbolic links and junctions (reparse points) are followed when a
 // file is opened or its attributes are read (GetWin32FileAttributes), and
 // reported as links, not followed, by the directory enumeration and
@@ -32,7 +38,8 @@
 
 namespace platform {
 
-// The path as a Win32 wide string; false when it names no file.
+// The path as a Win32 wide string, in the extended-length form when it is
+// long; false when it names no file.
 bool ToWin32Path(const std::u16string& path, std::wstring* out);
 
 std::unique_ptr<File> OpenWin32File(const std::u16string& path,

@@ -188,4 +188,12 @@ int32_t CS3Config::GetSyncConflicts() {
   return text == u"keep" ? kSyncConflictsKeep : kSyncConflictsRules;
 }
 
+int32_t CS3Config::GetSyncLocalNames() {
+  std::u16string text = ReadText(u"SyncLocalNames", u"");
+  for (char16_t& c : text) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  return text == u"windows" ? kSyncLocalNamesWindows : kSyncLocalNamesDetect;
+}
+
 const std::u16string& CS3Config::GetIniPath() const { return m_strIniPath; }

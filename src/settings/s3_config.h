@@ -102,6 +102,15 @@ class CS3Config {
   // engine.
   int32_t GetSyncConflicts();
 
+  // Which names the local tree of a synchronisation can hold:
+  // "SyncLocalNames".  "windows" (any case) gives kSyncLocalNamesWindows:
+  // the names Windows refuses are refused and names that differ only in
+  // case name one file, whatever the disk says (a Windows share or an NTFS
+  // volume mounted on Linux).  Every other value, and none, gives
+  // kSyncLocalNamesDetect: the platform's rules, and a look at the disk for
+  // case.
+  int32_t GetSyncLocalNames();
+
   // The INI file path in library form ("." when it could not be found).
   const std::u16string& GetIniPath() const;
 
@@ -152,5 +161,9 @@ constexpr int32_t kDefaultSyncMaxDelete = 50;
 // Values of GetSyncConflicts.
 constexpr int32_t kSyncConflictsRules = 0;
 constexpr int32_t kSyncConflictsKeep = 1;
+
+// Values of GetSyncLocalNames.
+constexpr int32_t kSyncLocalNamesDetect = 0;
+constexpr int32_t kSyncLocalNamesWindows = 1;
 
 #endif  // KELTOS3_SRC_SETTINGS_S3_CONFIG_H_

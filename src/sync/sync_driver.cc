@@ -2,14 +2,18 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "common/wide_string.h"
 #include "fs/local_file_system.h"
+#include "fs/name_rules.h"
 #include "fs/s3_file_system.h"
 #include "fs/virtual_file_system.h"
 #include "platform/env.h"
+#include "platform/local_names.h"
 #include "settings/s3_config.h"
+#include "support/event_reporter.h"
 #include "sync/sync_engine.h"
 #include "sync/sync_types.h"
 
@@ -89,9 +93,15 @@ bool LocalTreeLoadedWhole(const CQUEXFSManager& local) {
   return local.LastScanComplete();
 }
 
-// True when the last load of `fs` found a directory or a file.
-bool HoldsEntries(const CQUEXFSManager& fs) {
-  return fs.dirMap.Count() > 0 || fs.fileMap.Count() > 0;
+// True when the last load of `fs` found a directory or a file that the run
+// does not leave out.
+bool HoldsEntries(const CQUEXFSManager& fs, const std::set<std::u16string>& left_out) {
+  for (const CSortedMap<std::u16string>* map : {&fs.dirMap, &fs.fileMap}) {
+    for (int i = 0; i < map->Count(); ++i) {
+      if (!IsExcludedKey(left_out, map->KeyAt(i))) return true;
+    }
+  }
+  return false;
 }
 
 // The components of a directory path, "." dropped and ".." resolved.
@@ -208,11 +218,37 @@ int32_t RunSynchronization(const std::u16string& local_root,
   const int32_t loaded = remote->LoadTree();
   if (loaded == CS3FileSystem::kLoadOtherLayout) return kSyncRunOtherLayout;
   if (loaded != 0) return kSyncRunRemoteFailed;
-  const bool one_side_empty = HoldsEntries(*catalog) &&
-                              (!HoldsEntries(*remote) || !HoldsEntries(*local));
-  if (!options.allow_empty && HoldsEntries(*catalog)) {
-    if (!HoldsEntries(*remote)) return kSyncRunRemoteEmpty;
-    if (!HoldsEntries(*local)) return kSyncRunLocalEmpty;
+
+  // Keys the local tree cannot hold (two that differ only in case where it
+  // folds case, names Windows refuses) are left out of the run and
+  // reported with the entries the scan left out, and a local entry whose
+  // name differs from its key only in case stands for it
+  // (fs/name_rules.h).
+  LocalNameRules rules;
+  if (config.GetSyncLocalNames() == kSyncLocalNamesWindows) {
+    rules.win32_names = true;
+    rules.fold_case = true;
+  } else {
+    rules.win32_names = platform::LocalNamesFollowWin32Rules();
+    rules.fold_case = DetectCaseFolding(*local, !options.dry_run);
+  }
+  const NameRulesOutcome names = ApplyNameRules(rules, *local, *catalog, *remote);
+  local->StandFor(names.local_renames);
+  for (const LeftOutKey& entry : names.left_out) {
+    Trace(u"LEFTOUT : " + entry.key + u" : " + NameRuleText(entry.rule, entry.held) +
+          u"\r\n");
+    local->NoteLeftOut(LeftOutEntry{entry.key, entry.rule == NameRule::kCaseTwin
+                                                   ? LeftOutReason::kCaseTwin
+                                                   : LeftOutReason::kNameRefused});
+  }
+
+  const std::set<std::u16string>& left_out = names.excluded;
+  const bool one_side_empty =
+      HoldsEntries(*catalog, left_out) &&
+      (!HoldsEntries(*remote, left_out) || !HoldsEntries(*local, left_out));
+  if (!options.allow_empty && HoldsEntries(*catalog, left_out)) {
+    if (!HoldsEntries(*remote, left_out)) return kSyncRunRemoteEmpty;
+    if (!HoldsEntries(*local, left_out)) return kSyncRunLocalEmpty;
   }
 
   if (observer != nullptr) {
@@ -231,6 +267,7 @@ int32_t RunSynchronization(const std::u16string& local_root,
   times.remote_listed = &remote->ListedTimes();
 #endif
   engine->SetTimeSources(times);
+  engine->SetLeftOut(names.excluded);
   catalog->SetLiveSides(local.get(), remote.get());
   engine->Plan(local.get(), remote.get(), catalog.get());
 

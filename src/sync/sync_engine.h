@@ -92,8 +92,10 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "fs/name_rules.h"
 #include "fs/quexfs_manager.h"
 #include "sync/sync_types.h"
 
@@ -221,9 +223,14 @@ class CSyncEngine {
     return side == SIDE_LOCAL ? m_iLocalDeletions : m_iRemoteDeletions;
   }
   int64_t RecordedFiles() const { return m_iRecordedFiles; }
-  // True when the last Plan considered `key` (it is not above the bound).
+  // Keys the local tree cannot hold (fs/name_rules.h): they and every key
+  // below them are not considered, in any tree, so that no change of them
+  // is carried, on either side.
+  void SetLeftOut(std::set<std::u16string> keys) { m_leftOut = std::move(keys); }
+  // True when the last Plan considered `key` (it is not above the bound,
+  // nor left out).
   bool Considers(const std::u16string& key) const {
-    return !(m_bBounded && m_strBound < key);
+    return !(m_bBounded && m_strBound < key) && !IsExcludedKey(m_leftOut, key);
   }
 
   // The tables of the current run, for inspection.
@@ -319,6 +326,7 @@ class CSyncEngine {
   std::u16string m_strBound;
   SyncObserver* m_pObserver = nullptr;
   bool m_bDryRun = false;
+  std::set<std::u16string> m_leftOut;
   bool m_bKeepConflicts = false;
   bool m_bStopped = false;
   // Planned actions the action table had no room for (Admit).

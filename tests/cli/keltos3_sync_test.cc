@@ -184,6 +184,20 @@ TEST_F(Keltos3SyncTest, NamesThatCannotBeKeysAreLeftOutAndNamed) {
 
   EXPECT_EQ(Sync(b_).exit_code, 0);
   EXPECT_EQ(Snapshot(b_.tree.path()), (Tree{{"ok.txt", "fine"}}));
+
+  // Keys a Windows tree cannot hold are left out of one and named too.
+  a_.Put("CON.txt", "a device name", kT1);
+  a_.Put("OK.TXT", "differs only in case from ok.txt", kT1);
+  EXPECT_EQ(Sync(a_).exit_code, 5);
+  Settings("SyncLocalNames=windows\n");
+  r = Sync(b_);
+  EXPECT_EQ(r.exit_code, 5) << r.out << r.err;
+  for (const char* line :
+       {"LEFT OUT: \\CON.txt (a name Windows refuses", "LEFT OUT: \\OK.TXT (differs only in case",
+        "1 name that differs only in case from another, 1 name Windows refuses"}) {
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+  }
+  EXPECT_EQ(Snapshot(b_.tree.path()), (Tree{{"ok.txt", "fine"}}));
 }
 
 // A file only the owner may read, or a tree on a read-only mount, is read

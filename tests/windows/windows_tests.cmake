@@ -7,7 +7,14 @@
 #   runs whole in a few shards (GoogleTest's own sharding), so that CTest
 #   can run them side by side and one Wine process start serves many cases.
 
-set(KELTOS3_WINE_SUITE ${CMAKE_CURRENT_SOURCE_DIR}/windows/wine_suite.sh)
+# The programs of a 32-bit build run in a 32-bit Wine prefix of their own.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(KELTOS3_WINE_ARCH win64)
+else()
+  set(KELTOS3_WINE_ARCH win32)
+endif()
+set(KELTOS3_WINE_SUITE env KELTOS3_WINE_ARCH=${KELTOS3_WINE_ARCH}
+    ${CMAKE_CURRENT_SOURCE_DIR}/windows/wine_suite.sh)
 set(KELTOS3_WINE_STATE_DIR ${CMAKE_BINARY_DIR}/test-wine)
 # Shards per test program; more keep both cores busy to the end of the run.
 set(KELTOS3_WINDOWS_SHARDS 4 CACHE STRING "shards of each Windows test program")

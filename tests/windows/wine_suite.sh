@@ -19,11 +19,18 @@
 #   wine_suite.sh stop STATE_DIR
 #       stops the prefix's server with everything it runs, removes the prefix
 #
-# WINEDEBUG is -all unless the caller sets it.
+# WINEDEBUG is -all unless the caller sets it.  KELTOS3_WINE_ARCH chooses
+# the Wine of the programs: win64 (default: the 64-bit loader of Debian's
+# wine64) or win32 (a 32-bit prefix and loader, Debian's wine32:i386).
 set -euo pipefail
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-WINE=${KELTOS3_WINE:-/usr/lib/wine/wine64}
+case ${KELTOS3_WINE_ARCH:-win64} in
+  win64) WINE=${KELTOS3_WINE:-/usr/lib/wine/wine64}; WINE_PACKAGE=wine64 ;;
+  win32) WINE=${KELTOS3_WINE:-/usr/lib/wine/wine}; WINE_PACKAGE=wine32:i386
+         export WINEARCH=win32 ;;
+  *) echo "wine_suite.sh: KELTOS3_WINE_ARCH must be win64 or win32" >&2; exit 1 ;;
+esac
 WINESERVER=${KELTOS3_WINESERVER:-/usr/lib/wine/wineserver}
 SYSTEM_BUNDLE=/etc/ssl/certs/ca-certificates.crt
 
@@ -40,12 +47,19 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree=d;mshtml=d;winemenubuilder.exe=d"
 
 start() {
-  [ -x "$WINE" ] || die "$WINE is missing (Debian package wine64)"
+  [ -x "$WINE" ] || die "$WINE is missing (Debian package $WINE_PACKAGE)"
   [ -f "$SYSTEM_BUNDLE" ] || die "$SYSTEM_BUNDLE is missing (Debian package ca-certificates)"
   stop
   mkdir -p "$STATE"
-  cc -shared -fPIC -O2 -o "$STATE/localhost_resolver.so" "$HERE/localhost_resolver.c" -ldl \
-    || die "cannot build the resolver"
+  # One resolver per word size: the dynamic loader expands $LIB to the
+  # library folder of the process's own architecture (a 64-bit Wine starts
+  # 32-bit processes too, and a 32-bit one only those).
+  local lib
+  for lib in x86_64-linux-gnu:-m64 i386-linux-gnu:-m32; do
+    mkdir -p "$STATE/lib/${lib%%:*}"
+    cc "${lib#*:}" -shared -fPIC -O2 -o "$STATE/lib/${lib%%:*}/localhost_resolver.so" \
+      "$HERE/localhost_resolver.c" -ldl || die "cannot build the resolver (${lib#*:}; gcc-multilib)"
+  done
   # A persistent server: each program then starts in a fraction of a second.
   # It outlives this script: it must not hold the caller's output open.
   mkdir -p "$WINEPREFIX"
@@ -69,7 +83,7 @@ run() {
   cat "$SYSTEM_BUNDLE" "$ca" > "$bundle"
   local status=0 output
   output=$(mktemp "$STATE/output-XXXXXX")
-  LD_PRELOAD=$STATE/localhost_resolver.so \
+  LD_PRELOAD="$STATE/\$LIB/localhost_resolver.so" \
     unshare --mount sh -c 'mount --bind "$1" "$2" && shift 2 && exec "$@"' \
     sh "$bundle" "$SYSTEM_BUNDLE" "$WINE" "$@" > "$output" 2>&1 || status=$?
   cat "$output"
