@@ -42,6 +42,7 @@ extern "C" {
 
 unsigned long long GetUsedSpace(void) {
   try {
+    const SettingsScope settings;  // read once for the whole call
     CS3Config config;
     const std::u16string bucket = config.GetDataBucket();
     uint64_t total = 0;
@@ -66,6 +67,7 @@ unsigned long long GetUsedSpace(void) {
 
 int DeleteS3File(const wchar_t* name) {
   try {
+    const SettingsScope settings;  // read once for the whole call
     if (name == nullptr) return 0;
     // Other versions of the path name the same chunk keys: the removal
     // reads them all first and deletes only what no other one names.  When
@@ -87,6 +89,7 @@ int DeleteS3File(const wchar_t* name) {
 const wchar_t* GetDirList(void) {
   static thread_local std::wstring text;
   try {
+    const SettingsScope settings;  // read once for the whole call
     text.clear();
     CS3Config config;
     const std::u16string bucket = config.GetBucket();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "common/wide_string.h"
 #include "layout/object_keys.h"
@@ -392,6 +393,7 @@ void CS3File::Abandon(int32_t state) noexcept {
 
 int CS3File::Open(const wchar_t* path) {
   try {
+    const SettingsScope settings;
     return OpenVersion(path);
   } catch (...) {
     Abandon(kFresh);
@@ -401,6 +403,7 @@ int CS3File::Open(const wchar_t* path) {
 
 int CS3File::OpenForWriting(const std::u16string& path) {
   try {
+    const SettingsScope settings;
     PrepareOpen(path);
     m_index.SetIndexKey(IndexKeyOf(m_strFileKey));
     m_iState = kWriting;
@@ -413,6 +416,11 @@ int CS3File::OpenForWriting(const std::u16string& path) {
 
 int CS3File::Write(const char* data, int length, int last) {
   try {
+    // A Write that only fills the buffer needs no settings.
+    std::optional<SettingsScope> settings;
+    if (last != 0 || static_cast<int64_t>(m_iBufferOffset) + length >= m_iBufferSize) {
+      settings.emplace();
+    }
     return WriteData(data, length, last);
   } catch (...) {
     if (m_iState != kFresh) m_iState = kWriteFailed;
@@ -422,6 +430,9 @@ int CS3File::Write(const char* data, int length, int last) {
 
 int CS3File::Read(void* destination, unsigned int length) {
   try {
+    // A Read served from the chunk at hand needs no settings.
+    std::optional<SettingsScope> settings;
+    if (length > static_cast<unsigned int>(BytesLeftInChunk())) settings.emplace();
     return ReadData(destination, length);
   } catch (...) {
     Abandon(kFresh);
@@ -433,6 +444,7 @@ long long CS3File::GetSize() { return m_iSize; }
 
 int CS3File::Seek(long long offset, int origin) {
   try {
+    const SettingsScope settings;
     return SeekTo(offset, origin);
   } catch (...) {
     // The position stays; Read fails until a Seek succeeds, as after a
@@ -445,6 +457,7 @@ int CS3File::Seek(long long offset, int origin) {
 
 int CS3File::TestConnection() {
   try {
+    const SettingsScope settings;
     return S3Client().CheckService();
   } catch (...) {
     return 0;

@@ -470,6 +470,35 @@ TEST_F(S3FileTest, ChunkSizeOfZeroOrBelowFallsBackToOneMebibyte) {
   }
 }
 
+// Every operation reads the INI file once, however many requests it sends
+// (each request used to read it a dozen times).
+TEST_F(S3FileTest, EachOperationReadsTheSettingsOnce) {
+  int reads = 0;
+  const std::u16string ini = fixture_.ini().ini_path();
+  fixture_.env().SetOpenFileHook([&](const std::u16string& path, platform::FileOpenMode mode,
+                                     platform::Env* target) {
+    if (path == ini) ++reads;
+    return target->OpenFile(path, mode);
+  });
+  KS3File* file = nullptr;
+  ASSERT_EQ(CreateS3FileObject(&file), 0);
+  EXPECT_EQ(reads, 1);
+  UseFixedStamp(static_cast<CS3File*>(file));
+  ASSERT_EQ(file->Open(L"\\sub\\once.bin"), 0);
+  EXPECT_EQ(reads, 2);
+  const std::string content = RandomBytes(3500, 7);
+  ASSERT_EQ(file->Write(content.data(), 100, 0), 0);  // fills the buffer only
+  ASSERT_EQ(file->Write(content.data() + 100, 3400, 1), 0);
+  EXPECT_EQ(reads, 3);
+  ASSERT_EQ(file->Open(Wide(StoredName(u"\\sub\\once.bin")).c_str()), 1);
+  std::string back(content.size() + 1, '\0');
+  EXPECT_EQ(file->Read(back.data(), 10), 10);  // from the chunk at hand
+  EXPECT_EQ(file->Read(back.data() + 10, static_cast<unsigned>(content.size())), 3490);
+  EXPECT_EQ(back.substr(0, content.size()), content);
+  EXPECT_EQ(reads, 5);
+  EXPECT_EQ(DestroyS3FileObject(&file), 0);
+}
+
 TEST_F(S3FileTest, TestConnectionReachesTheService) {
   KS3File* file = nullptr;
   ASSERT_EQ(CreateS3FileObject(&file), 0);
