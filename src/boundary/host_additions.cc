@@ -167,6 +167,7 @@ int KeltoS3AbandonWrite(KS3File* file) {
     // While a version is written its records are appended, one per chunk
     // tried, and not yet loaded; a loaded index is a version being read,
     // whose chunks are not this object's to take back.
+    object->WaitForTransfers();  // chunks still going up are the version's too
     const CS3InfoIndex& written = object->GetIndex();
     if (written.IsLoaded() || written.Used() == 0) {
       object->Reset();

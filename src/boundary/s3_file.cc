@@ -5,6 +5,7 @@
 #include <limits>
 #include <optional>
 
+#include "boundary/chunk_transfer.h"
 #include "common/wide_string.h"
 #include "layout/object_keys.h"
 #include "s3/content_types.h"
@@ -16,9 +17,9 @@
 
 namespace {
 
-constexpr int kChunkAttempts = 5;
-
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
 std::u16string DateHeaderValue() { return BytesToU16(FormatHttpDate()); }
+#endif
 
 int32_t ChunkSizeSetting(CS3Config& config) {
   const int32_t size = config.GetBufferSize();
@@ -104,12 +105,14 @@ int CS3File::OpenVersion(const wchar_t* path) {
     m_iSize = static_cast<int64_t>(last.end + 1);
   }
   m_iState = kReading;
+  m_iCursorRecord = 0;
   return FetchChunk() ? 1 : 2;
 }
 
 // ---- Write ------------------------------------------------------------------
 
 void CS3File::StartNewVersion() {
+  DropTransfers();
   m_index.Reset();
   m_iPosition = 0;
   m_iSize = 0;
@@ -144,42 +147,33 @@ uint8_t* CS3File::WriteBuffer() {
   return m_pWriteBuffer.get();
 }
 
-bool CS3File::ChunkIsListed(const std::u16string& key, int32_t length) {
-  ServiceListRequest listing(m_strDataBucket);
-  listing.m_query.Set(u"prefix", EncodeKeyForUrl(key));
-  const S3ListResult page = S3Client().ListObjects(listing);
-  if (page.m_iRetry != 0) return false;
-  // The size tells a whole chunk from one whose body was lost on the way
-  // (a PUT that arrived without it stores an empty object).
-  uint64_t size = 0;
-  return page.ListedSize(key, &size) && size == static_cast<uint64_t>(length);
-}
-
-bool CS3File::UploadChunk(int32_t length) {
+bool CS3File::AppendChunkRecord(int32_t length, std::u16string* key) {
   if (m_iChunkCounter >= CS3InfoIndex::kMaxRecords) return false;
-  const std::u16string key = ChunkKeyOf(m_strFileKey, m_iChunkCounter);
+  *key = ChunkKeyOf(m_strFileKey, m_iChunkCounter);
   const uint64_t start = static_cast<uint64_t>(m_iChunkCounter) *
                          static_cast<uint64_t>(m_iBufferSize);
   const uint64_t end = start + static_cast<uint64_t>(length) - 1;
   // The checksum lets a reader tell this version's chunk from one that a
   // later version of the path stored under the same key.
   const uint32_t checksum = ChunkChecksum(WriteBuffer(), static_cast<size_t>(length));
-  if (!m_index.Append(start, end, key, checksum)) return false;
+  return m_index.Append(start, end, *key, checksum);
+}
+
+bool CS3File::UploadChunk(int32_t length) {
+  const int32_t transfers = CS3Config().GetTransfers();
+  if (transfers > 1) return UploadChunkAside(length, static_cast<size_t>(transfers));
+  // One transfer at a time: the chunk goes up here and now, after any that
+  // an earlier setting left in flight.
+  if (!SettleUploads(0)) return false;
+  std::u16string key;
+  if (!AppendChunkRecord(length, &key)) return false;
 
   // The filled buffer becomes the request's body for every attempt, and
   // comes back afterwards to take the next chunk.
   const int32_t capacity = m_iWriteBufferSize;
   m_upload.AdoptBody(std::move(m_pWriteBuffer), length);
   m_iWriteBufferSize = 0;
-  bool stored = false;
-  for (int attempt = 0; attempt < kChunkAttempts && !stored; ++attempt) {
-    m_upload.m_strKey = key;  // PerformRequest leaves it encoded
-    m_upload.SetHeader(u"x-amz-date", DateHeaderValue());
-    const S3Response answer = S3Client().PutObject(m_upload);
-    // An older version of the path may have left an object under the same
-    // key, so the listing alone cannot tell that this upload arrived.
-    stored = answer.m_iRetry == 0 && ChunkIsListed(key, length);
-  }
+  const bool stored = UploadChunkBody(&m_upload, key, length);
   m_pWriteBuffer = m_upload.ReleaseBody();
   if (m_pWriteBuffer != nullptr) m_iWriteBufferSize = capacity;
   ++m_iChunkCounter;
@@ -202,16 +196,22 @@ int CS3File::WriteData(const char* data, int length, int last) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(data);
   const int64_t capacity = m_iBufferSize;
   const auto fail = [this]() {
+    // The store is over: the chunks still in flight are waited for, and
+    // no index object is stored.
+    SettleUploads(0);
     m_iState = kWriteFailed;
     return 1;
   };
+  // The index object names every chunk: it is stored only once every one
+  // of them is.
+  const auto finish = [this, &fail]() { return SettleUploads(0) ? FinishVersion() : fail(); };
 
   if (m_iBufferOffset + static_cast<int64_t>(length) < capacity) {
     if (length > 0) std::memcpy(WriteBuffer() + m_iBufferOffset, bytes, static_cast<size_t>(length));
     m_iBufferOffset += length;
     if (!last) return 0;
     if (!UploadChunk(m_iBufferOffset)) return fail();
-    return FinishVersion();
+    return finish();
   }
 
   // Fill the pending chunk, then send whole chunks straight from the data.
@@ -229,42 +229,35 @@ int CS3File::WriteData(const char* data, int length, int last) {
   m_iBufferOffset = static_cast<int32_t>(rest);
   if (!last) return 0;
   if (m_iBufferOffset > 0 && !UploadChunk(m_iBufferOffset)) return fail();
-  return FinishVersion();
+  return finish();
 }
 
 // ---- Read -------------------------------------------------------------------
 
-bool CS3File::FetchChunk() {
+bool CS3File::FetchChunk(bool read_ahead) {
   IndexRecord record;
   if (!m_index.CurrentRecord(&record)) {
     m_iState = kReadBroken;
     return false;
   }
-  // The loaded index only holds records whose length fits a body.
-  const uint64_t expected = record.ChunkLength();
   m_response.SetBody(nullptr, 0);  // one read chunk at a time
-  for (int attempt = 0; attempt < kChunkAttempts; ++attempt) {
-    m_download.m_strKey = record.key;
-    m_download.SetHeader(u"x-amz-date", DateHeaderValue());
-    m_response = S3Client().GetObject(m_download);
-    if (m_response.m_iRetry != 0) break;
-    // Bytes of another length, or that are not the ones this version
-    // stored (a later version of the path replaced the chunk), are a failed
-    // fetch, never content.
-    if (static_cast<uint64_t>(m_response.GetBodyLength()) == expected &&
-        ChunkMatches(record.checksum, m_response.GetBody(),
-                     static_cast<size_t>(m_response.GetBodyLength()))) {
-      m_iBufferSize = m_response.GetBodyLength();
-      m_iBufferOffset = 0;
-      m_strS3SubFileName = record.key;
-      m_iEndOfData = m_index.Advance() ? 1 : 0;
-      m_iState = kReading;
-      return true;
-    }
+  bool fetched = false;
+  if (!TakeFetchedChunk(m_iCursorRecord, &fetched)) {
+    fetched = DownloadChunkBody(&m_download, record, &m_response);
   }
-  m_response.SetBody(nullptr, 0);
-  m_iState = kReadBroken;
-  return false;
+  if (!fetched) {
+    m_response.SetBody(nullptr, 0);
+    m_iState = kReadBroken;
+    return false;
+  }
+  m_iBufferSize = m_response.GetBodyLength();
+  m_iBufferOffset = 0;
+  m_strS3SubFileName = record.key;
+  m_iEndOfData = m_index.Advance() ? 1 : 0;
+  ++m_iCursorRecord;
+  m_iState = kReading;
+  if (read_ahead && !m_iEndOfData) StartReadAhead();
+  return true;
 }
 
 int32_t CS3File::BytesLeftInChunk() const {
@@ -302,7 +295,7 @@ int CS3File::ReadData(void* destination, unsigned int length) {
       Reset();
       return delivered;
     }
-    if (!FetchChunk()) {
+    if (!FetchChunk(/*read_ahead=*/true)) {
       Reset();
       return -1;
     }
@@ -368,6 +361,7 @@ int CS3File::SeekTo(long long offset, int origin) {
     return 1;
   }
   m_index.SetCursor(static_cast<int32_t>(number));
+  m_iCursorRecord = static_cast<int32_t>(number);
   if (!FetchChunk()) return 2;
   m_iBufferOffset = static_cast<int32_t>(target_bytes - record.start);
   m_iPosition = target;
@@ -383,6 +377,7 @@ int CS3File::SeekTo(long long offset, int origin) {
 // and a broken read or open leaves nothing to read.
 
 void CS3File::Abandon(int32_t state) noexcept {
+  DropTransfers();
   m_iPosition = 0;
   m_iSize = 0;
   m_iBufferOffset = 0;
@@ -488,6 +483,7 @@ void CS3File::SetVersionStamp(const std::u16string& stamp) {
 #endif
 
 void CS3File::Reset() {
+  DropTransfers();
   m_iPosition = 0;
   m_iSize = 0;
   m_iChunkCounter = 0;
