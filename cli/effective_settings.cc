@@ -144,6 +144,27 @@ class Builder {
     out_.push_back(s);
   }
 
+  // SyncMaxDelete: percent in [0, 100]; an empty value gives the default.
+  void Share(const char* key, long long def) {
+    EffectiveSetting s = Start(key);
+    long long share = def;
+    if (s.from_file && !CutText(*online_.Get(key)).empty()) {
+      share = ReadInteger(CutText(*online_.Get(key)));
+    }
+    s.value = std::to_string(Clamped(&s, share, 0, 100));
+    out_.push_back(s);
+  }
+
+  // SyncConflicts: "keep" in any case keeps both contents; anything else
+  // means the fixed rules.
+  void Conflicts(const char* key) {
+    EffectiveSetting s = Start(key);
+    std::string text = s.from_file ? CutText(*online_.Get(key)) : "";
+    for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    s.value = text == "keep" ? "keep" : "rules";
+    out_.push_back(s);
+  }
+
   std::vector<EffectiveSetting> Take() { return std::move(out_); }
 
  private:
@@ -210,6 +231,12 @@ std::vector<EffectiveSetting> ComputeEffectiveSettings(const IniSection& online)
         break;
       case SettingKind::kCapacity:
         b.Capacity(key.c_str(), ReadInteger(def));
+        break;
+      case SettingKind::kShare:
+        b.Share(key.c_str(), ReadInteger(def));
+        break;
+      case SettingKind::kConflicts:
+        b.Conflicts(key.c_str());
         break;
       case SettingKind::kTransfers:
         b.Transfers(key.c_str(), ReadInteger(def));

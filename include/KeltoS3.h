@@ -264,9 +264,19 @@ KELTOS3_API int KELTOS3_CDECL KeltoS3AbandonWrite(KS3File* file);
 //                                form of the other build of the library
 //   KELTOS3_SYNC_CATALOG_OVERLAP the catalog root is the local root, lies
 //                                inside it or contains it
+//   KELTOS3_SYNC_TOO_MANY_DELETIONS
+//                                the changes found would delete more than
+//                                "SyncMaxDelete" percent (50 by default) of
+//                                the files the catalog records on the local
+//                                or the remote side
+//   KELTOS3_SYNC_OTHER_REMOTE_ROOT
+//                                the catalog was made with another remote
+//                                root (endpoint, bucket or path); pair this
+//                                tree with that root through a new catalog
+//                                folder
 // KELTOS3_SYNC_ALLOW_EMPTY in `flags` lets a run go on with an empty side
 // (the user emptied it on purpose): the catalog's entries are then deleted
-// on the other side.
+// on the other side, and the share of deletions is not limited.
 typedef void(KELTOS3_CDECL* KeltoS3SyncCallback)(
     void* context, const wchar_t* action_key, const wchar_t* name, int source,
     int target, const wchar_t* time, int outcome, int result);
@@ -286,6 +296,8 @@ typedef void(KELTOS3_CDECL* KeltoS3SyncCallback)(
 #define KELTOS3_SYNC_LOCAL_EMPTY 5
 #define KELTOS3_SYNC_OTHER_LAYOUT 6
 #define KELTOS3_SYNC_CATALOG_OVERLAP 7
+#define KELTOS3_SYNC_TOO_MANY_DELETIONS 8
+#define KELTOS3_SYNC_OTHER_REMOTE_ROOT 9
 
 KELTOS3_API int KELTOS3_CDECL KeltoS3Synchronize(
     const wchar_t* local_root, const wchar_t* catalog_root,

@@ -53,7 +53,9 @@ extern "C" int KeltoS3Synchronize(const wchar_t* local_root,
                       kSyncRunRemoteEmpty == KELTOS3_SYNC_REMOTE_EMPTY &&
                       kSyncRunLocalEmpty == KELTOS3_SYNC_LOCAL_EMPTY &&
                       kSyncRunOtherLayout == KELTOS3_SYNC_OTHER_LAYOUT &&
-                      kSyncRunCatalogOverlap == KELTOS3_SYNC_CATALOG_OVERLAP,
+                      kSyncRunCatalogOverlap == KELTOS3_SYNC_CATALOG_OVERLAP &&
+                      kSyncRunTooManyDeletions == KELTOS3_SYNC_TOO_MANY_DELETIONS &&
+                      kSyncRunOtherRemoteRoot == KELTOS3_SYNC_OTHER_REMOTE_ROOT,
                   "KeltoS3Synchronize returns the driver's results");
     return RunSynchronization(WideToU16(local_root), WideToU16(catalog_root),
                               WideToU16(s3_root), &observer, options);

@@ -128,6 +128,10 @@ class CLocalFileSystem final : public CQUEXFSManager {
   // openable for reading and writing), else 0.
   static int32_t IsFileLocked(const std::u16string& path);
 
+  // What the last load that filled fileMap saw of each file it kept, kept
+  // up to date by this object's own changes (see "Changed since the load").
+  const FileStampMap& LoadedStamps() const { return fileStamps; }
+
  private:
   ~CLocalFileSystem() = default;
 

@@ -107,6 +107,22 @@ std::u16string SyncVersionStamp(const std::u16string& key,
 }
 #endif
 
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+// The time a listing gives the index object `key` of `bucket`, to the
+// millisecond where the server gives it (ListedExactTime), or the empty
+// text when it is not listed.
+std::u16string ListedTimeOf(const std::u16string& bucket, const std::u16string& key) {
+  ServiceListRequest request(bucket);
+  request.m_query.Set(u"prefix", key.substr(0, 6) + EncodeKeyForUrl(key.substr(6)));
+  const S3ListResult answer = S3Client().ListObjects(request);
+  if (answer.m_iRetry != 0) return std::u16string();
+  for (const ListedEntry& entry : ReadListingPage(answer.m_strText).objects) {
+    if (entry.key == key) return ListedExactTime(entry.last_modified);
+  }
+  return std::u16string();
+}
+#endif
+
 // One trailing "\" dropped, as the object path of a folder drops it.
 std::u16string WithoutTrailingBackslash(std::u16string path) {
   if (!path.empty() && path.back() == u'\\') path.pop_back();
@@ -235,6 +251,9 @@ int CS3FileSystem::OpenFileObject(CS3File* file, const std::u16string& path,
 int32_t CS3FileSystem::LoadTree(std::u16string path) {
   dirMap.RemoveAll();
   fileMap.RemoveAll();
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  listedTimes.clear();
+#endif
   wholeTreeLoaded = false;
   const int32_t loaded = LoadRemoteTree(ListingRemainder(path));
   wholeTreeLoaded = loaded == 0 && path.empty();
@@ -245,6 +264,9 @@ int32_t CS3FileSystem::LoadTree() { return LoadTree(std::u16string()); }
 
 int32_t CS3FileSystem::LoadFiles(std::u16string path) {
   fileMap.RemoveAll();
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  listedTimes.clear();
+#endif
   wholeTreeLoaded = false;
   ListFiles(ListingRemainder(path));
   return 0;
@@ -350,6 +372,7 @@ int32_t CS3FileSystem::ListPages(const std::u16string& prefix, bool folders) {
       fileMap.Set(key, stamp);
 #else
       fileMap.Set(key, ListedFileTime(entry.last_modified));
+      listedTimes[key] = ListedExactTime(entry.last_modified);
 #endif
     }
     if (page.damaged) return 1;
@@ -407,9 +430,10 @@ int32_t CS3FileSystem::RemoveDir(std::u16string dir, std::u16string name) {
   const std::u16string remainder =
       WithoutTrailingBackslash(Address(dir + name));
   if (bucket.empty() || !IsSafeTreeName(remainder)) return 0;
-  // Only the marker goes; the objects below the folder stay.
-  DeleteStoredObject(bucket, FolderMarkerKey(remainder));
-  return 0;
+  // Only the marker goes; the objects below the folder stay.  A marker
+  // that stays is reported, so that the run does not record the folder as
+  // removed (it would come back as a folder added remotely).
+  return DeleteStoredObject(bucket, FolderMarkerKey(remainder)) ? 0 : 1;
 }
 
 int32_t CS3FileSystem::RemoveDir(std::u16string path) {
@@ -530,6 +554,11 @@ int32_t CS3FileSystem::ReceiveUpload(const std::u16string& remainder,
   const bool unlisted = PathKnownUnlisted(remainder, name);
   storedPaths.insert(bucket + remainder);
   RemoveOtherVersions(remainder, stored, replaced, !unlisted);
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+  transferTimes[name] = stamp;
+#else
+  transferTimes[name] = ListedTimeOf(bucket, stored.index_key);
+#endif
   return 0;
 }
 

@@ -79,7 +79,8 @@
 //                                 local folder that cannot be made: the run
 //                                 does not record the folder, so the next
 //                                 run tries again)
-//   RemoveDir                     0 (the answer is not examined)
+//   RemoveDir                     0 the marker is gone; 1 its deletion
+//                                 failed
 //   RemoveFile                    0 removed or nothing listed to remove; 1
 //                                 an index object could not be read, or a
 //                                 deletion failed (the listed version stays)
@@ -114,6 +115,7 @@
 #define KELTOS3_SRC_FS_S3_FILE_SYSTEM_H_
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -182,6 +184,23 @@ class CS3FileSystem final : public CQUEXFSManager {
   // Finishes a stream that is open and was written to (as CloseStream),
   // then deletes the object.
   int32_t Release() override;
+
+  // The time this object's own last store of the tree key `key` gave it:
+  // the version's stamp (standard build) or the listing's time of its
+  // index object with its milliseconds (snapshot-assisted build); empty
+  // when it stored none or the time could not be listed.  The catalog
+  // records it.
+  std::u16string TimeAfterTransfer(const std::u16string& key) const {
+    const auto found = transferTimes.find(key);
+    return found == transferTimes.end() ? std::u16string() : found->second;
+  }
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  // The listing's time of each path the last load listed, with its
+  // milliseconds where the server gives them (fileMap keeps seconds).
+  const std::map<std::u16string, std::u16string>& ListedTimes() const {
+    return listedTimes;
+  }
+#endif
 
   // ---- The parts of the loads, public for tests -----------------------------
 
@@ -331,6 +350,11 @@ class CS3FileSystem final : public CQUEXFSManager {
   std::set<std::u16string> storedPaths;
   // The maps hold a whole-tree load that ended in agreement.
   bool wholeTreeLoaded = false;
+  // TimeAfterTransfer by tree key.
+  std::map<std::u16string, std::u16string> transferTimes;
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  std::map<std::u16string, std::u16string> listedTimes;
+#endif
 };
 
 #endif  // KELTOS3_SRC_FS_S3_FILE_SYSTEM_H_

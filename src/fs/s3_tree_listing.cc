@@ -187,4 +187,13 @@ std::u16string ListedFileTime(const std::u16string& last_modified) {
   const std::u16string text = FormatTimeText(time);
   return text.empty() ? last_modified : text;
 }
+
+std::u16string ListedExactTime(const std::u16string& last_modified) {
+  constexpr platform::FileTime kUnset = ~platform::FileTime{0};
+  platform::FileTime time = kUnset;
+  ParseTimeText(last_modified, &time);
+  if (time == kUnset) return last_modified;
+  const std::u16string text = FormatTimeTextWithMilliseconds(time);
+  return text.empty() ? last_modified : text;
+}
 #endif

@@ -112,6 +112,10 @@ IndexKeyKind ClassifyIndexKey(const std::u16string& key, std::u16string* tree_ke
 // than the upload's listed time).  A text that does not form a date and time
 // is kept as it is.
 std::u16string ListedFileTime(const std::u16string& last_modified);
+
+// The same with the text's milliseconds kept, where the server gives them:
+// what tells two stores within one second apart.
+std::u16string ListedExactTime(const std::u16string& last_modified);
 #endif
 
 #endif  // KELTOS3_SRC_FS_S3_TREE_LISTING_H_

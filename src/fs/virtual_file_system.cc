@@ -1,17 +1,54 @@
 #include "fs/virtual_file_system.h"
 
 #include <memory>
+#include <string>
 
+#include "common/wide_string.h"
+#include "fs/local_file_system.h"
+#include "fs/s3_file_system.h"
 #include "fs/tree_guard.h"
 #include "platform/env.h"
 #include "platform/file.h"
+#include "support/time_text.h"
+
+namespace {
+
+// The work folder and what it holds, below the root.
+constexpr char16_t kWorkFolder[] = u"\\.keltos3";
+constexpr char16_t kRemoteRootFile[] = u"\\.keltos3\\remote-root";
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+constexpr char16_t kRemoteTimesFolder[] = u"\\.keltos3\\remote-times";
+#endif
+
+// The longest remote-root record read.
+constexpr std::uint32_t kRootRecordLimit = 4096;
+
+}  // namespace
 
 // ---- Loads -------------------------------------------------------------------
 
 int32_t CVirtualFileSystem::LoadTree(std::u16string path) {
   dirMap.RemoveAll();
   fileMap.RemoveAll();
-  return ScanDirectoryTree(path, ScanVariant::kFull, /*skip_dot_dirs=*/true);
+  const int32_t result =
+      ScanDirectoryTree(path, ScanVariant::kFull, /*skip_dot_dirs=*/true, &m_stamps);
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  m_remoteTimes = CSortedMap<std::u16string>(fileMap.Capacity(),
+                                             SortedMapWhenFull::kKeepLowest);
+  if (path.empty() && !m_bRemoteTimesTree) {
+    ScopedFileSystem<CVirtualFileSystem> times(new CVirtualFileSystem());
+    times->m_bRemoteTimesTree = true;
+    times->SetRoot(root + kRemoteTimesFolder);
+    times->SetMapCapacity(fileMap.Capacity());
+    times->LoadTree();
+    // With the milliseconds the placeholders keep: the server's times tell
+    // two stores within one second apart where it gives them.
+    for (const auto& [key, stamp] : times->m_stamps) {
+      m_remoteTimes.Set(key, FormatTimeTextWithMilliseconds(stamp.time));
+    }
+  }
+#endif
+  return result;
 }
 
 int32_t CVirtualFileSystem::LoadTree() { return LoadTree(std::u16string()); }
@@ -55,7 +92,11 @@ int32_t CVirtualFileSystem::CreateDir(std::u16string path) {
 
 int32_t CVirtualFileSystem::RemoveDir(std::u16string dir, std::u16string name) {
   if (!IsGuardedTarget(root, dir, name)) return 1;
-  return RemoveDirectoryOnDisk(dir + name);
+  const int32_t removed = RemoveDirectoryOnDisk(dir + name);
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  if (removed == 0) ForgetRemoteTime(KeyBelowRoot(root, dir, name), /*directory=*/true);
+#endif
+  return removed;
 }
 
 int32_t CVirtualFileSystem::RemoveDir(std::u16string path) {
@@ -74,34 +115,118 @@ int32_t CVirtualFileSystem::ReservedOp(std::u16string, std::u16string,
 
 // ---- Files ---------------------------------------------------------------------
 
-void CVirtualFileSystem::CreatePlaceholder(const std::u16string& path) {
-  // Opened and, as the result is discarded, closed at once.
-  platform::CurrentEnv()->OpenFile(path, platform::FileOpenMode::kCreateAlways);
+bool CVirtualFileSystem::CreatePlaceholder(const std::u16string& path) {
+  // Closed at once, as the result goes out of scope.
+  return platform::CurrentEnv()->OpenFile(path, platform::FileOpenMode::kCreateAlways) !=
+         nullptr;
 }
+
+int32_t CVirtualFileSystem::Record(const std::u16string& dir, const std::u16string& name,
+                                   [[maybe_unused]] const CQUEXFSManager* source,
+                                   const std::u16string& source_time) {
+  platform::Env* const env = platform::CurrentEnv();
+  const std::u16string key = KeyBelowRoot(root, dir, name);
+  const FileStamp* local = nullptr;
+  if (m_pLocal != nullptr && !key.empty()) {
+    const auto found = m_pLocal->LoadedStamps().find(key);
+    if (found != m_pLocal->LoadedStamps().end()) local = &found->second;
+  }
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+  // The local file's full time where it was the source: its time text,
+  // which named the remote version, is the record's to the second, and a
+  // second save within that second is still seen.
+  if (local != nullptr && source != nullptr &&
+      source == static_cast<const CQUEXFSManager*>(m_pLocal)) {
+    return env->SetLastWriteTime(dir + name, local->time) ? 0 : 1;
+  }
+  return SetWriteTimeFromText(dir + name, source_time);
+#else
+  (void)source_time;
+  int32_t result = 0;
+  if (local != nullptr && !env->SetLastWriteTime(dir + name, local->time)) result = 1;
+  if (m_pRemote != nullptr && !key.empty()) {
+    // The version the transfer stored, or the one it read.
+    std::u16string remote_time = m_pRemote->TimeAfterTransfer(key);
+    if (remote_time.empty() && source != nullptr &&
+        source == static_cast<const CQUEXFSManager*>(m_pRemote)) {
+      const auto listed = m_pRemote->ListedTimes().find(key);
+      if (listed != m_pRemote->ListedTimes().end()) remote_time = listed->second;
+    }
+    if (RecordRemoteTime(key, remote_time) != 0) result = 1;
+  }
+  return result;
+#endif
+}
+
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+int32_t CVirtualFileSystem::RecordRemoteTime(const std::u16string& key,
+                                             const std::u16string& time) {
+  // Without a time the record of the remote side goes: the next run then
+  // compares as an earlier release did.
+  if (time.empty()) {
+    ForgetRemoteTime(key, /*directory=*/false);
+    return 0;
+  }
+  const std::u16string name = kRemoteTimesFolder + key;
+  if (!IsGuardedTarget(root, root, name)) return 1;
+  CreateDirectoryOnDisk(root + kWorkFolder);
+  for (size_t at = name.find(u'\\', 1); at != std::u16string::npos;
+       at = name.find(u'\\', at + 1)) {
+    if (at > 0) CreateDirectoryOnDisk(root + name.substr(0, at));
+  }
+  if (!CreatePlaceholder(root + name)) return 1;
+  return SetWriteTimeFromText(root + name, time);
+}
+
+void CVirtualFileSystem::ForgetRemoteTime(const std::u16string& key, bool directory) {
+  if (m_bRemoteTimesTree || key.empty()) return;
+  const std::u16string name = kRemoteTimesFolder + key;
+  if (!IsGuardedTarget(root, root, name)) return;
+  platform::Env* const env = platform::CurrentEnv();
+  if (directory) {
+    env->RemoveDirectory(root + name);
+  } else {
+    env->DeleteFile(root + name);
+  }
+}
+
+int32_t CVirtualFileSystem::RefreshRecord(const std::u16string& key) {
+  if (m_pLocal == nullptr || m_pRemote == nullptr || !IsGuardedTarget(root, root, key)) {
+    return 1;
+  }
+  const auto local = m_pLocal->LoadedStamps().find(key);
+  const auto listed = m_pRemote->ListedTimes().find(key);
+  if (local == m_pLocal->LoadedStamps().end() || listed == m_pRemote->ListedTimes().end()) {
+    return 1;
+  }
+  const std::u16string& remote_time = listed->second;
+  if (!platform::CurrentEnv()->SetLastWriteTime(root + key, local->second.time)) return 1;
+  return RecordRemoteTime(key, remote_time);
+}
+#endif
 
 int32_t CVirtualFileSystem::CopyFileFrom(std::u16string dir,
                                          std::u16string name,
                                          CQUEXFSManager* source,
                                          std::u16string,
-                                         [[maybe_unused]] std::u16string sourceName) {
+                                         std::u16string sourceName) {
   if (!IsGuardedTarget(root, dir, name)) return 1;
-  CreatePlaceholder(dir + name);
+  if (!CreatePlaceholder(dir + name)) return 1;
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
-  if (source != nullptr) {
-    SetModifiedTime(dir, name, source->GetModifiedTime(sourceName));
-  }
+  const std::u16string time =
+      source != nullptr ? source->GetModifiedTime(sourceName) : std::u16string();
 #else
-  (void)source;  // the placeholder keeps the time of writing
+  (void)sourceName;
+  const std::u16string time;
 #endif
-  return 0;
+  return Record(dir, name, source, time);
 }
 
 int32_t CVirtualFileSystem::WriteFileFrom(std::u16string dir,
                                           std::u16string name,
                                           CQUEXFSManager*) {
   if (!IsGuardedTarget(root, dir, name)) return 1;
-  CreatePlaceholder(dir + name);
-  return 0;
+  return CreatePlaceholder(dir + name) ? 0 : 1;
 }
 
 int32_t CVirtualFileSystem::WriteFileFrom(std::u16string path,
@@ -112,42 +237,38 @@ int32_t CVirtualFileSystem::WriteFileFrom(std::u16string path,
 int32_t CVirtualFileSystem::RemoveFile(std::u16string dir,
                                        std::u16string name) {
   if (!IsGuardedTarget(root, dir, name)) return 1;
-  return platform::CurrentEnv()->DeleteFile(dir + name) ? 0 : 1;
+  if (!platform::CurrentEnv()->DeleteFile(dir + name)) return 1;
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  ForgetRemoteTime(KeyBelowRoot(root, dir, name), /*directory=*/false);
+#endif
+  return 0;
 }
 
 int32_t CVirtualFileSystem::RemoveFile(std::u16string path) {
   return RemoveFile(root, std::move(path));
 }
 
+// The placeholder is created afresh over the old one, which stays when the
+// creation fails.
 int32_t CVirtualFileSystem::ReplaceFileFrom(std::u16string dir,
                                             std::u16string name,
-                                            std::u16string, CQUEXFSManager*,
+                                            std::u16string, CQUEXFSManager* source,
                                             std::u16string, std::u16string) {
   if (!IsGuardedTarget(root, dir, name)) return 1;
-  RemoveFile(dir, name);
-  CreatePlaceholder(dir + name);
-  return 0;
+  if (!CreatePlaceholder(dir + name)) return 1;
+  return Record(dir, name, source, std::u16string());
 }
 
 int32_t CVirtualFileSystem::UpdateFileFrom(std::u16string dir,
                                            std::u16string name,
                                            std::u16string time,
-                                           CQUEXFSManager*, int32_t) {
+                                           CQUEXFSManager* source, int32_t) {
   if (!IsGuardedTarget(root, dir, name)) return 1;
-  RemoveFile(dir, name);
-  CreatePlaceholder(dir + name);
+  if (!CreatePlaceholder(dir + name)) return 1;
   // The record carries the time of the change, as an added file's does.
   // With the moment of the run instead, a later update on the other side
-  // whose time lies before that moment would never be seen, and the two
-  // sides would keep different contents for good.  An unreadable time
-  // leaves the moment of the run.  The snapshot-assisted build carries no
-  // file times: there the record keeps the moment of writing.
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-  SetModifiedTime(dir, name, time);
-#else
-  (void)time;
-#endif
-  return 0;
+  // whose time lies before that moment would never be seen.
+  return Record(dir, name, source, time);
 }
 
 int32_t CVirtualFileSystem::UpdateFileFrom(std::u16string path,
@@ -156,6 +277,47 @@ int32_t CVirtualFileSystem::UpdateFileFrom(std::u16string path,
                                            int32_t reserved) {
   return UpdateFileFrom(root, std::move(path), std::move(time), source,
                         reserved);
+}
+
+// ---- The remote root ---------------------------------------------------------------
+
+CVirtualFileSystem::RootRecord CVirtualFileSystem::ReadRemoteRoot(
+    std::u16string* text) const {
+  platform::Env* const env = platform::CurrentEnv();
+  const std::u16string path = root + kRemoteRootFile;
+  std::unique_ptr<platform::File> file =
+      IsGuardedTarget(root, root, kRemoteRootFile)
+          ? env->OpenFile(path, platform::FileOpenMode::kExistingReadOnly)
+          : nullptr;
+  if (file == nullptr) {
+    platform::FileAttributes attributes;
+    return env->GetEntryAttributes(path, &attributes) ? RootRecord::kUnreadable
+                                                      : RootRecord::kNone;
+  }
+  std::string bytes(kRootRecordLimit, '\0');
+  std::uint32_t length = 0;
+  while (length < kRootRecordLimit) {
+    const std::int64_t n = file->Read(bytes.data() + length, kRootRecordLimit - length);
+    if (n < 0) return RootRecord::kUnreadable;
+    if (n == 0) break;
+    length += static_cast<std::uint32_t>(n);
+  }
+  bytes.resize(length);
+  while (!bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r')) bytes.pop_back();
+  *text = Utf8ToU16(bytes);
+  return RootRecord::kRead;
+}
+
+bool CVirtualFileSystem::WriteRemoteRoot(const std::u16string& text) const {
+  if (!IsGuardedTarget(root, root, kRemoteRootFile)) return false;
+  CreateDirectoryOnDisk(root + kWorkFolder);
+  std::unique_ptr<platform::File> file = platform::CurrentEnv()->OpenFile(
+      root + kRemoteRootFile, platform::FileOpenMode::kCreateAlways);
+  if (file == nullptr) return false;
+  const std::string bytes = U16ToUtf8(text) + "\n";
+  return file->Write(bytes.data(), static_cast<std::uint32_t>(bytes.size())) ==
+             static_cast<std::int64_t>(bytes.size()) &&
+         file->Sync();
 }
 
 // ---- Stream --------------------------------------------------------------------

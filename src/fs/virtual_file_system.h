@@ -16,21 +16,44 @@
 // replacing an existing one, and close it at once; its outcome is not
 // examined.
 //
+// Records.  A file record is the time the live sides hold after the
+// transfer it records (the "record times" below).  Creating the
+// placeholder and setting its time are checked: a record that could not be
+// written whole fails with 1, so that the run reports it and the next run
+// finds the change again.
+//
 // Operations and results (full path = dir + name, or root + path):
 //   CreateDir        0 created; 1 a directory of that name exists; 2 failed
 //   RemoveDir        0 removed; 1 failed (for example not empty)
-//   CopyFileFrom     creates the placeholder with the time
-//                    source->GetModifiedTime(sourceName) (the
-//                    snapshot-assisted build: the time of writing); the
-//                    source's stream is not opened; 0
-//   WriteFileFrom    creates the placeholder; source untouched; 0
+//   CopyFileFrom     creates the placeholder with the record times, taken
+//                    from `source` for sourceName; the source's stream is
+//                    not opened; 0, or 1 when the record was not written
+//   WriteFileFrom    creates the placeholder; source untouched; 0 or 1
 //   RemoveFile       0 deleted; 1 failed (no in-use test)
-//   ReplaceFileFrom  RemoveFile, then a fresh placeholder, whose time is the
-//                    moment of the call (neither time nor source is used); 0
-//   UpdateFileFrom   RemoveFile, then a fresh placeholder with the time text
-//                    `time`, the time of the change carried (the moment of
-//                    the call when the text does not convert, and in the
-//                    snapshot-assisted build); source is not used; 0
+//   ReplaceFileFrom  a fresh placeholder with the record times (`source`
+//                    and sourceName give no time: the snapshot pass reads
+//                    from a copy); 0 or 1
+//   UpdateFileFrom   a fresh placeholder with the record times, the time
+//                    text `time` (the change carried) standing for the
+//                    source's; source is not used otherwise; 0 or 1
+//
+// Record times.  Standard build: the local file's time at full precision
+// when the transfer came from the local tree (its time text is the one the
+// remote version is named with), else the source's time text, which the
+// local copy was given.  Snapshot-assisted build, whose remote times are
+// the server's and whose local copies keep the time of writing: the
+// placeholder takes the local file's time after the transfer, and the
+// remote side's time after it (the listing's time of the version stored,
+// or of the one read) is kept beside it, in a tree of placeholders below
+// the work folder ("\.keltos3\remote-times"), which no load lists and
+// which RemoteTimes gives back.  Without the live sides (SetLiveSides),
+// or where they do not know the time, the placeholder keeps the source's
+// time text (standard build) or the time of writing.
+//
+// Work folder.  "\.keltos3" below the root holds what the catalog keeps
+// beside its records: the remote root it belongs to ("remote-root", one
+// line of UTF-8, written by the synchronisation driver) and the remote
+// side's record times.  Being a dot-directory, no load lists it.
 //   OpenStream       0; 1 a stream is already open; 3 open failed (no in-use
 //                    test)
 //   ReadStream, WriteStream, CloseStream, SetModifiedTime
@@ -52,6 +75,9 @@
 
 #include "fs/disk_stream.h"
 #include "fs/quexfs_manager.h"
+
+class CLocalFileSystem;
+class CS3FileSystem;
 
 class CVirtualFileSystem final : public CQUEXFSManager {
  public:
@@ -107,13 +133,60 @@ class CVirtualFileSystem final : public CQUEXFSManager {
   // Deletes the object; a stream still open is closed.
   int32_t Release() override;
 
+  // ---- Additions --------------------------------------------------------
+
+  // The live sides whose times the records take (see "Record times"); both
+  // may be null, and must outlive the records written.
+  void SetLiveSides(const CLocalFileSystem* local, const CS3FileSystem* remote) {
+    m_pLocal = local;
+    m_pRemote = remote;
+  }
+
+  // The placeholders as the last load saw them, at full precision.
+  const FileStampMap& LoadedStamps() const { return m_stamps; }
+
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  // The remote side's record times the last whole-tree load found, by key.
+  const CSortedMap<std::u16string>& RemoteTimes() const { return m_remoteTimes; }
+  // Writes the record times of `key` (a file the live sides hold alike)
+  // anew, for a record an earlier release wrote without the remote side's.
+  // 0, or 1 when it could not.
+  int32_t RefreshRecord(const std::u16string& key);
+#endif
+
+  // The remote root the catalog belongs to, from its work folder.
+  enum class RootRecord { kNone, kRead, kUnreadable };
+  RootRecord ReadRemoteRoot(std::u16string* text) const;
+  // Writes it; false when it could not be written (a catalog root that
+  // does not exist).
+  bool WriteRemoteRoot(const std::u16string& text) const;
+
  private:
   ~CVirtualFileSystem() = default;
 
-  // Creates the placeholder at `path` (see above).
-  static void CreatePlaceholder(const std::u16string& path);
+  // Creates the placeholder at `path` (see above); false when it could not.
+  static bool CreatePlaceholder(const std::u16string& path);
+
+  // Gives the placeholder dir + name the record times of a transfer from
+  // `source`, `source_time` being the time text the source gives (empty:
+  // none).  0, or 1 when a time could not be written.
+  int32_t Record(const std::u16string& dir, const std::u16string& name,
+                 const CQUEXFSManager* source, const std::u16string& source_time);
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  // The remote side's record time of `key`: written, or removed for an
+  // empty text.  0, or 1 when it could not be written.
+  int32_t RecordRemoteTime(const std::u16string& key, const std::u16string& time);
+  void ForgetRemoteTime(const std::u16string& key, bool directory);
+#endif
 
   DiskStream stream;
+  FileStampMap m_stamps;
+  const CLocalFileSystem* m_pLocal = nullptr;
+  const CS3FileSystem* m_pRemote = nullptr;
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  CSortedMap<std::u16string> m_remoteTimes;
+  bool m_bRemoteTimesTree = false;  // this object is that tree
+#endif
 };
 
 #endif  // KELTOS3_SRC_FS_VIRTUAL_FILE_SYSTEM_H_

@@ -17,6 +17,8 @@ static_assert(std::u16string_view(SettingDefault(u"S3Host")) == u"s3.amazonaws.c
 static_assert(std::u16string_view(SettingDefault(u"ProxyServer")) == u"127.0.0.1:3128");
 static_assert(std::u16string_view(SettingDefault(u"ProxyPassword")) == u"keltos3user");
 static_assert(std::u16string_view(SettingDefault(u"Region")) == u"us-east-1");
+static_assert(std::u16string_view(SettingDefault(u"SyncMaxDelete")) == u"50" &&
+              kDefaultSyncMaxDelete == 50);
 
 namespace {
 
@@ -215,6 +217,23 @@ int32_t CS3Config::GetSyncCapacity() const {
   if (capacity < kMinSyncCapacity) return kMinSyncCapacity;
   return capacity > kMaxSyncCapacity ? kMaxSyncCapacity : capacity;
 }
+
+int32_t CS3Config::GetSyncMaxDelete() const {
+  const std::u16string text = ReadText(u"SyncMaxDelete", u"");
+  if (text.empty()) return kDefaultSyncMaxDelete;  // SettingDefault(u"SyncMaxDelete")
+  const int32_t percent = ParseDecimalField(text, 0, text.size());
+  if (percent < 0) return 0;
+  return percent > 100 ? 100 : percent;
+}
+
+int32_t CS3Config::GetSyncConflicts() const {
+  std::u16string text = ReadText(u"SyncConflicts", u"");
+  for (char16_t& c : text) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  return text == u"keep" ? kSyncConflictsKeep : kSyncConflictsRules;
+}
+
 
 const std::u16string& CS3Config::GetIniPath() const { return m_values->ini_path; }
 

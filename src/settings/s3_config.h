@@ -114,6 +114,21 @@ class CS3Config {
   // kMaxSyncCapacity as kMaxSyncCapacity.
   int32_t GetSyncCapacity() const;
 
+  // The largest share of the files the catalog records, in percent, that
+  // one synchronisation run may delete on either live side: "SyncMaxDelete",
+  // default 50.  A run whose changes would delete more is refused.  An empty
+  // value gives the default; values below 0 read as 0 (no deletion allowed),
+  // above 100 as 100 (no limit).
+  int32_t GetSyncMaxDelete() const;
+
+  // How a synchronisation settles a file changed on both sides:
+  // "SyncConflicts".  "keep" (any case) gives kSyncConflictsKeep: a
+  // deletion never wins over a change, and the losing side of a file
+  // changed on both sides is kept beside it as a conflict copy.  Every other
+  // value, and none, gives kSyncConflictsRules, the fixed rules of the
+  // engine.
+  int32_t GetSyncConflicts() const;
+
   // The INI file path in library form ("." when it could not be found).
   const std::u16string& GetIniPath() const;
 
@@ -159,5 +174,12 @@ class SettingsScope {
   const CS3Config m_settings;
   const SettingsScope* const m_pOuter;
 };
+
+// Default of "SyncMaxDelete", in percent.
+constexpr int32_t kDefaultSyncMaxDelete = 50;
+
+// Values of GetSyncConflicts.
+constexpr int32_t kSyncConflictsRules = 0;
+constexpr int32_t kSyncConflictsKeep = 1;
 
 #endif  // KELTOS3_SRC_SETTINGS_S3_CONFIG_H_

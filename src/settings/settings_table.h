@@ -21,6 +21,8 @@ enum class SettingKind {
   kSignatureVersion,  // 4, or 2 for every other value
   kPause,             // milliseconds; a negative value reads as 0
   kCapacity,          // clamped into [kMinSyncCapacity, kMaxSyncCapacity]
+  kShare,             // percent, clamped into [0, 100]; empty gives the default
+  kConflicts,         // "keep" (any case), or the engine's fixed rules
   kTransfers,         // clamped into [1, kMaxTransfers]
 };
 
@@ -61,6 +63,8 @@ inline constexpr SettingDefinition kSettingsTable[] = {
     {u"Region", SettingKind::kNonEmptyText, u"us-east-1"},
     {u"PathStyle", SettingKind::kFlag, u"0"},
     {u"SyncCapacity", SettingKind::kCapacity, u"100"},
+    {u"SyncMaxDelete", SettingKind::kShare, u"50"},
+    {u"SyncConflicts", SettingKind::kConflicts, u""},
     {u"Transfers", SettingKind::kTransfers, u"1"},
 };
 

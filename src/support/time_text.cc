@@ -14,6 +14,16 @@ std::u16string FormatTimeText(platform::FileTime time) {
   return BytesToU16(buffer);
 }
 
+std::u16string FormatTimeTextWithMilliseconds(platform::FileTime time) {
+  platform::SystemTime st;
+  if (!platform::FileTimeToSystemTime(time, &st)) return std::u16string();
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ",
+                st.year, st.month, st.day, st.hour, st.minute, st.second,
+                static_cast<int>(time / 10000 % 1000));
+  return BytesToU16(buffer);
+}
+
 int ParseDecimalField(const std::u16string& text, size_t begin, size_t length) {
   if (begin >= text.size()) return 0;
   const size_t end = (length > text.size() - begin) ? text.size() : begin + length;

@@ -14,6 +14,11 @@
 // gives the empty text.
 std::u16string FormatTimeText(platform::FileTime time);
 
+// The same with the milliseconds of `time` in their place, for times that
+// are compared rather than stored as names (the snapshot-assisted build's
+// record of the remote side's times).
+std::u16string FormatTimeTextWithMilliseconds(platform::FileTime time);
+
 // Reads the seven fields at their fixed positions (year 0-3, month 5-6, day
 // 8-9, hour 11-12, minute 14-15, second 17-18, milliseconds 20-22), each
 // converted like _wtoi; the separators are not examined and missing

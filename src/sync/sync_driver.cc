@@ -1,16 +1,55 @@
 #include "sync/sync_driver.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
+#include "common/wide_string.h"
 #include "fs/local_file_system.h"
 #include "fs/s3_file_system.h"
 #include "fs/virtual_file_system.h"
 #include "platform/env.h"
 #include "settings/s3_config.h"
 #include "sync/sync_engine.h"
+#include "sync/sync_types.h"
 
 namespace {
+
+// The remote root as the catalog records it: the endpoint and the bucket
+// with the path inside it, "s3.amazonaws.com:443 backups\\docs".
+std::u16string RemoteRootText(CS3Config& config, const std::u16string& remote_root) {
+  std::u16string host = config.GetHost();
+  for (char16_t& c : host) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  std::u16string bucket;
+  std::u16string path;
+  CS3FileSystem::SplitBucket(remote_root, &bucket, &path);
+  while (!path.empty() && path.back() == u'\\') path.pop_back();
+  return host + u":" + BytesToU16(std::to_string(config.GetPort())) + u" " + bucket +
+         path;
+}
+
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+// Records an earlier release wrote hold the time of writing and nothing of
+// the remote side.  Once a run found such a file unchanged on both sides,
+// its record is written anew with the time each side holds, so that from
+// now on an earlier time is a change there too.
+void RefreshEarlierRecords(const CSyncEngine& engine, const CQUEXFSManager& local,
+                           const CQUEXFSManager& remote, CVirtualFileSystem* catalog) {
+  const CSortedMap<std::u16string>& recorded = catalog->fileMap;
+  for (int i = 0; i < recorded.Count(); ++i) {
+    const std::u16string key = recorded.KeyAt(i);
+    if (!engine.Considers(key) || catalog->RemoteTimes().Find(key) >= 0 ||
+        local.fileMap.Find(key) < 0 || remote.fileMap.Find(key) < 0 ||
+        engine.LocalFileChanges().Find(key) >= 0 ||
+        engine.RemoteFileChanges().Find(key) >= 0) {
+      continue;
+    }
+    catalog->RefreshRecord(key);
+  }
+}
+#endif
 
 // The local tree must be there and be listed whole: a local root that is
 // not mounted, or a directory that cannot be read, would otherwise look like
@@ -93,7 +132,10 @@ int32_t RunSynchronization(const std::u16string& local_root,
                            const std::u16string& catalog_root,
                            const std::u16string& s3_root,
                            SyncObserver* observer,
-                           const SyncRunOptions& options) {
+                           const SyncRunOptions& options,
+                           SyncRunFacts* facts) {
+  SyncRunFacts unused;
+  if (facts == nullptr) facts = &unused;
   if (PathsOverlap(local_root, catalog_root)) return kSyncRunCatalogOverlap;
   // The settings are read once for the whole run.
   const SettingsScope settings;
@@ -105,15 +147,18 @@ int32_t RunSynchronization(const std::u16string& local_root,
   }
 
   // Released in this order when the run ends, and whatever happens.
-  ScopedFileSystem<> local(new CLocalFileSystem());
-  ScopedFileSystem<> catalog(new CVirtualFileSystem());
-  ScopedFileSystem<> remote(new CS3FileSystem());
+  ScopedFileSystem<CLocalFileSystem> local(new CLocalFileSystem());
+  ScopedFileSystem<CVirtualFileSystem> catalog(new CVirtualFileSystem());
+  ScopedFileSystem<CS3FileSystem> remote(new CS3FileSystem());
   local->SetRoot(local_root);
   catalog->SetRoot(catalog_root);
   remote->SetRoot(remote_root);
   // Every map and table of the run has the capacity of the settings.
-  const int capacity = CS3Config().GetSyncCapacity();
-  for (CQUEXFSManager* fs : {local.get(), catalog.get(), remote.get()}) {
+  CS3Config config;
+  const int capacity = config.GetSyncCapacity();
+  for (CQUEXFSManager* fs : {static_cast<CQUEXFSManager*>(local.get()),
+                             static_cast<CQUEXFSManager*>(catalog.get()),
+                             static_cast<CQUEXFSManager*>(remote.get())}) {
     fs->SetMapCapacity(capacity);
   }
 
@@ -123,9 +168,24 @@ int32_t RunSynchronization(const std::u16string& local_root,
       !NoLinkHidesARecord(*local, *catalog)) {
     return kSyncRunLocalFailed;
   }
+  // The catalog describes the tree of the remote root it was made with.
+  facts->run_remote_root = RemoteRootText(config, remote_root);
+  std::u16string recorded_root;
+  switch (catalog->ReadRemoteRoot(&recorded_root)) {
+    case CVirtualFileSystem::RootRecord::kUnreadable:
+      return kSyncRunLocalFailed;
+    case CVirtualFileSystem::RootRecord::kRead:
+      facts->catalog_remote_root = recorded_root;
+      if (recorded_root != facts->run_remote_root) return kSyncRunOtherRemoteRoot;
+      break;
+    case CVirtualFileSystem::RootRecord::kNone:
+      break;
+  }
   const int32_t loaded = remote->LoadTree();
   if (loaded == CS3FileSystem::kLoadOtherLayout) return kSyncRunOtherLayout;
   if (loaded != 0) return kSyncRunRemoteFailed;
+  const bool one_side_empty = HoldsEntries(*catalog) &&
+                              (!HoldsEntries(*remote) || !HoldsEntries(*local));
   if (!options.allow_empty && HoldsEntries(*catalog)) {
     if (!HoldsEntries(*remote)) return kSyncRunRemoteEmpty;
     if (!HoldsEntries(*local)) return kSyncRunLocalEmpty;
@@ -134,7 +194,52 @@ int32_t RunSynchronization(const std::u16string& local_root,
   auto engine = std::make_unique<CSyncEngine>(capacity);
   engine->SetObserver(observer);
   engine->SetDryRun(options.dry_run);
-  engine->RunSync(local.get(), remote.get(), catalog.get());
+  engine->SetKeepConflicts(config.GetSyncConflicts() == kSyncConflictsKeep);
+  SyncTimeSources times;
+  times.local = &local->LoadedStamps();
+  times.catalog = &catalog->LoadedStamps();
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  times.remote_records = &catalog->RemoteTimes();
+  times.remote_listed = &remote->ListedTimes();
+#endif
+  engine->SetTimeSources(times);
+  catalog->SetLiveSides(local.get(), remote.get());
+  engine->Plan(local.get(), remote.get(), catalog.get());
+
+  // A side that lost most of what the catalog records is more likely wrong
+  // than emptied by hand: the run would carry the loss to the other side.
+  facts->local_deletions = engine->DeletionsOn(SIDE_LOCAL);
+  facts->remote_deletions = engine->DeletionsOn(SIDE_REMOTE);
+  facts->recorded_files = engine->RecordedFiles();
+  facts->max_delete_percent = options.max_delete_percent >= 0
+                                  ? std::min(options.max_delete_percent, 100)
+                                  : config.GetSyncMaxDelete();
+  if (!(options.allow_empty && one_side_empty)) {
+    auto too_many = [facts](int64_t deletions) {
+      return deletions > 0 &&
+             deletions * 100 > facts->recorded_files * facts->max_delete_percent;
+    };
+    const bool local_refused = too_many(facts->local_deletions);
+    const bool remote_refused = too_many(facts->remote_deletions);
+    if (local_refused || remote_refused) {
+      facts->refused_side =
+          !remote_refused || (local_refused &&
+                              facts->local_deletions >= facts->remote_deletions)
+              ? SIDE_LOCAL
+              : SIDE_REMOTE;
+      return kSyncRunTooManyDeletions;
+    }
+  }
+
+  if (!options.dry_run && recorded_root.empty()) {
+    // A catalog without the record takes this run's root.  One that cannot
+    // take it now is given it by a later run.
+    catalog->WriteRemoteRoot(facts->run_remote_root);
+  }
+  engine->ApplyActions(local.get(), remote.get(), catalog.get());
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  if (!options.dry_run) RefreshEarlierRecords(*engine, *local, *remote, catalog.get());
+#endif
   local.reset();  // the file systems go before the engine
   catalog.reset();
   remote.reset();

@@ -11,20 +11,6 @@
 
 namespace {
 
-// Group headers of the action table, in the order Reconcile inserts them.
-// Sorted, they fall into DIRADD, DIRDELETE, FILEADD, FILEDELETE, FILEUPDATE.
-constexpr const char16_t* kGroupHeaders[] = {u"DIRADD", u"DIRDELETE", u"FILEADD",
-                                             u"FILEDELETE", u"FILEUPDATE"};
-
-bool IsGroupHeader(const std::u16string& key) {
-  for (const char16_t* header : kGroupHeaders) {
-    if (key == header) return true;
-  }
-  return false;
-}
-
-std::u16string Decimal(int32_t value) { return BytesToU16(std::to_string(value)); }
-
 // Digits the sequence numbers of an action table of `capacity` entries
 // need: five, or more when the largest number that fits (the capacity less
 // the headers) is longer.  Numbers made after the table is full are dropped
@@ -44,15 +30,36 @@ void BoundByFullMap(const CSortedMap<std::u16string>& map, bool* bounded,
   *bounded = true;
 }
 
+// The change tables hold every change two maps of `capacity` keys can
+// differ by.
+int ChangeTableCapacity(int capacity) {
+  constexpr int kLargest = 1 << 30;
+  return capacity > kLargest / 2 ? kLargest : 2 * capacity;
+}
+
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+// The time text one second after `text`, or `text` when it does not
+// convert.
+std::u16string NextSecond(const std::u16string& text) {
+  const platform::FileTime time = CQUEXFSManager::ParseTimeText(text);
+  if (time == 0) return text;
+  const std::u16string next =
+      CQUEXFSManager::FormatTimeText(time + platform::kFileTimeTicksPerSecond);
+  return next.empty() ? text : next;
+}
+#endif
+
 }  // namespace
 
 SyncObserver::~SyncObserver() = default;
 
+void SyncObserver::OnConflict(const SyncConflict&) {}
+
 CSyncEngine::CSyncEngine(int capacity)
-    : m_localDirChanges(capacity),
-      m_remoteDirChanges(capacity),
-      m_localFileChanges(capacity),
-      m_remoteFileChanges(capacity),
+    : m_localDirChanges(ChangeTableCapacity(capacity)),
+      m_remoteDirChanges(ChangeTableCapacity(capacity)),
+      m_localFileChanges(ChangeTableCapacity(capacity)),
+      m_remoteFileChanges(ChangeTableCapacity(capacity)),
       m_actions(capacity),
 #if defined(KELTOS3_SNAPSHOT_BUILD)
       m_deferred(capacity),
@@ -71,8 +78,18 @@ CSyncEngine::~CSyncEngine() = default;
 
 int32_t CSyncEngine::RunSync(CQUEXFSManager* local, CQUEXFSManager* remote,
                              CQUEXFSManager* catalog) {
+  Plan(local, remote, catalog);
+  ApplyActions(local, remote, catalog);
+  return 0;
+}
+
+int32_t CSyncEngine::Plan(CQUEXFSManager* local, CQUEXFSManager* remote,
+                          CQUEXFSManager* catalog) {
   // One bound for the six maps: a directory above it has its files above it
   // too, so nothing is copied into a directory the run does not create.
+  m_trees[SIDE_CATALOG] = catalog;
+  m_trees[SIDE_LOCAL] = local;
+  m_trees[SIDE_REMOTE] = remote;
   m_bBounded = false;
   m_strBound.clear();
   for (const CQUEXFSManager* tree : {local, remote, catalog}) {
@@ -83,9 +100,20 @@ int32_t CSyncEngine::RunSync(CQUEXFSManager* local, CQUEXFSManager* remote,
   DetectDirChanges(remote, catalog, &m_remoteDirChanges);
   DetectFileChanges(local, catalog, &m_localFileChanges);
   DetectFileChanges(remote, catalog, &m_remoteFileChanges);
-  m_bBounded = false;
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+  // An edit saved within the second of the recorded version carries the
+  // next second (DetectChanges); the local tree gives that time for it, so
+  // that its upload names the new version with it.
+  for (int i = 0; i < m_localFileChanges.Count(); ++i) {
+    const SyncChange change = m_localFileChanges.ValueAt(i);
+    const std::u16string key = m_localFileChanges.KeyAt(i);
+    if (change.m_strKind == kChangeUpdate && local->fileMap.Lookup(key) != change.m_strTime) {
+      local->fileMap.Set(key, change.m_strTime);
+    }
+  }
+#endif
+  CountDeletions(*local, *remote, *catalog);
   Reconcile(local, remote, catalog);
-  ApplyActions(local, remote, catalog);
   return 0;
 }
 
@@ -105,18 +133,56 @@ int32_t CSyncEngine::DetectFileChanges(CQUEXFSManager* tree,
   return 0;
 }
 
+bool CSyncEngine::FileChanged(int32_t side, const std::u16string& key,
+                              const std::u16string& tree_time,
+                              const std::u16string& catalog_time) const {
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  // The catalog's own time is the local side's; the remote side's is kept
+  // beside it.  A record without the remote side's time was written by an
+  // earlier release, whose records hold the time of writing: only a later
+  // time is a change there.
+  const CSortedMap<std::u16string>* records = m_times.remote_records;
+  if (records != nullptr) {
+    if (records->Find(key) < 0) return catalog_time < tree_time;
+    if (side == SIDE_REMOTE) {
+      // To the millisecond where the server gives them.
+      std::u16string listed_time = tree_time;
+      if (m_times.remote_listed != nullptr) {
+        const auto exact = m_times.remote_listed->find(key);
+        if (exact != m_times.remote_listed->end()) listed_time = exact->second;
+      }
+      return listed_time != records->Lookup(key);
+    }
+  } else if (side == SIDE_REMOTE) {
+    return tree_time != catalog_time;
+  }
+#else
+  if (side == SIDE_REMOTE) return tree_time != catalog_time;
+#endif
+  if (m_times.local != nullptr && m_times.catalog != nullptr) {
+    const auto live = m_times.local->find(key);
+    const auto recorded = m_times.catalog->find(key);
+    if (live != m_times.local->end() && recorded != m_times.catalog->end()) {
+      const platform::FileTime l = live->second.time;
+      const platform::FileTime c = recorded->second.time;
+      if (l == c) return false;
+      // A record of whole seconds that the live time falls within was
+      // written by a release that kept seconds only.
+      constexpr platform::FileTime kSecond = platform::kFileTimeTicksPerSecond;
+      return !(c % kSecond == 0 && l - l % kSecond == c);
+    }
+  }
+  return tree_time != catalog_time;
+}
+
 void CSyncEngine::DetectChanges(const CQUEXFSManager& tree,
                                 const CQUEXFSManager& catalog, bool files,
                                 SyncChangeTable* out) {
   const CSortedMap<std::u16string>& c = files ? catalog.fileMap : catalog.dirMap;
   const CSortedMap<std::u16string>& t = files ? tree.fileMap : tree.dirMap;
+  const int32_t side = &tree == m_trees[SIDE_REMOTE] ? SIDE_REMOTE : SIDE_LOCAL;
   out->RemoveAll();
 
-  // Keys above the bound are skipped on both sides alike, so the merge
-  // stays in step.
-  auto considered = [this](const std::u16string& key) {
-    return !(m_bBounded && m_strBound < key);
-  };
   const int n = c.Count();
   const int m = t.Count();
   int i = 0;
@@ -125,9 +191,11 @@ void CSyncEngine::DetectChanges(const CQUEXFSManager& tree,
                       const std::u16string& time) {
     out->Set(key, SyncChange{kind, time});
   };
+  // Keys above the bound are skipped on both sides alike, so the merge
+  // stays in step.
   while (i < n) {
     const std::u16string catalog_key = c.KeyAt(i);
-    if (!considered(catalog_key)) {
+    if (!Considers(catalog_key)) {
       ++i;
       continue;
     }
@@ -137,7 +205,7 @@ void CSyncEngine::DetectChanges(const CQUEXFSManager& tree,
       continue;
     }
     const std::u16string tree_key = t.KeyAt(j);
-    if (!considered(tree_key)) {
+    if (!Considers(tree_key)) {
       ++j;
       continue;
     }
@@ -145,16 +213,22 @@ void CSyncEngine::DetectChanges(const CQUEXFSManager& tree,
       record(catalog_key, kChangeDelete, c.ValueAt(i));
       ++i;
     } else if (catalog_key == tree_key) {
-      if (files) {
-        const std::u16string tree_time = t.ValueAt(j);
-        const std::u16string catalog_time = c.ValueAt(i);
-        if (catalog_time < tree_time) {
-          record(tree_key, kChangeUpdate, tree_time);
-          Trace(u"UPDATEFILE : " + tree_key + u" from " + tree.GetRoot() +
-                u" to " + catalog.GetRoot() + u" \r\n  the temp datetime is " +
-                tree_time + u" \r\n  the standard datetiem is " + catalog_time +
-                u"\r\n");
-        }
+      const std::u16string tree_time = t.ValueAt(j);
+      const std::u16string catalog_time = c.ValueAt(i);
+      if (files && FileChanged(side, tree_key, tree_time, catalog_time)) {
+        std::u16string time = tree_time;
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+        // Saved again within the second of the recorded version: its time
+        // text, which names the stored version, is the recorded one.  The
+        // change carries the next second, so that the new version gets a
+        // name of its own that other machines see as a change.
+        if (time == catalog_time) time = NextSecond(catalog_time);
+#endif
+        record(tree_key, kChangeUpdate, time);
+        Trace(u"UPDATEFILE : " + tree_key + u" from " + tree.GetRoot() +
+              u" to " + catalog.GetRoot() + u" \r\n  the temp datetime is " +
+              tree_time + u" \r\n  the standard datetiem is " + catalog_time +
+              u"\r\n");
       }
       ++i;
       ++j;
@@ -164,194 +238,47 @@ void CSyncEngine::DetectChanges(const CQUEXFSManager& tree,
     }
   }
   for (; j < m; ++j) {
-    if (considered(t.KeyAt(j))) record(t.KeyAt(j), kChangeAdd, t.ValueAt(j));
+    if (Considers(t.KeyAt(j))) record(t.KeyAt(j), kChangeAdd, t.ValueAt(j));
   }
 }
 
-// ---- Reconciliation ------------------------------------------------------
-
-int32_t CSyncEngine::Reconcile(CQUEXFSManager*, CQUEXFSManager*, CQUEXFSManager*) {
-  m_actions.RemoveAll();
-  for (const char16_t* header : kGroupHeaders) m_actions.Set(header, SyncAction());
-  m_iSequence = 0;
-  ReconcilePhase(m_remoteFileChanges, m_localFileChanges, Phase::kFile);
-  ReconcilePhase(m_remoteDirChanges, m_localDirChanges, Phase::kDir);
-  return 0;
-}
-
-void CSyncEngine::Emit(Phase phase, const std::u16string& key,
-                       const SyncChange& change, int32_t target, int32_t source) {
-  ++m_iSequence;
-  char number[24];
-  std::snprintf(number, sizeof number, "%0*d", m_iSequenceDigits,
-                static_cast<int>(m_iSequence));
-  const std::u16string action_key =
-      (phase == Phase::kFile ? u"FILE" : u"DIR") + change.m_strKind +
-      BytesToU16(number);
-  m_actions.Set(action_key, SyncAction{target, source, key, change.m_strTime});
-}
-
-void CSyncEngine::Carry(Phase phase, const std::u16string& key,
-                        const SyncChange& change, int32_t side) {
-  const int32_t other = side == SIDE_LOCAL ? SIDE_REMOTE : SIDE_LOCAL;
-  Emit(phase, key, change, other, side);
-  Emit(phase, key, change, SIDE_CATALOG, side);
-}
-
-void CSyncEngine::ReconcilePhase(const SyncChangeTable& remote,
-                                 const SyncChangeTable& local, Phase phase) {
-  const int r_count = remote.Count();
-  const int l_count = local.Count();
-  int i = 0;
-  int j = 0;
-  while (i < r_count) {
-    const std::u16string r_key = remote.KeyAt(i);
-    const SyncChange r = remote.ValueAt(i);
-    if (j >= l_count || r_key < local.KeyAt(j)) {
-      Carry(phase, r_key, r, SIDE_REMOTE);
-      ++i;
+void CSyncEngine::CountDeletions(const CQUEXFSManager& local,
+                                 const CQUEXFSManager& remote,
+                                 const CQUEXFSManager& catalog) {
+  m_iLocalDeletions = 0;
+  m_iRemoteDeletions = 0;
+  m_iRecordedFiles = 0;
+  // A file the catalog records that one side no longer lists is deleted on
+  // the other, unless that side changed it and a change wins.
+  const CSortedMap<std::u16string>& recorded = catalog.fileMap;
+  for (int i = 0; i < recorded.Count(); ++i) {
+    const std::u16string key = recorded.KeyAt(i);
+    if (!Considers(key)) continue;
+    ++m_iRecordedFiles;
+    const int in_local = local.fileMap.Find(key);
+    const int in_remote = remote.fileMap.Find(key);
+    if ((in_local < 0) == (in_remote < 0)) continue;
+    const int32_t keeper = in_local >= 0 ? SIDE_LOCAL : SIDE_REMOTE;
+    const CQUEXFSManager& kept = in_local >= 0 ? local : remote;
+    if (m_bKeepConflicts &&
+        FileChanged(keeper, key, kept.fileMap.ValueAt(in_local >= 0 ? in_local : in_remote),
+                    recorded.ValueAt(i))) {
       continue;
     }
-    const std::u16string l_key = local.KeyAt(j);
-    if (r_key != l_key) {  // the remote key sorts after the local one
-      Carry(phase, l_key, local.ValueAt(j), SIDE_LOCAL);
-      ++j;
-      continue;
-    }
-    // The same entry changed on both sides since the last run.
-    const SyncChange l = local.ValueAt(j);
-    const bool local_deleted = l.m_strKind == kChangeDelete;
-    const bool remote_deleted = r.m_strKind == kChangeDelete;
-    if (local_deleted && remote_deleted) {
-      Emit(phase, r_key, r, SIDE_CATALOG, SIDE_REMOTE);
-    } else if (local_deleted) {
-      Carry(phase, l_key, l, SIDE_LOCAL);
-    } else if (remote_deleted) {
-      Carry(phase, r_key, r, SIDE_REMOTE);
-    } else if (phase == Phase::kDir) {
-      // Added on both sides: only the catalog needs to learn of it.
-      Emit(phase, r_key, r, SIDE_CATALOG, SIDE_REMOTE);
-    } else if (l.m_strTime < r.m_strTime) {
-      Carry(phase, r_key, r, SIDE_REMOTE);
-    } else {
-      Carry(phase, l_key, l, SIDE_LOCAL);  // equal times go to the local side
-    }
-    ++i;
-    ++j;
+    ++(keeper == SIDE_LOCAL ? m_iLocalDeletions : m_iRemoteDeletions);
   }
-  for (; j < l_count; ++j) Carry(phase, local.KeyAt(j), local.ValueAt(j), SIDE_LOCAL);
 }
 
-// ---- Application -----------------------------------------------------------
+// ---- Observer --------------------------------------------------------------
+
+void CSyncEngine::NotifyConflicts() {
+  if (m_pObserver == nullptr) return;
+  for (const auto& [conflict, index] : m_conflicts) {
+    if (m_admitted.count(index) != 0) m_pObserver->OnConflict(conflict);
+  }
+}
 
 void CSyncEngine::Notify(const std::u16string& key, const SyncAction& action,
                          SyncObserver::Outcome outcome, int32_t result) {
   if (m_pObserver != nullptr) m_pObserver->OnAction(key, action, outcome, result);
-}
-
-int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
-                                  CQUEXFSManager* catalog) {
-  CQUEXFSManager* const sides[3] = {catalog, local, remote};
-  auto side = [&sides](int32_t index) -> CQUEXFSManager* {
-    return (index >= 0 && index < 3) ? sides[index] : nullptr;
-  };
-  const int count = m_actions.Count();
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-  ResetDeferredTable(&m_deferred);
-#endif
-
-  // [begin, end) of the group under `header`: the entries strictly between
-  // it and the next header.
-  auto group = [this, count](const char16_t* header, int* begin, int* end) {
-    const int h = m_actions.Find(header);
-    *begin = *end = 0;
-    if (h < 0) return;
-    *begin = h + 1;
-    int e = *begin;
-    while (e < count && !IsGroupHeader(m_actions.KeyAt(e))) ++e;
-    *end = e;
-  };
-
-  auto trace = [](const std::u16string& key, const SyncAction& a) {
-    Trace(key + u" : " + a.m_strName + u" from " + Decimal(a.m_iSource) +
-          u" to " + Decimal(a.m_iTarget) + u" datetime is " + a.m_strTime + u"\r\n");
-  };
-
-  enum class Op { kCreateDir, kCopy, kUpdate, kRemoveFile, kRemoveDir };
-  auto run = [&](Op op, const SyncAction& a) -> int32_t {
-    CQUEXFSManager* target = side(a.m_iTarget);
-    CQUEXFSManager* source = side(a.m_iSource);
-    if (target == nullptr || source == nullptr) return 1;
-    switch (op) {
-      case Op::kCreateDir:
-        return target->CreateDir(a.m_strName);
-      case Op::kCopy:
-        return target->CopyFileFrom(target->GetRoot(), a.m_strName, source,
-                                    source->GetRoot(), a.m_strName);
-      case Op::kUpdate:
-        return target->UpdateFileFrom(target->GetRoot(), a.m_strName,
-                                      a.m_strTime, source, 0);
-      case Op::kRemoveFile:
-        return target->RemoveFile(target->GetRoot(), a.m_strName);
-      case Op::kRemoveDir:
-        return target->RemoveDir(target->GetRoot(), a.m_strName);
-    }
-    return 1;
-  };
-
-  // Walks one group.  With the skip rule, a failed operation skips the next
-  // entry when it names the same path: the catalog half of a failed
-  // transfer.  A directory that could not be created (2; 1 means it exists)
-  // is not recorded either, or the next run would take its absence for a
-  // deletion and remove it on the other side.
-  auto walk = [&](const char16_t* header, Op op, bool backwards, bool skip_rule) {
-    int begin, end;
-    group(header, &begin, &end);
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-    const std::u16string group_name = header;
-    const bool defer = group_name == u"FILEADD" || group_name == u"FILEUPDATE";
-#endif
-    const int step = backwards ? -1 : 1;
-    int k = backwards ? end - 1 : begin;
-    while (backwards ? k >= begin : k < end) {
-      const std::u16string key = m_actions.KeyAt(k);
-      const SyncAction a = m_actions.ValueAt(k);
-      trace(key, a);
-      int32_t r = 0;
-      if (m_bDryRun) {
-        Notify(key, a, SyncObserver::Outcome::kPlanned, 0);
-      } else {
-        r = run(op, a);
-        Notify(key, a, SyncObserver::Outcome::kDone, r);
-      }
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-      if (defer && ShouldDefer(r, a.m_iSource)) m_deferred.Set(key, a);
-#endif
-      const int next = k + step;
-      const bool failed = op == Op::kCreateDir ? r >= 2 : r != 0;
-      if (skip_rule && failed && next >= begin && next < end &&
-          m_actions.ValueAt(next).m_strName == a.m_strName) {
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-        if (defer && ShouldDefer(r, m_actions.ValueAt(next).m_iSource)) {
-          m_deferred.Set(m_actions.KeyAt(next), m_actions.ValueAt(next));
-        }
-#endif
-        Notify(m_actions.KeyAt(next), m_actions.ValueAt(next),
-               SyncObserver::Outcome::kSkipped, 0);
-        k = next + step;
-        continue;
-      }
-      k = next;
-    }
-  };
-
-  walk(u"DIRADD", Op::kCreateDir, false, true);
-  walk(u"FILEADD", Op::kCopy, false, true);
-  walk(u"FILEUPDATE", Op::kUpdate, false, true);
-  walk(u"FILEDELETE", Op::kRemoveFile, false, true);
-  walk(u"DIRDELETE", Op::kRemoveDir, true, false);
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-  RunSnapshotPass(m_deferred, sides, m_pObserver);
-#endif
-  return 0;
 }

@@ -2,35 +2,79 @@
 // remote tree and the catalog of the last synchronisation.
 //
 // The engine works only on the tree maps the three file systems filled in
-// their last load.  RunSync detects the changes of each live tree against
-// the catalog, reconciles them into one ordered action table (at most the
-// capacity less its five group headers, 95 actions by default; a surplus is
-// dropped and found again by the next run) and applies the actions group by
-// group: directories added, files added, files updated, files deleted,
-// directories removed (deepest first).  A change carried to a live side is
-// recorded in the catalog right after it, and only when the live side
-// succeeded: a failed transfer leaves the catalog as it was, so the next run
-// proposes it again.
+// their last load.  RunSync plans the run (Plan: detection of the changes
+// of each live tree against the catalog, reconciliation into one ordered
+// action table) and applies the actions group by group: directories added,
+// files added, files updated, files deleted, directories removed (deepest
+// first).  A change carried to a live side is recorded in the catalog right
+// after it, and only when the live side succeeded: a failed transfer leaves
+// the catalog as it was, so the next run proposes it again.
 //
 // Progress goes to the debug-trace channel only, as the lines
 //   "UPDATEFILE : <key> from <tree root> to <catalog root> \r\n  the temp
 //    datetime is <tree time> \r\n  the standard datetiem is <catalog time>\r\n"
 //   "<action key> : <name> from <source> to <target> datetime is <time>\r\n"
-// An optional SyncObserver sees every action as it is carried out.
+// An optional SyncObserver sees every action as it is carried out, and
+// every conflict.
 //
-// Capacity.  The change tables and the action table hold at most the
-// capacity given at construction ("SyncCapacity", 100 by default).  Action
+// Changes.  A live file whose time differs from the catalog's, earlier or
+// later, is changed: a file replaced by an older copy, or saved by a
+// machine whose clock runs behind, is an edit like any other.  The local
+// tree is compared at full precision where the time sources (SyncTimeSources)
+// give the load's and the catalog's file times; a catalog time of whole
+// seconds that the local time falls within is a record of a build that
+// kept seconds only, and counts as equal.  A local edit whose time text is
+// the recorded one (a second save within the same second) carries the next
+// second, and the local tree's map gives that time for the run, so that the
+// stored version it makes gets a name of its own (standard build).  The
+// snapshot-assisted build compares the remote tree with the catalog's
+// record of the remote side, to the millisecond where the server gives
+// them, where it holds one (and a remote time later than the catalog's
+// where it does not: a record of an earlier release).
+//
+// Reconciliation.  Changes of one side only are carried to the other; a
+// path changed on both sides is a conflict, settled by fixed rules: both
+// deleted, only the catalog learns of it; deleted on one side and changed
+// on the other, the deletion wins; changed on both, the later time wins
+// (equal times go to the local side).  With keep (SetKeepConflicts,
+// "SyncConflicts=keep") a change wins over a deletion, and of a file
+// changed on both sides the losing content is first copied beside it, on
+// both sides and in the catalog, under its conflict-copy name
+// (sync/conflict_names.h).  A path that would end up a file on one side
+// and a directory on the other keeps the directory; the file's content goes
+// to a conflict copy, under either policy.
+//
+// Dependencies.  The plan never carries a file into a directory that does
+// not exist on its target and is not created by the same run (it creates a
+// directory that the target lacks, and keeps one that the other side
+// removed while this one adds to it).  An action runs only once what it
+// needs succeeded: the directory it goes into, the removal that makes way
+// for it (a file where a directory goes, a directory where a file goes),
+// the conflict copy that must exist before the file is replaced, the
+// entries below a directory to remove, the live half of a catalog record.
+// The groups are walked in their fixed order, and an action whose
+// prerequisite comes later runs right after it; one whose prerequisite did
+// not succeed is skipped and reported so.
+//
+// Capacity.  The action table holds at most the capacity given at
+// construction ("SyncCapacity", 100 by default) less its five group
+// headers.  Actions that do not fit wait for the next run; a transfer and
+// its catalog record, a conflict copy and its three halves, and an action
+// and everything it needs are admitted together or not at all.  The change
+// tables hold every change of the loaded maps (twice the capacity).  Action
 // keys are a group name and a sequence number of five digits, or of as many
-// more as the largest number that fits the action table needs, so that
-// within a group the keys sort in the order the actions were made.
+// more as the largest number that fits the action table needs.
 //
 // What detection considers.  A tree map holds at most its capacity of keys,
 // the lowest of its tree (fs/quexfs_manager.h), so a full map knows nothing
-// of the keys above its highest one: a file there would look deleted, or added, or its
-// local copy would be hidden from a download.  RunSync therefore takes the
-// lowest of the highest keys of every full map of the three trees
-// (directories and files alike) as a bound, and detection considers only
-// keys up to it; the entries above wait, untouched, until the trees fit.
+// of the keys above its highest one.  Plan therefore takes the lowest of
+// the highest keys of every full map of the three trees as a bound, and
+// detection considers only keys up to it; the entries above wait, untouched,
+// until the trees fit.
+//
+// Deletions.  Plan counts, before any cap, the files the changes would
+// delete on each live side, against the files the catalog records (both
+// within the bound); the driver refuses a run that would delete too many.
 //
 // Snapshot-assisted build (KELTOS3_SNAPSHOT_BUILD): a FILEADD or FILEUPDATE
 // transfer that fails because its local source file is in use is deferred,
@@ -45,30 +89,56 @@
 #define KELTOS3_SRC_SYNC_SYNC_ENGINE_H_
 
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string>
+#include <vector>
 
+#include "fs/quexfs_manager.h"
 #include "sync/sync_types.h"
-
-class CQUEXFSManager;
 
 // Sees the actions of a run.  OnAction is called once per action after it
 // was carried out (or skipped, or, in a dry run, instead of carrying it
-// out), in the order of application.
+// out), in the order of application.  OnConflict is called once per path
+// changed on both sides, when the run has settled it and before any action
+// runs (in a dry run too); the actions that carry it out, conflict copies
+// included, follow through OnAction.
 class SyncObserver {
  public:
   enum class Outcome {
     kDone,     // the operation ran; `result` is what it returned
-    kSkipped,  // the catalog half of a failed transfer, not run
+    kSkipped,  // not run: the transfer it records, or an action it needs
+               // (the directory it goes into, the conflict copy that must
+               // exist first), did not succeed
     kPlanned,  // dry run: the operation would run
   };
   virtual ~SyncObserver();
   virtual void OnAction(const std::u16string& key, const SyncAction& action,
                         Outcome outcome, int32_t result) = 0;
+  virtual void OnConflict(const SyncConflict& conflict);
+};
+
+// Full-precision times the engine compares where it has them.  Every
+// pointer may be null; the maps must outlive the runs that use them.
+struct SyncTimeSources {
+  // The local tree's files as its load saw them, kept up to date by its
+  // own changes (CLocalFileSystem::LoadedStamps).
+  const FileStampMap* local = nullptr;
+  // The catalog's placeholders as its load saw them.
+  const FileStampMap* catalog = nullptr;
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  // The catalog's record of the time the remote side held after each
+  // transfer (CVirtualFileSystem::RemoteTimes), and the remote load's own
+  // times to the millisecond (CS3FileSystem::ListedTimes).
+  const CSortedMap<std::u16string>* remote_records = nullptr;
+  const std::map<std::u16string, std::u16string>* remote_listed = nullptr;
+#endif
 };
 
 class CSyncEngine {
  public:
-  // `capacity`: the capacity of the change tables and of the action table.
+  // `capacity`: the capacity of the action table (the change tables hold
+  // twice as many).
   explicit CSyncEngine(int capacity = kSyncTableCapacity);
   CSyncEngine(const CSyncEngine&) = delete;
   CSyncEngine& operator=(const CSyncEngine&) = delete;
@@ -79,14 +149,22 @@ class CSyncEngine {
   // In a dry run ApplyActions changes nothing and reports every action it
   // would carry out as kPlanned.
   void SetDryRun(bool dry_run) { m_bDryRun = dry_run; }
+  // Keep both contents of a conflict (see above); off by default.
+  void SetKeepConflicts(bool keep) { m_bKeepConflicts = keep; }
+  void SetTimeSources(const SyncTimeSources& sources) { m_times = sources; }
 
-  // Detection, reconciliation and application, in this order.  Returns 0.
+  // Plan, then ApplyActions.  Returns 0.
   int32_t RunSync(CQUEXFSManager* local, CQUEXFSManager* remote,
                   CQUEXFSManager* catalog);
 
+  // Detection, the deletion counts, reconciliation, in this order; reports
+  // the conflicts of the actions that fit.  Changes nothing.  Returns 0.
+  int32_t Plan(CQUEXFSManager* local, CQUEXFSManager* remote,
+               CQUEXFSManager* catalog);
+
   // Compares tree->dirMap (or fileMap) with catalog's and fills `out` with
   // one change per differing key, in ascending key order, leaving out,
-  // within RunSync, the keys above the bound of the full maps.  Returns 0.
+  // within Plan, the keys above the bound of the full maps.  Returns 0.
   int32_t DetectDirChanges(CQUEXFSManager* tree, CQUEXFSManager* catalog,
                            SyncChangeTable* out);
   int32_t DetectFileChanges(CQUEXFSManager* tree, CQUEXFSManager* catalog,
@@ -99,6 +177,18 @@ class CSyncEngine {
   // Action table to file-system operations.  Returns 0.
   int32_t ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
                        CQUEXFSManager* catalog);
+
+  // Of the last Plan: the files its changes would delete on `side`
+  // (SIDE_LOCAL or SIDE_REMOTE), and the files the catalog records, both
+  // counted within the bound and before any cap.
+  int64_t DeletionsOn(int32_t side) const {
+    return side == SIDE_LOCAL ? m_iLocalDeletions : m_iRemoteDeletions;
+  }
+  int64_t RecordedFiles() const { return m_iRecordedFiles; }
+  // True when the last Plan considered `key` (it is not above the bound).
+  bool Considers(const std::u16string& key) const {
+    return !(m_bBounded && m_strBound < key);
+  }
 
   // The tables of the current run, for inspection.
   const SyncChangeTable& LocalDirChanges() const { return m_localDirChanges; }
@@ -115,17 +205,66 @@ class CSyncEngine {
  private:
   enum class Phase { kFile, kDir };
 
-  // Shared merge of DetectDirChanges and DetectFileChanges.
+  // One action of the plan, before the cap.
+  struct Planned {
+    Phase phase = Phase::kFile;
+    std::u16string kind;  // kChangeAdd, kChangeDelete or kChangeUpdate
+    SyncAction action;
+    int unit = 0;             // admitted together with the rest of its unit
+    std::vector<int> needs;   // plan indexes that must succeed first
+    bool cancelled = false;
+  };
+
+  // ---- Detection (sync_engine.cc) ----
   void DetectChanges(const CQUEXFSManager& tree, const CQUEXFSManager& catalog,
                      bool files, SyncChangeTable* out);
-  // One phase of Reconcile over a pair of change tables.
+  // True when the live time of `key` on `side` differs from the catalog's.
+  bool FileChanged(int32_t side, const std::u16string& key,
+                   const std::u16string& tree_time,
+                   const std::u16string& catalog_time) const;
+  void CountDeletions(const CQUEXFSManager& local, const CQUEXFSManager& remote,
+                      const CQUEXFSManager& catalog);
+
+  // ---- Reconciliation (sync_reconcile.cc, sync_plan.cc) ----
   void ReconcilePhase(const SyncChangeTable& remote, const SyncChangeTable& local,
                       Phase phase);
-  void Emit(Phase phase, const std::u16string& key, const SyncChange& change,
-            int32_t target, int32_t source);
-  // Carries a change of `side` to the other live side, then to the catalog.
-  void Carry(Phase phase, const std::u16string& key, const SyncChange& change,
-             int32_t side);
+  void SettleFileConflict(const std::u16string& key, const SyncChange& l,
+                          const SyncChange& r);
+  int PlanAction(Phase phase, const std::u16string& kind, const std::u16string& key,
+                 const std::u16string& time, int32_t target, int32_t source,
+                 int unit, const std::u16string& source_name = std::u16string());
+  int NewUnit() { return ++m_iUnits; }
+  // Plans a change of `side` carried to the other live side, then to the
+  // catalog.  Returns the plan index of the live half.
+  int Carry(Phase phase, const std::u16string& key, const SyncChange& change,
+            int32_t side);
+  // Plans a conflict copy of `side`'s file `key` (of time `time`): beside
+  // it on `side`, on the other side, in the catalog.  Returns the index of
+  // the copy on `side`; *copy_name receives its name.
+  int KeepCopy(int32_t side, const std::u16string& key,
+               const std::u16string& time, std::u16string* copy_name);
+  void CancelUnit(int unit);
+  // The sides' maps, and what the plan leaves on a side.
+  const CQUEXFSManager* Tree(int32_t side) const { return m_trees[side]; }
+  bool Has(int32_t side, Phase phase, const std::u16string& key) const;
+  // The active planned actions of `phase` on `target` for `key`.
+  std::vector<int> PlannedFor(int32_t target, Phase phase,
+                              const std::u16string& key) const;
+  bool EndsAsFile(int32_t side, const std::u16string& key) const;
+  bool EndsAsDirectory(int32_t side, const std::u16string& key) const;
+  bool NameTaken(const std::u16string& key) const;
+  // The fix-ups of a plan: directories the files need, paths that would be
+  // a file and a directory at once, removals that make way, dependencies.
+  void ProvideDirectories();
+  void EnsureDirectory(int32_t target, const std::u16string& dir, int32_t source,
+                       const std::u16string& time);
+  void SettleTypeConflicts();
+  void LinkDependencies();
+  // The plan into the action table, under the cap.
+  void Admit();
+  void NotifyConflicts();
+
+  // ---- Application (sync_apply.cc) ----
   void Notify(const std::u16string& key, const SyncAction& action,
               SyncObserver::Outcome outcome, int32_t result);
 
@@ -137,7 +276,6 @@ class CSyncEngine {
 #if defined(KELTOS3_SNAPSHOT_BUILD)
   SyncActionTable m_deferred;
 #endif
-  int32_t m_iSequence = 0;
   // Digits of the sequence number in an action key.
   int m_iSequenceDigits = 5;
   // The highest key detection considers; none while m_bBounded is false.
@@ -145,6 +283,26 @@ class CSyncEngine {
   std::u16string m_strBound;
   SyncObserver* m_pObserver = nullptr;
   bool m_bDryRun = false;
+  bool m_bKeepConflicts = false;
+  SyncTimeSources m_times;
+
+  // The plan of the current run and what Reconcile derived from it.
+  const CQUEXFSManager* m_trees[3] = {nullptr, nullptr, nullptr};
+  std::vector<Planned> m_plan;
+  int m_iUnits = 0;
+  // Plan index by (target, phase, key), active or not, and by unit.
+  std::map<std::u16string, std::vector<int>> m_byPath;
+  std::map<int, std::vector<int>> m_byUnit;
+  std::set<std::u16string> m_plannedNames;
+  // Conflicts, with the plan index of an action that carries each out.
+  std::vector<std::pair<SyncConflict, int>> m_conflicts;
+  // Admitted plan index -> action key; action key -> keys it needs.
+  std::map<int, std::u16string> m_admitted;
+  std::map<std::u16string, std::vector<std::u16string>> m_needs;
+
+  int64_t m_iLocalDeletions = 0;
+  int64_t m_iRemoteDeletions = 0;
+  int64_t m_iRecordedFiles = 0;
 };
 
 #endif  // KELTOS3_SRC_SYNC_SYNC_ENGINE_H_

@@ -31,12 +31,36 @@ struct SyncChange {
 };
 
 // One operation on one side: the change of entry m_strName carried from
-// side m_iSource to side m_iTarget, with the time of that change.
+// side m_iSource to side m_iTarget, with the time of that change.  A copy
+// that takes its content from another path of the source side (the
+// conflict copies of a run that keeps both contents) names that path in
+// m_strSourceName; it is empty for every other action, whose source is the
+// same path.  Such a copy may have the same side as source and target.
 struct SyncAction {
   int32_t m_iTarget = 0;
   int32_t m_iSource = 0;
   std::u16string m_strName;
   std::u16string m_strTime;
+  std::u16string m_strSourceName;
+};
+
+// A path changed on both sides since the last run, as the run settled it.
+struct SyncConflict {
+  enum class Kind {
+    kBothChanged,        // a file changed (or added) on both sides
+    kDeletedAndChanged,  // a file deleted on one side, changed on the other
+    kFileAndDirectory,   // a file on one side, a directory on the other
+  };
+  Kind kind = Kind::kBothChanged;
+  std::u16string name;  // the path, "\docs\a.txt"
+  // The side whose version keeps the path (SIDE_LOCAL or SIDE_REMOTE); for
+  // kDeletedAndChanged the side whose change is carried (the deletion's
+  // side when the deletion wins).
+  int32_t winner = 0;
+  // Where the other content is kept on both sides (a conflict copy, see
+  // sync/conflict_names.h), or empty when it is not kept: the fixed rules
+  // replaced or deleted it.
+  std::u16string copy_name;
 };
 
 // Tables keyed by path (changes) and by action key (actions).

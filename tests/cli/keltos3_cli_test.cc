@@ -63,6 +63,8 @@ class Keltos3CliTest : public ::testing::Test {
             {"Region", u8(c.GetRegion())},
             {"PathStyle", std::to_string(c.IsPathStyle())},
             {"SyncCapacity", std::to_string(c.GetSyncCapacity())},
+            {"SyncMaxDelete", std::to_string(c.GetSyncMaxDelete())},
+            {"SyncConflicts", c.GetSyncConflicts() == kSyncConflictsKeep ? "keep" : "rules"},
             {"Transfers", std::to_string(c.GetTransfers())},
             {"ACCOUNT", u8(c.GetAccount())},
             {"PASSWORD", u8(c.GetPassword())},
@@ -316,6 +318,8 @@ TEST_F(Keltos3CliTest, ConfigShowsWhatTheLibraryUsesWithSecretsMasked) {
                  "Region=\n"
                  "PathStyle=true\n"
                  "SyncCapacity=50\n"
+                 "SyncMaxDelete=120\n"
+                 "SyncConflicts=KEEP\n"
                  "Transfers=99\n");
   const ProcessResult r = Run({"config"});
   ASSERT_EQ(r.exit_code, 0) << r.err;

@@ -8,6 +8,7 @@
 #include "common/wide_string.h"
 #include "support/store_fixture.h"
 #include "support/test_platform.h"
+#include "sync/sync_engine.h"
 
 namespace testsupport::synctest {
 namespace {
@@ -34,7 +35,40 @@ void OnAction(void* context, const wchar_t* action_key, const wchar_t* name,
   if (*c->on_action) (*c->on_action)(seen);
 }
 
+// Gathers what a run through the driver reports.
+class Gatherer final : public SyncObserver {
+ public:
+  Gatherer(std::vector<SyncConflict>* conflicts, std::vector<SeenAction>* actions)
+      : conflicts_(conflicts), actions_(actions) {}
+  void OnAction(const std::u16string& key, const SyncAction& a, Outcome outcome,
+                int32_t result) override {
+    if (actions_ == nullptr) return;
+    const int code = outcome == Outcome::kDone      ? KELTOS3_SYNC_DONE
+                     : outcome == Outcome::kSkipped ? KELTOS3_SYNC_SKIPPED
+                                                    : KELTOS3_SYNC_PLANNED;
+    actions_->push_back(SeenAction{U16ToUtf8(key), U16ToUtf8(a.m_strName),
+                                   a.m_iSource, a.m_iTarget, code, result});
+  }
+  void OnConflict(const SyncConflict& conflict) override {
+    if (conflicts_ != nullptr) conflicts_->push_back(conflict);
+  }
+
+ private:
+  std::vector<SyncConflict>* const conflicts_;
+  std::vector<SeenAction>* const actions_;
+};
+
 }  // namespace
+
+int Machine::SyncWith(const std::string& bucket, const SyncRunOptions& options,
+                      SyncRunFacts* facts, std::vector<SyncConflict>* conflicts,
+                      std::vector<SeenAction>* actions) const {
+  if (conflicts != nullptr) conflicts->clear();
+  if (actions != nullptr) actions->clear();
+  Gatherer gatherer(conflicts, actions);
+  return RunSynchronization(tree.LibPath(), catalog.LibPath(), Utf8ToU16(bucket),
+                            &gatherer, options, facts);
+}
 
 void Machine::Put(const std::string& relative, const std::string& content,
                   std::int64_t unix_seconds) const {

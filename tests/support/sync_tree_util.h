@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "support/fs_test_util.h"
+#include "sync/sync_driver.h"
+#include "sync/sync_types.h"
 
 namespace testsupport::synctest {
 
@@ -43,6 +45,13 @@ class Machine {
            int flags = 0,
            const std::function<void(const SeenAction&)>& on_action = {},
            const std::string& root = "") const;
+
+  // One run through the library's own driver (RunSynchronization), for
+  // what the exported entry does not pass: the run's options, what it
+  // found, and the conflicts it settled (each may be null).
+  int SyncWith(const std::string& bucket, const SyncRunOptions& options,
+               SyncRunFacts* facts, std::vector<SyncConflict>* conflicts,
+               std::vector<SeenAction>* actions = nullptr) const;
 };
 
 // Every file of a tree ("docs/a.txt" -> content) and directory ("docs/" ->

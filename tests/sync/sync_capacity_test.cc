@@ -1,5 +1,7 @@
-// A tree far beyond the default capacity, synchronised whole with a raised
-// "SyncCapacity": two machines, the S3 test server, KeltoS3Synchronize.
+// Trees beyond what one run carries: a new folder larger than one run's
+// actions with the default settings, and a tree far beyond the default
+// capacity synchronised whole with a raised "SyncCapacity".  Two machines,
+// the S3 test server, KeltoS3Synchronize.
 
 #include <gtest/gtest.h>
 
@@ -22,6 +24,54 @@ using Tree = std::map<std::string, std::string>;
 constexpr std::int64_t kT1 = 1275393600;  // 2010-06-01T12:00:00Z
 constexpr int kDirs = 50;
 constexpr int kFilesPerDir = 20;
+
+// Runs `m` until a run has nothing to do, every action done with result 0;
+// the number of runs that acted.
+int RunUntilIdle(const Machine& m, const std::string& bucket, int limit) {
+  for (int runs = 0; runs < limit; ++runs) {
+    std::vector<SeenAction> actions;
+    EXPECT_EQ(m.Sync(bucket, &actions), KELTOS3_SYNC_OK);
+    for (const SeenAction& a : actions) {
+      EXPECT_EQ(a.outcome, KELTOS3_SYNC_DONE) << a.key << " " << a.name;
+      EXPECT_EQ(a.result, 0) << a.key << " " << a.name;
+    }
+    if (actions.empty()) return runs;
+  }
+  ADD_FAILURE() << "still acting after " << limit << " runs";
+  return limit;
+}
+
+// The catalog's records below `dir` (its own work folder left out).
+int RecordedFiles(const Machine& m, const std::string& dir) {
+  int files = 0;
+  for (const auto& [path, content] : Snapshot(m.catalog.path())) {
+    if (path.rfind(dir, 0) == 0 && path.back() != '/') ++files;
+  }
+  return files;
+}
+
+// A new folder of 48 files and its directory are 98 actions, three more
+// than one run of the default capacity carries.  The run that carries the
+// files must create the folder too, on the other side and in the catalog;
+// the rest follows in the next run, and a fresh machine restores it all.
+TEST(SyncDefaultCapacityTest, NewFolderBeyondOneRunConvergesAndRestores) {
+  StoreFixture fixture;
+  ASSERT_TRUE(fixture.UseServer("capdefault", 0));
+  Machine a;
+  Machine b;
+  Tree expected{{"photos/", ""}};
+  for (int i = 1; i <= 48; ++i) {
+    const std::string name = "photos/img" + std::to_string(i) + ".jpg";
+    a.Put(name, std::to_string(i), kT1);
+    expected[name] = std::to_string(i);
+  }
+  EXPECT_EQ(RunUntilIdle(a, fixture.bucket(), 4), 2);
+  EXPECT_EQ(RecordedFiles(a, "photos/"), 48);
+  EXPECT_EQ(RunUntilIdle(b, fixture.bucket(), 4), 2);
+  EXPECT_EQ(Snapshot(b.tree.path()), expected);
+  EXPECT_EQ(Snapshot(a.tree.path()), expected);
+  EXPECT_EQ(RunUntilIdle(a, fixture.bucket(), 1), 0);
+}
 
 // The edited tree carries file times, which the snapshot-assisted build does
 // not; its loads share every map and table with this build.

@@ -104,7 +104,7 @@ std::vector<std::string> Changes(const SyncChangeTable& t) {
   return out;
 }
 
-TEST_F(SyncEngineTest, DetectsAddDeleteAndOnlyNewerUpdates) {
+TEST_F(SyncEngineTest, DetectsAddDeleteAndUpdatesEarlierOrLater) {
   catalog_->fileMap.Set(u"\\gone.txt", kT1);
   catalog_->fileMap.Set(u"\\newer.txt", kT1);
   catalog_->fileMap.Set(u"\\older.txt", kT2);
@@ -126,18 +126,20 @@ TEST_F(SyncEngineTest, DetectsAddDeleteAndOnlyNewerUpdates) {
                 "\\docs ADD 2010-06-03T12:00:00.000Z",
                 "\\fresh.txt ADD 2010-06-03T12:00:00.000Z",
                 "\\gone.txt DELETE 2010-06-01T12:00:00.000Z",
-                "\\newer.txt UPDATE 2010-06-02T12:00:00.000Z"}));
+                "\\newer.txt UPDATE 2010-06-02T12:00:00.000Z",
+                // An older copy put in place of the recorded file.
+                "\\older.txt UPDATE 2010-06-01T12:00:00.000Z"}));
   EXPECT_EQ(Changes(engine_.LocalDirChanges()),
             (std::vector<std::string>{"\\newdir ADD 2010-06-02T12:00:00.000Z",
                                       "\\olddir DELETE 2010-06-01T12:00:00.000Z"}));
   // The remote tree is empty: everything the catalog knows is deleted there.
   EXPECT_EQ(engine_.RemoteFileChanges().Count(), 5);
-  // Exactly one update trace line, in its fixed form.
+  // One update trace line per update, in its fixed form.
   std::vector<std::u16string> updates;
   for (const auto& line : trace_.lines) {
     if (line.rfind(u"UPDATEFILE", 0) == 0) updates.push_back(line);
   }
-  ASSERT_EQ(updates.size(), 1u);
+  ASSERT_EQ(updates.size(), 2u);
   EXPECT_EQ(updates[0],
             u"UPDATEFILE : \\newer.txt from \\home\\me\\docs to \\home\\me\\catalog \r\n"
             u"  the temp datetime is 2010-06-02T12:00:00.000Z \r\n"
@@ -226,17 +228,20 @@ TEST_F(SyncEngineTest, RemovesDirectoriesDeepestFirstCatalogBeforeLive) {
                       "catalog RemoveDir \\a", "local RemoveDir \\a"}));
 }
 
+// A transfer and its catalog record fit together or wait together: 47
+// pairs fit in 95 actions, and the directory that comes after them waits.
 TEST_F(SyncEngineTest, CapsARunAt95ActionsAndStillCompletes) {
   for (int i = 0; i < 60; ++i) {
     char name[16];
     std::snprintf(name, sizeof name, "\\f%02d", i);
     local_->fileMap.Set(BytesToU16(name), kT1);
   }
-  local_->dirMap.Set(u"\\dir", kT1);  // directory actions are dropped first
+  local_->dirMap.Set(u"\\dir", kT1);
   Run();
-  EXPECT_EQ(engine_.Actions().Count(), 100);  // 5 headers + 95 actions
-  EXPECT_EQ(log_.size(), 95u);
-  EXPECT_EQ(engine_.Actions().Find(u"DIRADD00121"), -1);
+  EXPECT_EQ(engine_.Actions().Count(), 99);  // 5 headers + 47 pairs
+  EXPECT_EQ(log_.size(), 94u);
+  EXPECT_EQ(log_.back(), "catalog CopyFileFrom \\f46");
+  EXPECT_EQ(engine_.Actions().Find(u"DIRADD00095"), -1);
 }
 
 // Action keys have one width for the whole run: five digits while the

@@ -88,7 +88,10 @@ class SyncFaultTest : public ::testing::Test {
 TEST_F(SyncFaultTest, FailedListingOrMissingLocalRootChangesNothing) {
   const Names stored = RawS3::ListKeys(bucket_);
   // A bucket that is not there: its listing fails, and the catalog's
-  // records must not be taken for files deleted remotely.
+  // records must not be taken for files deleted remotely.  (The catalog
+  // is made to look older than its record of the remote root, which would
+  // refuse another bucket before any listing.)
+  std::filesystem::remove(a_.catalog.At(".keltos3/remote-root"));
   std::vector<SeenAction> actions;
   EXPECT_EQ(a_.Sync(StoreFixture::UniqueBucket("syncfault-none"), &actions),
             KELTOS3_SYNC_REMOTE_FAILED);
@@ -101,6 +104,39 @@ TEST_F(SyncFaultTest, FailedListingOrMissingLocalRootChangesNothing) {
   EXPECT_TRUE(actions.empty());
   EXPECT_EQ(RawS3::ListKeys(bucket_), stored);
   RecoverTo(base_);
+}
+
+// The catalog cannot take some records (a full disk): each record that
+// could not be written is a failed action, and the next runs make it.
+TEST_F(SyncFaultTest, CatalogRecordsThatCannotBeWrittenAreFailures) {
+  for (const char* name : {"new1.txt", "new2.txt", "docs/new3.txt"}) {
+    a_.Put(name, std::string("content of ") + name, kT2);
+  }
+  const std::string catalog = a_.catalog.path();
+  fixture_.env().SetOpenFileHook(
+      [catalog](const std::u16string& path, platform::FileOpenMode mode,
+                platform::Env* target) -> std::unique_ptr<platform::File> {
+        const std::string p = U16ToUtf8(path);
+        if (p.find("new") != std::string::npos &&
+            p.find(catalog.substr(catalog.rfind('/') + 1)) != std::string::npos) {
+          return nullptr;  // no room for the placeholder
+        }
+        return target->OpenFile(path, mode);
+      });
+  std::vector<SeenAction> actions;
+  EXPECT_EQ(a_.Sync(bucket_, &actions), KELTOS3_SYNC_OK);
+  fixture_.env().SetOpenFileHook(nullptr);
+  std::vector<std::string> failed;
+  for (const SeenAction& a : actions) {
+    if (a.result != 0) failed.push_back(a.name + " " + std::to_string(a.target));
+  }
+  EXPECT_EQ(failed, (Names{"\\docs\\new3.txt 0", "\\new1.txt 0", "\\new2.txt 0"}));
+
+  Tree expected = base_;
+  expected["new1.txt"] = "content of new1.txt";
+  expected["new2.txt"] = "content of new2.txt";
+  expected["docs/new3.txt"] = "content of docs/new3.txt";
+  RecoverTo(expected);
 }
 
 // The cases below edit files, seen by the file times only the standard
@@ -229,6 +265,44 @@ TEST_F(SyncServerOutageTest, StoppedDuringUploadsDownloadsAndListing) {
   expected["a1.bin"] = RandomBytes(3300, 13);
   expected["a2.bin"] = RandomBytes(3300, 14);
   expected["docs/big.bin"] = RandomBytes(5100, 15);
+  RecoverTo(expected);
+}
+// A folder removed on A whose marker the server does not delete (it is
+// down by then) stays recorded, so that the next run removes it instead of
+// bringing it back to A.
+TEST_F(SyncServerOutageTest, FolderRemovalThatFailedIsNotRecorded) {
+  a_.Put("old/x.txt", "x", kT1);
+  ASSERT_EQ(a_.Sync(bucket_, nullptr), KELTOS3_SYNC_OK);
+  ASSERT_EQ(b_.Sync(bucket_, nullptr), KELTOS3_SYNC_OK);
+  std::filesystem::remove_all(a_.tree.At("old"));
+  a_.Put("later.txt", "added with the removal", kT2);
+
+  const TestServers& servers = TestServers::Get();
+  std::vector<SeenAction> actions;
+  bool stopped = false;
+  EXPECT_EQ(a_.Sync(bucket_, &actions, 0,
+                    [&](const SeenAction& seen) {
+                      // Once the last file action ran: only the folder's
+                      // removal is left.
+                      if (seen.name == "\\old\\x.txt" && seen.target == 0 && !stopped) {
+                        stopped = servers.Control("stop-s3");
+                      }
+                    }),
+            KELTOS3_SYNC_OK);
+  ASSERT_TRUE(stopped);
+  ASSERT_TRUE(servers.Control("start-s3"));
+  std::vector<std::string> folder;
+  for (const SeenAction& a : actions) {
+    if (a.name == "\\old") {
+      folder.push_back(std::to_string(a.target) + (a.outcome == KELTOS3_SYNC_SKIPPED
+                                                       ? " skipped"
+                                                       : a.result == 0 ? " done" : " failed"));
+    }
+  }
+  EXPECT_EQ(folder, (Names{"2 failed", "0 skipped"}));
+
+  Tree expected = base_;
+  expected["later.txt"] = "added with the removal";
   RecoverTo(expected);
 }
 #endif  // !KELTOS3_SNAPSHOT_BUILD

@@ -1,8 +1,8 @@
 // What a synchronisation must never do to a user's files, whatever the
 // remote side looks like: a remote root with a path, trees larger than one
 // load holds, a bucket in the other build's form or holding the host's own
-// versions, an empty side, a catalog inside the local tree, files below
-// dot-directories.  Real trees, the S3 test server, KeltoS3Synchronize or
+// versions, an empty or a mostly wrong side, a catalog inside the local tree
+// or paired with another remote root, files below dot-directories.  Real trees, the S3 test server, KeltoS3Synchronize or
 // `keltos3 sync`; every case checks the content of every file afterwards.
 
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 #include "KeltoS3.h"
 #include "common/wide_string.h"
 #include "fs/s3_file_system.h"
+#include "sync/sync_driver.h"
 #include "support/fs_test_util.h"
 #include "support/s3_fs_util.h"
 #include "support/store_fixture.h"
@@ -200,6 +201,9 @@ TEST_F(SyncRemoteSafetyTest, UnsafeRunsAreRefusedAndSayWhy) {
   };
 
   // A bucket that lists nothing: a wrong name, another endpoint, emptied.
+  // (The catalog is made to look older than its record of the remote
+  // root, which refuses another bucket first.)
+  std::filesystem::remove(a_.catalog.At(".keltos3/remote-root"));
   const std::string empty = StoreFixture::UniqueBucket("safety-empty");
   ASSERT_TRUE(RawS3::CreateBucket(empty));
   expect_refused(Keltos3Sync({local, catalog, empty}), "the remote tree is empty");
@@ -222,6 +226,126 @@ TEST_F(SyncRemoteSafetyTest, UnsafeRunsAreRefusedAndSayWhy) {
   EXPECT_TRUE(Run(b_, bucket_).empty());
 }
 #endif
+
+// The keys of `bucket` that store a file whose tree key is below `bound`
+// ("\\f50" leaves \f00 .. \f49), index objects only.
+Names IndexKeysBelow(const std::string& bucket, const std::string& bound) {
+  Names out;
+  for (const std::string& key : RawS3::ListKeys(bucket, "$file$/")) {
+    if (key.substr(6) < bound) out.push_back(key);
+  }
+  return out;
+}
+
+// A side that lost most of what the catalog records, without being empty:
+// a bucket emptied and given a few files by another machine, a local tree
+// restored from an old copy.  Counted before the cap on one run's actions,
+// which would otherwise spread the deletions over runs of a few each.
+TEST_F(SyncRemoteSafetyTest, DeletingMostRecordedFilesIsRefused) {
+  Tree full;
+  for (int i = 0; i < 98; ++i) {
+    char name[8];
+    std::snprintf(name, sizeof name, "f%02d", i);
+    a_.Put(name, name, kT1);
+    full[name] = name;
+  }
+  Settle(a_, bucket_);
+  Settle(b_, bucket_);
+  // 50 of the 98 files disappear from the bucket: more than half, though
+  // one run would carry only 47 of their deletions.
+  for (const std::string& key : IndexKeysBelow(bucket_, "/f50")) {
+    ASSERT_TRUE(RawS3::DeleteObject(bucket_, key));
+  }
+  const Names stored = RawS3::ListKeys(bucket_);
+  for (const Machine* m : {&a_, &b_}) {
+    std::vector<SeenAction> actions;
+    EXPECT_EQ(m->Sync(bucket_, &actions), KELTOS3_SYNC_TOO_MANY_DELETIONS);
+    EXPECT_TRUE(actions.empty());
+    EXPECT_EQ(Snapshot(m->tree.path()), full);
+  }
+  EXPECT_EQ(RawS3::ListKeys(bucket_), stored);
+  SyncRunFacts facts;
+  EXPECT_EQ(a_.SyncWith(bucket_, SyncRunOptions(), &facts, nullptr),
+            kSyncRunTooManyDeletions);
+  EXPECT_EQ(facts.refused_side, SIDE_LOCAL);
+  EXPECT_EQ(facts.local_deletions, 50);
+  EXPECT_EQ(facts.remote_deletions, 0);
+  EXPECT_EQ(facts.recorded_files, 98);
+  EXPECT_EQ(facts.max_delete_percent, 50);
+
+  // Meant after all: a limit for this one run on A, the setting for B.
+  Tree kept;
+  for (const auto& [path, content] : full) {
+    if (path >= "f50") kept[path] = content;
+  }
+  SyncRunOptions allow;
+  allow.max_delete_percent = 60;
+  EXPECT_EQ(a_.SyncWith(bucket_, allow, nullptr, nullptr), kSyncRunDone);
+  EXPECT_EQ(a_.SyncWith(bucket_, allow, nullptr, nullptr), kSyncRunDone);
+  EXPECT_EQ(Snapshot(a_.tree.path()), kept);
+  StoreSettings settings = fixture_.settings();
+  settings.extra = "SyncMaxDelete=60\n";
+  fixture_.WriteSettings(settings);
+  Settle(b_, bucket_);
+  EXPECT_EQ(Snapshot(b_.tree.path()), kept);
+  settings.extra.clear();
+  fixture_.WriteSettings(settings);
+
+  // The local tree of A restored from an older copy that lacks 30 of the
+  // 48 files: the deletions would reach the bucket and B.
+  for (int i = 50; i < 80; ++i) {
+    std::filesystem::remove(a_.tree.At("f" + std::to_string(i)));
+  }
+  EXPECT_EQ(a_.SyncWith(bucket_, SyncRunOptions(), &facts, nullptr),
+            kSyncRunTooManyDeletions);
+  EXPECT_EQ(facts.refused_side, SIDE_REMOTE);
+  EXPECT_EQ(facts.remote_deletions, 30);
+  EXPECT_EQ(facts.recorded_files, 48);
+  EXPECT_TRUE(Run(b_, bucket_).empty());
+  EXPECT_EQ(Snapshot(b_.tree.path()), kept);
+}
+
+// A catalog describes the tree of one remote root.  Run against another
+// (a path inside the bucket, another endpoint), every record would look
+// deleted there and be deleted locally.
+TEST_F(SyncRemoteSafetyTest, CatalogBelongsToOneRemoteRoot) {
+  a_.Put("a.txt", "alpha", kT1);
+  a_.Put("docs/b.txt", "beta", kT1);
+  a_.Put("notes/c.txt", "gamma", kT1);
+  Run(a_, bucket_);
+  const Tree base = Snapshot(a_.tree.path());
+  const Names stored = RawS3::ListKeys(bucket_);
+  auto expect_refused = [&](const std::string& root) {
+    SyncRunFacts facts;
+    EXPECT_EQ(a_.SyncWith(root, SyncRunOptions(), &facts, nullptr),
+              kSyncRunOtherRemoteRoot)
+        << root;
+    EXPECT_EQ(Snapshot(a_.tree.path()), base);
+    EXPECT_EQ(RawS3::ListKeys(bucket_), stored);
+    return facts;
+  };
+  const SyncRunFacts facts = expect_refused(bucket_ + "\\docs");
+  EXPECT_NE(facts.catalog_remote_root.find(Utf8ToU16(bucket_)), std::u16string::npos);
+  EXPECT_NE(facts.run_remote_root.find(Utf8ToU16(bucket_ + "\\docs")),
+            std::u16string::npos);
+  std::vector<SeenAction> actions;
+  EXPECT_EQ(a_.Sync(bucket_ + "\\docs", &actions), KELTOS3_SYNC_OTHER_REMOTE_ROOT);
+
+  // Another endpoint (the port of another server) for the same bucket name.
+  StoreSettings settings = fixture_.settings();
+  settings.use_stub = true;
+  fixture_.WriteSettings(settings);
+  expect_refused(bucket_);
+  settings.use_stub = false;
+  fixture_.WriteSettings(settings);
+
+  // A catalog made before roots were recorded takes the root of its next
+  // run, and keeps to it.
+  std::filesystem::remove(a_.catalog.At(".keltos3/remote-root"));
+  EXPECT_TRUE(Run(a_, bucket_).empty());
+  expect_refused(bucket_ + "\\docs");
+  EXPECT_TRUE(Run(a_, bucket_).empty());
+}
 
 TEST_F(SyncRemoteSafetyTest, EntriesBelowDotDirectoriesAreNeverTouched) {
   a_.Put("a.txt", "alpha", kT1);

@@ -206,6 +206,7 @@ TEST_F(SyncScenarioTest, DirectoriesAreRemovedDeepestFirst) {
   a_.Put("d/e/f/g.txt", "deep", kT1);
   a_.Put("d/h.txt", "shallow", kT1);
   a_.Put("keep/k.txt", "kept", kT1);
+  a_.Put("keep/l.txt", "kept too", kT1);  // half the files stay
   Run(a_);
   Run(b_);
   std::filesystem::remove_all(a_.tree.At("d"));
@@ -220,7 +221,8 @@ TEST_F(SyncScenarioTest, DirectoriesAreRemovedDeepestFirst) {
     EXPECT_NE(key.rfind("$folder$d", 0), 0u) << key;
   }
   Run(b_);
-  EXPECT_EQ(Snapshot(b_.tree.path()), (Tree{{"keep/", ""}, {"keep/k.txt", "kept"}}));
+  EXPECT_EQ(Snapshot(b_.tree.path()),
+            (Tree{{"keep/", ""}, {"keep/k.txt", "kept"}, {"keep/l.txt", "kept too"}}));
 }
 
 TEST_F(SyncScenarioTest, LargeChangesAreSpreadOverSeveralRuns) {

@@ -1,0 +1,188 @@
+// The application of a run's action table (see sync_engine.h).
+
+#include <functional>
+#include <map>
+#include <set>
+#include <vector>
+
+#include "common/wide_string.h"
+#include "fs/quexfs_manager.h"
+#include "support/event_reporter.h"
+#include "sync/sync_engine.h"
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+#include "snapshot/snapshot_pass.h"
+#endif
+
+namespace {
+
+// Group headers of the action table, in their sorted order.
+constexpr const char16_t* kGroupHeaders[] = {u"DIRADD", u"DIRDELETE", u"FILEADD",
+                                             u"FILEDELETE", u"FILEUPDATE"};
+
+bool IsGroupHeader(const std::u16string& key) {
+  for (const char16_t* header : kGroupHeaders) {
+    if (key == header) return true;
+  }
+  return false;
+}
+
+std::u16string Decimal(int32_t value) { return BytesToU16(std::to_string(value)); }
+
+// "FILEADD00001" -> "FILEADD".
+std::u16string GroupOf(const std::u16string& key) {
+  size_t end = key.size();
+  while (end > 0 && key[end - 1] >= u'0' && key[end - 1] <= u'9') --end;
+  return key.substr(0, end);
+}
+
+}  // namespace
+
+int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
+                                  CQUEXFSManager* catalog) {
+  CQUEXFSManager* const sides[3] = {catalog, local, remote};
+  auto side = [&sides](int32_t index) -> CQUEXFSManager* {
+    return (index >= 0 && index < 3) ? sides[index] : nullptr;
+  };
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  ResetDeferredTable(&m_deferred);
+  std::set<std::u16string> deferred;
+#endif
+
+  // The walk: the groups in their fixed order, each ascending, except the
+  // directory removals, deepest first.
+  std::vector<std::u16string> walk;
+  auto add_group = [this, &walk](const char16_t* header, bool backwards) {
+    const int h = m_actions.Find(header);
+    if (h < 0) return;
+    int end = h + 1;
+    while (end < m_actions.Count() && !IsGroupHeader(m_actions.KeyAt(end))) ++end;
+    if (backwards) {
+      for (int k = end - 1; k > h; --k) walk.push_back(m_actions.KeyAt(k));
+    } else {
+      for (int k = h + 1; k < end; ++k) walk.push_back(m_actions.KeyAt(k));
+    }
+  };
+  add_group(u"DIRADD", false);
+  add_group(u"FILEADD", false);
+  add_group(u"FILEUPDATE", false);
+  add_group(u"FILEDELETE", false);
+  add_group(u"DIRDELETE", true);
+
+  auto operate = [&](const std::u16string& group, const SyncAction& a) -> int32_t {
+    CQUEXFSManager* target = side(a.m_iTarget);
+    CQUEXFSManager* source = side(a.m_iSource);
+    if (target == nullptr || source == nullptr) return 1;
+    if (group == u"DIRADD") return target->CreateDir(a.m_strName);
+    if (group == u"FILEADD") {
+      const std::u16string& from =
+          a.m_strSourceName.empty() ? a.m_strName : a.m_strSourceName;
+      return target->CopyFileFrom(target->GetRoot(), a.m_strName, source,
+                                  source->GetRoot(), from);
+    }
+    if (group == u"FILEUPDATE") {
+      return target->UpdateFileFrom(target->GetRoot(), a.m_strName, a.m_strTime,
+                                    source, 0);
+    }
+    if (group == u"FILEDELETE") return target->RemoveFile(target->GetRoot(), a.m_strName);
+    if (group == u"DIRDELETE") return target->RemoveDir(target->GetRoot(), a.m_strName);
+    return 1;
+  };
+
+  enum class Status { kNotReached, kWaiting, kSucceeded, kFailed, kSkipped };
+  std::map<std::u16string, Status> status;
+  for (const std::u16string& key : walk) status[key] = Status::kNotReached;
+  std::map<std::u16string, std::vector<std::u16string>> waiting_on;
+  std::map<std::u16string, int> unresolved;
+
+  std::function<void(const std::u16string&)> process;
+  std::function<void(const std::u16string&)> resolve;
+  auto skip = [&](const std::u16string& key) {
+    const SyncAction a = m_actions.Lookup(key);
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+    // The catalog half of a transfer set aside for the snapshot pass goes
+    // with it.
+    const std::u16string group = GroupOf(key);
+    if (a.m_iTarget == SIDE_CATALOG && (group == u"FILEADD" || group == u"FILEUPDATE")) {
+      for (const std::u16string& need : m_needs[key]) {
+        if (deferred.count(need) != 0 && m_actions.Lookup(need).m_strName == a.m_strName) {
+          m_deferred.Set(key, a);
+        }
+      }
+    }
+#endif
+    Notify(key, a, SyncObserver::Outcome::kSkipped, 0);
+    status[key] = Status::kSkipped;
+    resolve(key);
+  };
+  auto run = [&](const std::u16string& key) {
+    const SyncAction a = m_actions.Lookup(key);
+    const std::u16string group = GroupOf(key);
+    Trace(key + u" : " + a.m_strName + u" from " + Decimal(a.m_iSource) + u" to " +
+          Decimal(a.m_iTarget) + u" datetime is " + a.m_strTime + u"\r\n");
+    int32_t r = 0;
+    if (m_bDryRun) {
+      Notify(key, a, SyncObserver::Outcome::kPlanned, 0);
+    } else {
+      r = operate(group, a);
+      Notify(key, a, SyncObserver::Outcome::kDone, r);
+    }
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+    if ((group == u"FILEADD" || group == u"FILEUPDATE") && a.m_strSourceName.empty() &&
+        ShouldDefer(r, a.m_iSource)) {
+      m_deferred.Set(key, a);
+      deferred.insert(key);
+    }
+#endif
+    // A directory that exists already (1) is as good as a new one.
+    const bool ok = group == u"DIRADD" ? (r == 0 || r == 1) : r == 0;
+    status[key] = ok ? Status::kSucceeded : Status::kFailed;
+    resolve(key);
+  };
+  process = [&](const std::u16string& key) {
+    int pending = 0;
+    for (const std::u16string& need : m_needs[key]) {
+      const Status s = status.count(need) != 0 ? status[need] : Status::kSkipped;
+      if (s == Status::kFailed || s == Status::kSkipped) {
+        skip(key);
+        return;
+      }
+      if (s != Status::kSucceeded) {
+        waiting_on[need].push_back(key);
+        ++pending;
+      }
+    }
+    if (pending > 0) {
+      status[key] = Status::kWaiting;
+      unresolved[key] = pending;
+      return;
+    }
+    run(key);
+  };
+  resolve = [&](const std::u16string& key) {
+    const auto found = waiting_on.find(key);
+    if (found == waiting_on.end()) return;
+    const std::vector<std::u16string> waiting = std::move(found->second);
+    waiting_on.erase(found);
+    for (const std::u16string& dependent : waiting) {
+      if (status[dependent] != Status::kWaiting) continue;
+      if (status[key] != Status::kSucceeded) {
+        skip(dependent);
+      } else if (--unresolved[dependent] == 0) {
+        status[dependent] = Status::kNotReached;
+        process(dependent);
+      }
+    }
+  };
+
+  for (const std::u16string& key : walk) {
+    if (status[key] == Status::kNotReached) process(key);
+  }
+  // What still waits needs something that waits for it in turn.
+  for (const std::u16string& key : walk) {
+    if (status[key] == Status::kWaiting) skip(key);
+  }
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  RunSnapshotPass(m_deferred, sides, m_pObserver);
+#endif
+  return 0;
+}
