@@ -49,6 +49,15 @@ bool ParsePort(const std::string& text, int* port) {
   return true;
 }
 
+// What a new user's synchronisation needs beyond the library's defaults.
+constexpr char kSyncSettings[] =
+    "; keltos3 sync: load up to 100000 directories and 100000 files per tree in\n"
+    "; one run (the library's default, 100, carries a larger tree only in part).\n"
+    "SyncCapacity=100000\n"
+    "; keltos3 sync: when both sides changed a file, keep the losing content beside\n"
+    "; it as a conflict copy, and never delete a file changed on the other side.\n"
+    "SyncConflicts=keep\n";
+
 // "https://host:port/", "host:port" or "host": the host, and the port when
 // the text names one.  Only HTTPS is spoken, so "http://" is refused.
 bool SplitEndpoint(const std::string& text, std::string* host, std::string* port,
@@ -199,7 +208,7 @@ int RunInit() {
   const std::string content =
       "; Settings of the KeltoS3 library, written by 'keltos3 init'.\n"
       "; ACCOUNT and PASSWORD are scrambled and hex-coded ('keltos3 scramble TEXT').\n"
-      "[ONLINE]\n" + body;
+      "[ONLINE]\n" + body + kSyncSettings;
   std::string error;
   if (!WriteIniFile(path, content, &error)) return Failure(kInit, error);
   std::printf("wrote %s\n", path.c_str());
@@ -218,8 +227,9 @@ const Command kInit = {
     "(mode 0600) from its creation.  An existing file is kept unless --force is\n"
     "given (it is then replaced whole).  The key pair comes from AWS_ACCESS_KEY_ID\n"
     "and AWS_SECRET_ACCESS_KEY when the options do not give it.  The file also\n"
-    "gets RequestPause=0 (the built-in pause costs a second per request) and\n"
-    "Transfers=4 (or --transfers N): up to that many transfers at once.",
+    "gets RequestPause=0 (the built-in pause costs a second per request),\n"
+    "Transfers=4 (or --transfers N): up to that many transfers at once, and for\n"
+    "keltos3 sync SyncCapacity=100000 and SyncConflicts=keep.",
     nullptr, DefineInit, RunInit};
 
 const bool kRegistered = RegisterCommand(kInit);

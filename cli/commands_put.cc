@@ -39,17 +39,19 @@ struct FileObject {
   ~FileObject() { DestroyS3FileObject(&file); }
 };
 
-// The stored name of what a file object created between `before` and
-// `after` stored at `path`: path + "_" + the stamp of one of those seconds,
-// as the listing shows it.  The snapshot-assisted library stores one
-// version per path under the path itself; the listing then shows the plain
-// path's entry and no stamped one.
+// The stored name of what a file object created at `before` and finished
+// by `after` stored at `path`: path + "_" + the stamp of one of those
+// seconds, as the listing shows it, the latest first (when a version of the
+// path already had the stamp of the object's creation, the library named
+// the new one with a later second).  The snapshot-assisted library stores
+// one version per path under the path itself; the listing then shows the
+// plain path's entry and no stamped one.
 std::wstring FindStoredName(const std::wstring& path, int64_t before, int64_t after) {
   const std::vector<std::wstring> entries = SplitDirList(GetDirList());
   const auto listed = [&entries](const std::wstring& entry) {
     return std::find(entries.begin(), entries.end(), entry) != entries.end();
   };
-  for (int64_t t = before; t <= after; ++t) {
+  for (int64_t t = after; t >= before; --t) {
     const std::wstring stored = path + L"_" + StampAt(t);
     if (listed(IndexEntryOf(stored))) return stored;
   }
@@ -92,7 +94,6 @@ int RunPut() {
   FileObject object;
   const int64_t before = std::time(nullptr);
   if (CreateS3FileObject(&object.file) != 0) return Failure(kPut, "cannot create a file object");
-  const int64_t after = std::time(nullptr);
   // Whatever Open finds, the first Write starts a new version.
   object.file->Open(path.c_str());
 
@@ -133,6 +134,7 @@ int RunPut() {
     pending_length = next_length;
   }
   progress.Finish();
+  const int64_t after = std::time(nullptr);
   std::printf("%s\n", WideToUtf8(FindStoredName(path, before, after)).c_str());
   return kExitOk;
 }

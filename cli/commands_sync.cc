@@ -1,121 +1,27 @@
-// keltos3 sync: one three-way synchronisation of a local tree, its catalog
-// and a remote tree, with one readable line per action.
+// keltos3 sync: carries a local tree and a remote tree into step through a
+// local catalog, repeating the library's capped runs until nothing is left,
+// with one readable line per action (or one JSON document) and a summary
+// that counts what was carried, what failed and what was left out.
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <system_error>
+#include <type_traits>
 #include <vector>
 
 #include "KeltoS3.h"
 #include "command.h"
+#include "interrupt.h"
 #include "options.h"
+#include "sync_tally.h"
 #include "wide_text.h"
 
 namespace cli {
 namespace {
 
 extern const Command kSync;
-
-const char* SideName(int side) {
-  switch (side) {
-    case 0: return "catalog";
-    case 1: return "local";
-    case 2: return "remote";
-  }
-  return "?";
-}
-
-// "FILEADD00001" -> "FILEADD".
-std::string Group(const std::string& key) {
-  size_t end = key.size();
-  while (end > 0 && key[end - 1] >= '0' && key[end - 1] <= '9') --end;
-  return key.substr(0, end);
-}
-
-// The plain words for one action.
-std::string Describe(const std::string& key, const std::string& name, int source,
-                     int target) {
-  const std::string group = Group(key);
-  if (target == 0) {
-    if (group == "FILEADD" || group == "DIRADD") return "record in catalog: added " + name;
-    if (group == "FILEUPDATE") return "record in catalog: updated " + name;
-    return "record in catalog: removed " + name;
-  }
-  const bool to_remote = target == 2;
-  if (group == "DIRADD") {
-    return std::string(to_remote ? "create remote directory " : "create local directory ") + name;
-  }
-  if (group == "DIRDELETE") {
-    return std::string(to_remote ? "remove remote directory " : "remove local directory ") + name;
-  }
-  if (group == "FILEDELETE") {
-    return std::string(to_remote ? "delete remote " : "delete local ") + name;
-  }
-  const char* verb = to_remote ? "upload " : "download ";
-  std::string line = verb + name;
-  if (group == "FILEUPDATE") line += " (changed)";
-  (void)source;
-  return line;
-}
-
-struct Tally {
-  bool dry_run = false;
-  int done = 0;
-  int failed = 0;
-  int not_recorded = 0;
-  // How each action key was counted.  The snapshot-assisted library reports
-  // an action again, under the same key, when it retried it from a snapshot
-  // copy; a retry that succeeded turns its first count into a done one.
-  enum Counted { kDone, kFailed, kNotRecorded };
-  std::map<std::string, Counted> counted;
-};
-
-void OnAction(void* context, const wchar_t* action_key, const wchar_t* name,
-              int source, int target, const wchar_t*, int outcome, int result) {
-  Tally* tally = static_cast<Tally*>(context);
-  const std::string key = WideToUtf8(action_key);
-  const std::string path = WideToUtf8(name);
-  const std::string what = Describe(key, path, source, target);
-  const auto seen = tally->counted.find(key);
-  if (seen != tally->counted.end()) {
-    if (outcome == KELTOS3_SYNC_DONE && result == 0 && seen->second != Tally::kDone) {
-      std::printf("%s (retried from a snapshot copy)\n", what.c_str());
-      --(seen->second == Tally::kFailed ? tally->failed : tally->not_recorded);
-      ++tally->done;
-      seen->second = Tally::kDone;
-    } else if (outcome == KELTOS3_SYNC_DONE) {
-      std::printf("FAILED again from a snapshot copy: %s (%s side answered %d)\n",
-                  what.c_str(), SideName(target), result);
-    }
-    std::fflush(stdout);
-    return;
-  }
-  if (outcome == KELTOS3_SYNC_PLANNED) {
-    std::printf("would %s\n", what.c_str());
-    ++tally->done;
-  } else if (outcome == KELTOS3_SYNC_SKIPPED) {
-    std::printf("not recorded in catalog: %s (the transfer failed; the next run tries again)\n",
-                path.c_str());
-    ++tally->not_recorded;
-    tally->counted[key] = Tally::kNotRecorded;
-  } else if (result == 0) {
-    std::printf("%s\n", what.c_str());
-    ++tally->done;
-    tally->counted[key] = Tally::kDone;
-  } else if (Group(key) == "DIRADD" || Group(key) == "DIRDELETE") {
-    // Directory results are advisory: an existing directory, or one that
-    // still holds files, is not an error of the run.
-    std::printf("%s (left as it is, code %d)\n", what.c_str(), result);
-    ++tally->done;
-  } else {
-    std::printf("FAILED: %s (%s side answered %d)\n", what.c_str(), SideName(target), result);
-    ++tally->failed;
-    tally->counted[key] = Tally::kFailed;
-  }
-  std::fflush(stdout);
-}
 
 // A local directory path in the library's form, without a trailing
 // separator.  *posix receives the same path in POSIX form.
@@ -152,58 +58,107 @@ std::vector<std::filesystem::path> MakeDirectories(const std::filesystem::path& 
 
 // What a refused or failed run tells the user.  Every one of them changed
 // nothing.
-int ReportNotRun(int result) {
-  const char* const unchanged = "; nothing was changed";
-  const char* const allow =
+std::string NotRunMessage(int result, const KeltoS3SyncReport& report) {
+  const std::string unchanged = "; nothing was changed";
+  const std::string allow =
       "; nothing was changed (if every file was removed on purpose, run again with "
       "--allow-empty)";
   switch (result) {
     case KELTOS3_SYNC_REMOTE_FAILED:
-      return Failure(kSync,
-                     std::string("the remote tree could not be loaded (the server did not "
-                                 "answer, refused the credentials, or its listings did not "
-                                 "agree)") + unchanged);
+      return "the remote tree could not be loaded (the server did not answer, refused the "
+             "credentials, or its listings did not agree)" + unchanged;
     case KELTOS3_SYNC_LOCAL_FAILED:
-      return Failure(kSync,
-                     std::string("the local tree could not be read whole (its root is "
-                                 "missing, a directory or an entry in it cannot be read, or "
-                                 "a directory the catalog records is now a symbolic link)") +
-                         unchanged);
+      return "the local tree could not be read whole (its root is missing, a directory or an "
+             "entry in it cannot be read, or a directory the catalog records is now a "
+             "symbolic link)" + unchanged;
     case KELTOS3_SYNC_REMOTE_EMPTY:
-      Failure(kSync, std::string("the remote tree is empty while the catalog records files "
-                                 "(a wrong bucket, path or endpoint, or an emptied bucket)") +
-                         allow);
-      return kExitRefused;
+      return "the remote tree is empty while the catalog records files (a wrong bucket, path "
+             "or endpoint, or an emptied bucket)" + allow;
     case KELTOS3_SYNC_LOCAL_EMPTY:
-      Failure(kSync, std::string("the local tree is empty while the catalog records files "
-                                 "(a disk that is not mounted, a wrong directory)") +
-                         allow);
-      return kExitRefused;
+      return "the local tree is empty while the catalog records files (a disk that is not "
+             "mounted, a wrong directory)" + allow;
     case KELTOS3_SYNC_OTHER_LAYOUT:
-      Failure(kSync, std::string("the bucket holds the other build's layout (index objects "
-                                 "with or without version stamps), which this library cannot "
-                                 "read") + unchanged);
-      return kExitRefused;
+      return "the bucket holds the other build's layout (index objects with or without "
+             "version stamps), which this library cannot read" + unchanged;
     case KELTOS3_SYNC_CATALOG_OVERLAP:
-      Failure(kSync, std::string("the catalog root must lie outside the local root and the "
-                                 "local root outside the catalog root") + unchanged);
+      return "the catalog root must lie outside the local root and the local root outside "
+             "the catalog root" + unchanged;
+    case KELTOS3_SYNC_TOO_MANY_DELETIONS:
+      return "the run would delete " + std::to_string(report.refused_deletions) + " of the " +
+             std::to_string(report.recorded_files) + " files the catalog records on the " +
+             (report.refused_side == 1 ? "local" : "remote") + " side (more than " +
+             std::to_string(report.max_delete_percent) + "%)" + unchanged +
+             " (if these deletions are meant, run again with --max-delete 100)";
+    case KELTOS3_SYNC_OTHER_REMOTE_ROOT:
+      return "this catalog belongs to the remote root " +
+             WideToUtf8(report.catalog_remote_root) + ", not " +
+             WideToUtf8(report.run_remote_root) + unchanged +
+             " (use a new catalog folder to pair this tree with another remote root)";
+    default:
+      return "the synchronisation could not run";
+  }
+}
+
+// Trees that could not be loaded are failures (1); refusals, which need the
+// user's decision, are 4.
+int NotRunExitCode(int result) {
+  switch (result) {
+    case KELTOS3_SYNC_REMOTE_EMPTY:
+    case KELTOS3_SYNC_LOCAL_EMPTY:
+    case KELTOS3_SYNC_OTHER_LAYOUT:
+    case KELTOS3_SYNC_CATALOG_OVERLAP:
+    case KELTOS3_SYNC_TOO_MANY_DELETIONS:
+    case KELTOS3_SYNC_OTHER_REMOTE_ROOT:
       return kExitRefused;
     default:
-      return Failure(kSync, "the synchronisation could not run");
+      return kExitFailure;
   }
+}
+
+// Exit code of sync beyond the common ones (command.h).
+constexpr int kSyncExitLeftOut = 5;  // entries were left out (names, capacity)
+
+// A command never repeats runs for ever: a tree's work takes a few runs of
+// SyncCapacity actions each (every change is at most a transfer and a
+// catalog record, and a run considers at most SyncCapacity entries of each
+// kind per tree).
+constexpr int kMaxRuns = 32;
+
+// The library reads the stop request between paths as a plain int.
+static_assert(std::is_same_v<sig_atomic_t, int>, "the interrupt flag is the stop request");
+
+bool ParsePercent(const std::string& text, int* percent) {
+  if (text.empty() || text.size() > 3) return false;
+  int value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value > 100) return false;
+  *percent = value;
+  return true;
 }
 
 int RunSync(const std::vector<std::string>& args) {
   ParsedOptions options;
   std::string error;
-  if (!ParseOptions(args, {{"dry-run", false}, {"allow-empty", false}}, &options, &error)) {
+  if (!ParseOptions(args,
+                    {{"dry-run", false}, {"allow-empty", false}, {"json", false},
+                     {"max-delete", true}},
+                    &options, &error)) {
     return UsageError(kSync, error);
   }
   if (options.positional().size() != 3) {
     return UsageError(kSync, "give LOCALROOT, CATALOGROOT and REMOTEROOT");
   }
-  Tally tally;
-  tally.dry_run = options.Flag("dry-run");
+  int max_delete = -1;
+  if (const auto text = options.Value("max-delete")) {
+    if (!ParsePercent(*text, &max_delete)) {
+      return UsageError(kSync, "--max-delete needs a percentage from 0 to 100, not '" + *text + "'");
+    }
+  }
+  const bool dry_run = options.Flag("dry-run");
+  const bool json = options.Flag("json");
   std::filesystem::path local_path;
   std::filesystem::path catalog_path;
   const std::wstring local = LocalRoot(options.positional()[0], &local_path, &error);
@@ -223,40 +178,92 @@ int RunSync(const std::vector<std::string>& args) {
   // The catalog root is the host's to create; without it the run could
   // record nothing and would start over every time.
   const std::vector<std::filesystem::path> made =
-      tally.dry_run ? std::vector<std::filesystem::path>() : MakeDirectories(catalog_path);
-  int flags = tally.dry_run ? KELTOS3_SYNC_DRY_RUN : 0;
+      dry_run ? std::vector<std::filesystem::path>() : MakeDirectories(catalog_path);
+  int flags = dry_run ? KELTOS3_SYNC_DRY_RUN : 0;
   if (options.Flag("allow-empty")) flags |= KELTOS3_SYNC_ALLOW_EMPTY;
-  const int r =
-      KeltoS3Synchronize(local.c_str(), catalog.c_str(), remote.c_str(), flags, OnAction, &tally);
-  if (r != KELTOS3_SYNC_OK) {
-    std::error_code ec;
-    for (const std::filesystem::path& dir : made) std::filesystem::remove(dir, ec);
-    return ReportNotRun(r);
+
+  SyncTally tally(dry_run, json, /*progress=*/true);
+  // The first Ctrl-C stops the run before its next path; the second ends
+  // the program at once.
+  CatchInterrupt();
+  int runs = 0;
+  int result = KELTOS3_SYNC_OK;
+  bool stopped = false;
+  bool pending = false;
+  KeltoS3SyncReport report{};
+  // A dry run changes nothing, so a second one would show the same.
+  const int max_runs = dry_run ? 1 : kMaxRuns;
+  while (runs < max_runs) {
+    if (runs > 0 && Interrupted()) {  // between two runs
+      stopped = true;
+      break;
+    }
+    ++runs;
+    tally.StartRun(runs);
+    report = KeltoS3SyncReport{};
+    report.size = sizeof report;
+    KeltoS3SyncParams params = tally.Params(flags, max_delete, InterruptFlag());
+    params.report = &report;
+    result = KeltoS3SynchronizeEx(local.c_str(), catalog.c_str(), remote.c_str(), &params);
+    if (result != KELTOS3_SYNC_OK) break;
+    tally.EndRun(report);
+    stopped = report.stopped != 0;
+    pending = report.actions_dropped > 0;
+    // Another run only when this one had more work than room and got some
+    // of it done: what failed would only fail again.
+    if (stopped || !pending || tally.DoneInRun() == 0) break;
   }
-  if (tally.dry_run) {
-    std::printf("dry run: %d action%s would be carried out; nothing was changed\n",
-                tally.done, tally.done == 1 ? "" : "s");
-    return kExitOk;
+
+  if (result != KELTOS3_SYNC_OK) {
+    if (runs == 1) {
+      std::error_code ec;
+      for (const std::filesystem::path& dir : made) std::filesystem::remove(dir, ec);
+    }
+    const std::string message = NotRunMessage(result, report);
+    const int code = NotRunExitCode(result);
+    std::fprintf(stderr, "keltos3 sync: %s\n", message.c_str());
+    if (json || runs > 1) tally.Finish(code == kExitRefused ? "refused" : "failed", code, message, false, runs);
+    return code;
   }
-  std::printf("%d action%s carried out, %d failed, %d not recorded in the catalog\n",
-              tally.done, tally.done == 1 ? "" : "s", tally.failed, tally.not_recorded);
-  return tally.failed == 0 ? kExitOk : kExitPartial;
+  int code = kExitOk;
+  std::string status = "done";
+  if (stopped) {
+    code = kExitInterrupted;
+    status = "interrupted";
+  } else if (!dry_run && tally.Failures() > 0) {
+    code = kExitPartial;
+    status = "partial";
+  } else if (tally.LeftOutToSeeTo() > 0 || tally.CapacityReached() || (!dry_run && pending)) {
+    code = kSyncExitLeftOut;
+    status = "left-out";
+  }
+  tally.Finish(status, code, "", pending, runs);
+  return code;
 }
 
 const Command kSync = {
-    "sync", "sync [--dry-run] [--allow-empty] LOCALROOT CATALOGROOT REMOTEROOT",
+    "sync",
+    "sync [--dry-run] [--json] [--allow-empty] [--max-delete PCT]\n"
+    "                    LOCALROOT CATALOGROOT REMOTEROOT",
     "Synchronise a local tree and a remote tree through a local catalog.",
     "LOCALROOT is the directory to keep in step, CATALOGROOT a directory outside it\n"
     "where the library records the state of the last run (created when missing),\n"
     "and REMOTEROOT a bucket name, optionally followed by a path inside it\n"
-    "(backups or backups/docs).  One line is printed per action.  With --dry-run\n"
-    "the actions are only printed.  A run is refused when the remote or the local\n"
-    "tree is empty while the catalog records files; --allow-empty carries such a\n"
-    "deliberate emptying to the other side.  Exit status: 0 done, 1 nothing could\n"
-    "be done (the remote or the local tree could not be loaded), 2 misuse, 3 the\n"
-    "run completed but some transfers failed (the next run tries them again),\n"
-    "4 refused as unsafe (an empty side, the catalog inside the local tree or\n"
-    "around it, a bucket in the other build's layout); nothing was changed.",
+    "(backups or backups/docs).  The library's runs are repeated until one has\n"
+    "nothing left that fits (at most 32).  One line is printed per action, then a\n"
+    "summary; on a terminal a progress line is drawn on stderr.\n"
+    "  --dry-run         print what one run would do; change nothing\n"
+    "  --json            print one JSON document instead of lines\n"
+    "  --allow-empty     carry a deliberate emptying of one side to the other\n"
+    "  --max-delete PCT  let this run delete up to PCT percent of the files the\n"
+    "                    catalog records on one side (default: SyncMaxDelete)\n"
+    "Ctrl-C stops after the action in progress (recorded, summary printed);\n"
+    "a second Ctrl-C ends at once.\n"
+    "Exit status: 0 every change found was carried and recorded; 1 a tree could\n"
+    "not be loaded (nothing changed); 2 misuse; 3 some actions failed (the next\n"
+    "run tries them again); 4 refused as unsafe (nothing changed); 5 entries were\n"
+    "left out (names that cannot be keys, entries beyond SyncCapacity); 130\n"
+    "interrupted.",
     RunSync};
 
 const bool kRegistered = RegisterCommand(kSync);

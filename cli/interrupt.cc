@@ -33,4 +33,6 @@ void CatchInterrupt() {
 
 bool Interrupted() { return g_interrupted != 0; }
 
+volatile sig_atomic_t* InterruptFlag() { return &g_interrupted; }
+
 }  // namespace cli

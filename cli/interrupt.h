@@ -6,6 +6,8 @@
 #ifndef KELTOS3_CLI_INTERRUPT_H_
 #define KELTOS3_CLI_INTERRUPT_H_
 
+#include <csignal>
+
 namespace cli {
 
 // Installs the handler for the rest of the process.
@@ -13,6 +15,10 @@ void CatchInterrupt();
 
 // True once a SIGINT arrived.
 bool Interrupted();
+
+// The flag the handler sets (0 until a SIGINT arrived), for a library call
+// that watches it itself (KeltoS3SyncParams::stop).
+volatile sig_atomic_t* InterruptFlag();
 
 }  // namespace cli
 

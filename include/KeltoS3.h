@@ -144,9 +144,13 @@ KELTOS3_API int KELTOS3_CDECL DestroyS3FileManagerObject(KS3FilesManager** out);
 // size ("QuexS3BufferSize"; 1048576 when 0 or less) from the settings, and
 // the RFC 1123 date text of its creation ("Tue, 27 Mar 2007 19:36:42 GMT")
 // as the version stamp of what it stores: a file written through it is
-// read back by opening path + "_" + that stamp.  Write is refused until the
-// object is opened, and after the last Write of a version the object must
-// be opened again.
+// read back by opening path + "_" + that stamp.  When a version of the path
+// already has that stamp as the last Write finishes (two stores of the path
+// within one second), the new version is named with the next second that
+// none has, waiting for it (at most a few seconds; the Write fails when
+// none comes free), so that no version is ever replaced; GetDirList shows
+// the name.  Write is refused until the object is opened, and after the
+// last Write of a version the object must be opened again.
 //
 // The snapshot-assisted build of the library keeps one version per path and
 // has no stamps: the stored name is the plain path (index object
@@ -157,23 +161,28 @@ KELTOS3_API int KELTOS3_CDECL DestroyS3FileObject(KS3File** out);
 
 // The total size in bytes of every object in the data bucket, summed over
 // all listing pages.  A failed page ends the sum: what was gathered before
-// it is returned (0 when the first page fails).
+// it is returned (0 when the first page fails).  Pages that do not lead to
+// an end (a marker that does not move on, more than 100,000 pages) fail the
+// listing the same way, reported to the event log, with the thread's last
+// error 12500.
 KELTOS3_API unsigned long long KELTOS3_CDECL GetUsedSpace(void);
 
 // Deletes one stored version, `name` being its stored name in library form
 // (path + "_" + stamp, e.g. \docs\a.txt_Tue, 27 Mar 2007 19:36:42 GMT; for
 // a GetDirList entry of an index object, the entry without its leading
-// "$file$" and trailing "_Info").  Deletes every chunk its index object
-// lists, then the index object.  When no index object is listed, or it
-// cannot be read, nothing is deleted.  Always returns 0; failed deletions
-// are not reported.
+// "$file$" and trailing "_Info").  Deletes the index object, then every
+// chunk it lists that no other index object of the path names.  When no
+// index object is listed, or it (or another of the path) cannot be read
+// whole, nothing is deleted.  Always returns 0; failed deletions are not
+// reported (a chunk left behind is found by KeltoS3Prune).
 KELTOS3_API int KELTOS3_CDECL DeleteS3File(const wchar_t* name);
 
 // Every key of the backup bucket in listing order, each converted to local
 // form ("$folder$" and every "/" become "\") and followed by ";": folder
 // markers as \docs\2009, index objects as
 // $file$\docs\a.txt_<stamp>_Info.  Creates the backup bucket when it is
-// missing.  A failed page ends the list with what was gathered before it.
+// missing.  A failed page ends the list with what was gathered before it;
+// so do pages that do not lead to an end, reported as for GetUsedSpace.
 // The text belongs to the library and stays valid until the next
 // GetDirList call on the same thread.
 KELTOS3_API const wchar_t* KELTOS3_CDECL GetDirList(void);
@@ -303,6 +312,214 @@ KELTOS3_API int KELTOS3_CDECL KeltoS3Synchronize(
     const wchar_t* local_root, const wchar_t* catalog_root,
     const wchar_t* s3_root, int flags, KeltoS3SyncCallback callback,
     void* context);
+
+// Addition for hosts that carry a whole tree and report on it: the run of
+// KeltoS3Synchronize with everything a report needs, in structures that
+// start with their own size so that later versions can add fields at the
+// end.  The caller sets every `size` field to sizeof of its structure; the
+// library reads and writes nothing beyond it.
+//
+// One call is one run: at most "SyncCapacity" less 5 actions.  When the
+// report's actions_dropped is above 0 the run had more work than room, and
+// the next call carries on where it stopped (keltos3 sync repeats calls
+// until nothing is left).  A tree larger than the capacity is carried only
+// up to it (left_out[KELTOS3_LEFT_OUT_CAPACITY]).
+//
+// Returns what KeltoS3Synchronize returns (KELTOS3_SYNC_ERROR also for a
+// params or report structure smaller than the first version of it).
+
+// Why an entry of a tree was left out of a run (indexes of left_out).
+#define KELTOS3_LEFT_OUT_DOT_DIRECTORY 0  // a local directory named ".*", with
+                                          // everything below it
+#define KELTOS3_LEFT_OUT_LINK 1           // a local symbolic link or junction
+#define KELTOS3_LEFT_OUT_NAME_BACKSLASH 2  // a local name holding "\", which
+                                           // would read as two components
+#define KELTOS3_LEFT_OUT_NAME_NOT_TEXT 3  // a local name that is not valid
+                                          // UTF-8 (Windows: UTF-16)
+#define KELTOS3_LEFT_OUT_WORK_FILE_NAME 4  // a local file named like the
+                                           // library's work files
+                                           // (.keltos3-*.keltos3-tmp)
+#define KELTOS3_LEFT_OUT_CAPACITY 5  // beyond "SyncCapacity" (local or remote)
+#define KELTOS3_LEFT_OUT_SLOTS 8     // size of the left_out array
+
+typedef struct KeltoS3SyncReport {
+  unsigned int size;  // set by the caller
+  // 1 when the stop request ended the run before its last action.
+  int stopped;
+  // Actions of this run's table (transfers, deletions, catalog records),
+  // and actions found that did not fit into it.
+  int actions_planned;
+  int actions_dropped;
+  // Bytes of the files this run uploaded and downloaded (successful
+  // transfers only).
+  unsigned long long bytes_sent;
+  unsigned long long bytes_received;
+  // Entries left out of the run, by reason (KELTOS3_LEFT_OUT_*).
+  unsigned int left_out[KELTOS3_LEFT_OUT_SLOTS];
+  // 1 when a tree filled "SyncCapacity": the remote tree may hold more
+  // entries beyond it than left_out[KELTOS3_LEFT_OUT_CAPACITY] counts.
+  int capacity_reached;
+  // KELTOS3_SYNC_TOO_MANY_DELETIONS: the deletions the run would carry to
+  // refused_side (1 local, 2 remote), the files the catalog records and
+  // the limit in percent that applied.
+  long long refused_deletions;
+  long long recorded_files;
+  int max_delete_percent;
+  int refused_side;
+  // KELTOS3_SYNC_OTHER_REMOTE_ROOT: the remote root the catalog belongs
+  // to and the one given ("endpoint bucket\path"), cut to fit.
+  wchar_t catalog_remote_root[260];
+  wchar_t run_remote_root[260];
+} KeltoS3SyncReport;
+
+// One action, as KeltoS3SyncParams::on_action sees it (valid during the
+// call only).  key, name, source, target, time, outcome and result are
+// those of KeltoS3SyncCallback.
+typedef struct KeltoS3SyncActionInfo {
+  unsigned int size;
+  const wchar_t* action_key;
+  const wchar_t* name;
+  // For a conflict copy (an action that keeps the losing content of a
+  // conflict under a name of its own): the path whose content is copied.
+  // Otherwise the same as name.
+  const wchar_t* source_name;
+  int source;
+  int target;
+  const wchar_t* time;
+  int outcome;
+  int result;
+  // For an operation that failed: the side whose part failed (0 catalog,
+  // 1 local tree, 2 remote tree) and what it noted about the cause (may be
+  // empty); -1 and "" otherwise.
+  int failed_side;
+  const wchar_t* failure;
+  // Bytes the action moved (a transfer that succeeded), else 0.
+  unsigned long long bytes;
+} KeltoS3SyncActionInfo;
+
+// Progress of a run, for a host that shows it: called when an action starts
+// and while its bytes pass (about every 256 KiB).
+typedef struct KeltoS3SyncProgress {
+  unsigned int size;
+  const wchar_t* action_key;  // the action under way
+  const wchar_t* name;
+  int source;
+  int target;
+  int transfers_total;  // actions of this run that change a live side
+  int transfers_done;   // of them, finished before this one
+  unsigned long long bytes;  // bytes moved by this run so far
+} KeltoS3SyncProgress;
+
+typedef void(KELTOS3_CDECL* KeltoS3SyncActionCallback)(
+    void* context, const KeltoS3SyncActionInfo* action);
+// Once per entry left out, before any action (reasons above).
+typedef void(KELTOS3_CDECL* KeltoS3SyncLeftOutCallback)(void* context,
+                                                         int reason,
+                                                         const wchar_t* name);
+// Once per conflict, before any action runs: the path, its kind
+// (KELTOS3_CONFLICT_*), the side whose version keeps the path (1 local,
+// 2 remote) and the name under which the other content is kept on both
+// sides ("" when it is not kept).
+typedef void(KELTOS3_CDECL* KeltoS3SyncConflictCallback)(
+    void* context, int kind, const wchar_t* name, int winner,
+    const wchar_t* copy_name);
+typedef void(KELTOS3_CDECL* KeltoS3SyncProgressCallback)(
+    void* context, const KeltoS3SyncProgress* progress);
+
+#define KELTOS3_CONFLICT_BOTH_CHANGED 0
+#define KELTOS3_CONFLICT_DELETED_AND_CHANGED 1
+#define KELTOS3_CONFLICT_FILE_AND_DIRECTORY 2
+
+typedef struct KeltoS3SyncParams {
+  unsigned int size;  // set by the caller
+  int flags;          // KELTOS3_SYNC_DRY_RUN, KELTOS3_SYNC_ALLOW_EMPTY
+  // The share of the recorded files one run may delete on one side, in
+  // percent; -1 takes "SyncMaxDelete" from the settings.
+  int max_delete_percent;
+  void* context;  // handed to every callback
+  KeltoS3SyncActionCallback on_action;       // may be null
+  KeltoS3SyncLeftOutCallback on_left_out;    // may be null
+  KeltoS3SyncConflictCallback on_conflict;   // may be null
+  KeltoS3SyncProgressCallback on_progress;   // may be null
+  // When not null: the run ends before the next path once *stop is not 0
+  // (set it from a signal handler or another thread).  The path in
+  // progress is finished and recorded; the report says stopped.
+  volatile int* stop;
+  KeltoS3SyncReport* report;  // may be null
+} KeltoS3SyncParams;
+
+KELTOS3_API int KELTOS3_CDECL KeltoS3SynchronizeEx(
+    const wchar_t* local_root, const wchar_t* catalog_root,
+    const wchar_t* s3_root, KeltoS3SyncParams* params);
+// Additions for hosts that check what is stored.  Both work on the buckets
+// of the settings ("QuexBucket" for index objects, "QuexDataBucket" for
+// chunks) when `bucket` is null or empty, and otherwise on that one bucket
+// for both, as a synchronised tree stores them.
+//
+// KeltoS3Verify reads stored versions in full, as a restore would: each
+// index object whole (its bytes against its ETag), then every chunk, checked
+// by its length and its CRC-32C or, for a chunk recorded without one, the
+// MD5 its ETag names.  `names` holds `count` stored names (as for
+// DeleteS3File); with `count` 0 every index object of the bucket is read.
+// The callback receives each version as it is done: its stored name, the
+// outcome, what is wrong (the chunk and why; empty when intact), and the
+// version's number and the number of versions to check (from 1).  Returns
+// KELTOS3_VERIFY_OK when every version read back intact, KELTOS3_VERIFY_BAD
+// when one did not, KELTOS3_VERIFY_FAILED when the versions could not be
+// listed (nothing was checked) or for an internal failure.
+typedef void(KELTOS3_CDECL* KeltoS3VerifyCallback)(
+    void* context, const wchar_t* name, int outcome, const wchar_t* detail,
+    int number, int total);
+
+#define KELTOS3_VERIFY_INTACT 0      // outcomes
+#define KELTOS3_VERIFY_DAMAGED 1     // the index object or a chunk is damaged or missing
+#define KELTOS3_VERIFY_UNREADABLE 2  // a request failed (server or network)
+#define KELTOS3_VERIFY_MISSING 3     // no version of that name is stored
+
+#define KELTOS3_VERIFY_OK 0          // results
+#define KELTOS3_VERIFY_BAD 1
+#define KELTOS3_VERIFY_FAILED 2
+
+KELTOS3_API int KELTOS3_CDECL KeltoS3Verify(const wchar_t* const* names, int count,
+                                            const wchar_t* bucket,
+                                            KeltoS3VerifyCallback callback,
+                                            void* context);
+
+// KeltoS3Prune finds chunk objects of the data bucket that no index object
+// names (left by an interrupted store, a crash, a removal that could not
+// delete them, or the shared keys of earlier builds) and deletes them, or
+// with KELTOS3_PRUNE_DRY_RUN only reports them.  It reads every index
+// object of both buckets whole first; when one cannot be read, nothing is
+// deleted and the callback names it (outcome KELTOS3_PRUNE_UNREADABLE).
+// Chunks of a version whose newest chunk was stored less than
+// `min_age_seconds` ago (a negative value: 24 hours) are reported as
+// KELTOS3_PRUNE_RECENT and kept: their store may still be running.  Index
+// objects in other buckets are not seen: prune only a data bucket whose
+// index objects all live in the buckets named here.  The callback receives
+// each object's key, its size and the outcome.  Returns KELTOS3_PRUNE_OK
+// (done, also when there was nothing to do), KELTOS3_PRUNE_FAILED (a
+// listing failed: nothing deleted; or an internal failure),
+// KELTOS3_PRUNE_REFUSED (an index object could not be read: nothing
+// deleted), KELTOS3_PRUNE_PARTIAL (some deletions failed).
+typedef void(KELTOS3_CDECL* KeltoS3PruneCallback)(void* context, const wchar_t* key,
+                                                  unsigned long long size, int outcome);
+
+#define KELTOS3_PRUNE_DRY_RUN 1      // flags
+
+#define KELTOS3_PRUNE_REMOVED 0      // outcomes
+#define KELTOS3_PRUNE_PLANNED 1      // dry run: would be removed
+#define KELTOS3_PRUNE_NOT_REMOVED 2  // its deletion failed
+#define KELTOS3_PRUNE_RECENT 3       // unnamed, but younger than min_age_seconds
+#define KELTOS3_PRUNE_UNREADABLE 4   // an index object that could not be read whole
+
+#define KELTOS3_PRUNE_OK 0           // results
+#define KELTOS3_PRUNE_FAILED 1
+#define KELTOS3_PRUNE_REFUSED 2
+#define KELTOS3_PRUNE_PARTIAL 3
+
+KELTOS3_API int KELTOS3_CDECL KeltoS3Prune(const wchar_t* bucket, long long min_age_seconds,
+                                           int flags, KeltoS3PruneCallback callback,
+                                           void* context);
 
 }  // extern "C"
 

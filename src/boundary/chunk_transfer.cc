@@ -1,6 +1,7 @@
 #include "boundary/chunk_transfer.h"
 
 #include "common/wide_string.h"
+#include "layout/chunk_check.h"
 #include "s3/s3_client.h"
 #include "s3/s3_list_result.h"
 #include "support/http_date.h"
@@ -37,20 +38,22 @@ bool UploadChunkBody(PutObjectRequest* upload, const std::u16string& key, int32_
 }
 
 bool DownloadChunkBody(GetObjectRequest* download, const IndexRecord& record, S3Response* response) {
-  // The loaded index only holds records whose length fits a body.
-  const uint64_t expected = record.ChunkLength();
   response->SetBody(nullptr, 0);  // one read chunk at a time
+  // The record says how long the chunk is: a longer answer is refused
+  // before it is read.  The loaded index only holds records whose length
+  // fits a body.
+  download->m_iAnswerLimit = static_cast<uint32_t>(record.ChunkLength());
   for (int attempt = 0; attempt < kChunkAttempts; ++attempt) {
     download->m_strKey = record.key;
     download->SetHeader(u"x-amz-date", DateHeaderValue());
     *response = S3Client().GetObject(*download);
     if (response->m_iRetry != 0) break;
     // Bytes of another length, or that are not the ones this version
-    // stored (a later version of the path replaced the chunk), are a failed
-    // fetch, never content.
-    if (static_cast<uint64_t>(response->GetBodyLength()) == expected &&
-        ChunkMatches(record.checksum, response->GetBody(),
-                     static_cast<size_t>(response->GetBodyLength()))) {
+    // stored (damaged on the server or on the way, or a chunk of an earlier
+    // build that a later version of the path replaced), are a failed fetch,
+    // never content.
+    if (CheckChunk(record, response->GetBody(), response->GetBodyLength(),
+                   response->m_strETag) == ChunkFault::kNone) {
       return true;
     }
   }

@@ -28,8 +28,8 @@ bool ChunkIsListed(const std::u16string& data_bucket, const std::u16string& key,
 bool UploadChunkBody(PutObjectRequest* upload, const std::u16string& key, int32_t length);
 
 // Fetches the chunk `record` names with `download` into *response: up to
-// kChunkAttempts attempts while the bytes have another length or checksum
-// than the record's; an error answer ends the fetch at once.  True when the
+// kChunkAttempts attempts while the bytes fail CheckChunk (length,
+// checksum, ETag); an error answer ends the fetch at once.  True when the
 // bytes are the record's; otherwise *response holds no body.
 bool DownloadChunkBody(GetObjectRequest* download, const IndexRecord& record, S3Response* response);
 

@@ -142,6 +142,7 @@ int KeltoS3GetStoredInfo(const wchar_t* stored_name, long long* size, long long*
     if (!ListedTime(page.m_strText, key, &seconds)) return 1;
 
     GetObjectRequest get(bucket, key);
+    get.m_iAnswerLimit = CS3InfoIndex::MaxObjectBytes(key);
     const S3Response object = S3Client().GetObject(get);
     if (object.m_iRetry != 0) return 2;
     CS3InfoIndex index;

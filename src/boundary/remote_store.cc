@@ -11,32 +11,9 @@
 #include "common/wide_string.h"
 #include "layout/object_keys.h"
 #include "layout/version_removal.h"
-#include "s3/request_kinds.h"
-#include "s3/s3_client.h"
+#include "s3/listing_pager.h"
 #include "s3/s3_list_result.h"
 #include "settings/s3_config.h"
-#include "support/url_encode.h"
-
-namespace {
-
-// One page of a bucket listing; `marker` empty for the first page.
-S3ListResult ListPage(const std::u16string& bucket, const std::u16string& marker,
-                      bool create_bucket) {
-  ServiceListRequest request(bucket);
-  if (!marker.empty()) request.m_query.Set(u"marker", EncodeKeyForUrl(marker));
-  S3Client client;
-  return create_bucket ? client.ListWithBucket(request) : client.ListObjects(request);
-}
-
-// Whether paging goes on after `page`: it was truncated and names a marker
-// beyond the one it was asked for (a server that hands the same marker back
-// would otherwise keep the loop going for ever).
-bool MorePages(const S3ListResult& page, const std::u16string& asked) {
-  return page.m_iTruncated != 0 && !page.m_strNextMarker.empty() &&
-         page.m_strNextMarker != asked;
-}
-
-}  // namespace
 
 extern "C" {
 
@@ -46,18 +23,15 @@ unsigned long long GetUsedSpace(void) {
     CS3Config config;
     const std::u16string bucket = config.GetDataBucket();
     uint64_t total = 0;
-    std::u16string marker;
-    while (true) {
-      S3ListResult page = ListPage(bucket, marker, false);
-      if (page.m_iRetry != 0) break;  // a failed page adds nothing
+    ListingPager pager(bucket, u"", ListingPager::kMaxBucketPages);
+    S3ListResult page;
+    while (pager.Next(&page)) {  // a failed page adds nothing
       page.ParseList();
       const uint64_t size = page.SumSizes();
       if (page.m_iRetry != 0) break;
       total = size > std::numeric_limits<uint64_t>::max() - total
                   ? std::numeric_limits<uint64_t>::max()
                   : total + size;
-      if (!MorePages(page, marker)) break;
-      marker = page.m_strNextMarker;
     }
     return total;
   } catch (...) {
@@ -69,10 +43,11 @@ int DeleteS3File(const wchar_t* name) {
   try {
     const SettingsScope settings;  // read once for the whole call
     if (name == nullptr) return 0;
-    // Other versions of the path name the same chunk keys: the removal
-    // reads them all first and deletes only what no other one names.  When
-    // the version, or any other of the path, cannot be read whole, nothing
-    // is deleted, so that its chunks can still be found by a later call.
+    // Versions of earlier builds share chunk keys with the other versions
+    // of their path: the removal reads them all first and deletes only what
+    // no other one names.  When the version, or any other of the path,
+    // cannot be read whole, nothing is deleted.  The index object goes
+    // before its chunks, so that the version is never listed without them.
     const std::u16string stored_name = WideToU16(name);
     CS3Config config;
     VersionRemoval removal;
@@ -94,18 +69,15 @@ const wchar_t* GetDirList(void) {
     CS3Config config;
     const std::u16string bucket = config.GetBucket();
     std::u16string list;
-    std::u16string marker;
-    while (true) {
-      S3ListResult page = ListPage(bucket, marker, true);
-      if (page.m_iRetry != 0) break;
+    ListingPager pager(bucket, u"", ListingPager::kMaxBucketPages, /*create_bucket=*/true);
+    S3ListResult page;
+    while (pager.Next(&page)) {
       page.ParseFolderList();
       if (page.m_iRetry != 0) break;
       for (const std::u16string& item : page.m_items) {
         list += item;
         list += u';';
       }
-      if (!MorePages(page, marker)) break;
-      marker = page.m_strNextMarker;
     }
     text = U16ToWide(list);
   } catch (...) {

@@ -7,7 +7,10 @@
 
 #include "boundary/chunk_transfer.h"
 #include "common/wide_string.h"
+#include "layout/chunk_check.h"
 #include "layout/object_keys.h"
+#include "layout/version_removal.h"
+#include "platform/env.h"
 #include "s3/content_types.h"
 #include "s3/s3_client.h"
 #include "s3/s3_list_result.h"
@@ -18,6 +21,11 @@
 namespace {
 
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
+// Seconds a store waits at most for a stamp no version of its path has.
+constexpr int kStampWaitSeconds = 3;
+// Steps of that wait.
+constexpr uint32_t kStampWaitStepMs = 250;
+
 std::u16string DateHeaderValue() { return BytesToU16(FormatHttpDate()); }
 #endif
 
@@ -113,6 +121,13 @@ int CS3File::OpenVersion(const wchar_t* path) {
 
 void CS3File::StartNewVersion() {
   DropTransfers();
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  // The new version takes the index key of the one Open found: its chunks
+  // go once the new one is stored.
+  m_replacedChunks.clear();
+  IndexRecord record;
+  for (int32_t i = 0; m_index.Record(i, &record); ++i) m_replacedChunks.push_back(record.key);
+#endif
   m_index.Reset();
   m_iPosition = 0;
   m_iSize = 0;
@@ -149,12 +164,17 @@ uint8_t* CS3File::WriteBuffer() {
 
 bool CS3File::AppendChunkRecord(int32_t length, std::u16string* key) {
   if (m_iChunkCounter >= CS3InfoIndex::kMaxRecords) return false;
-  *key = ChunkKeyOf(m_strFileKey, m_iChunkCounter);
+  // Each version's chunks get keys of their own: whatever another version
+  // of the path (or another path) stores, it never touches these.
+  if (m_iChunkCounter == 0) {
+    m_strChunkToken = NewChunkToken(platform::CurrentEnv()->NowUnixSeconds());
+  }
+  *key = ChunkKeyOf(m_strFileKey, m_strChunkToken, m_iChunkCounter);
   const uint64_t start = static_cast<uint64_t>(m_iChunkCounter) *
                          static_cast<uint64_t>(m_iBufferSize);
   const uint64_t end = start + static_cast<uint64_t>(length) - 1;
-  // The checksum lets a reader tell this version's chunk from one that a
-  // later version of the path stored under the same key.
+  // The checksum lets a reader tell this chunk from bytes damaged on the
+  // server or on the way.
   const uint32_t checksum = ChunkChecksum(WriteBuffer(), static_cast<size_t>(length));
   return m_index.Append(start, end, *key, checksum);
 }
@@ -181,8 +201,85 @@ bool CS3File::UploadChunk(int32_t length) {
   return stored;
 }
 
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+bool CS3File::TakeFreeStamp() {
+  platform::Env* env = platform::CurrentEnv();
+  // The wait is bounded by its steps as well, whatever the clock does.
+  int steps_left = kStampWaitSeconds * 1000 / static_cast<int>(kStampWaitStepMs) + 4;
+  while (true) {
+    const std::u16string key = VersionedIndexKey(m_index.IndexKey(), m_strStamp);
+    ServiceListRequest listing(m_strBucket);
+    listing.m_query.Set(u"prefix", EncodeKeyForUrl(key));
+    const S3ListResult page = S3Client().ListObjects(listing);
+    if (page.m_iRetry != 0) return false;
+    uint64_t size = 0;
+    if (!page.ListedSize(key, &size)) return true;
+    // A version of the path already has this stamp (stored within the same
+    // second): its index object must not be replaced.  The current second,
+    // or the next one when that is the taken stamp, gives a stamp of its
+    // own, unless that one is taken too.
+    if (steps_left-- <= 0) return false;
+    const int64_t now = env->NowUnixSeconds();
+    while (FormatHttpDate(now) == U16ToBytes(m_strStamp) && env->NowUnixSeconds() <= now) {
+      if (steps_left-- <= 0) return false;
+      env->Sleep(kStampWaitStepMs);
+    }
+    m_strStamp = DateHeaderValue();
+    m_index.SetStamp(m_strStamp);
+  }
+}
+#endif
+
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+void CS3File::ReleaseReplacedChunks() {
+  std::vector<std::u16string> chunks;
+  chunks.swap(m_replacedChunks);
+  if (chunks.empty()) return;
+  VersionRemoval removal;
+  removal.bucket = m_strBucket;
+  removal.data_bucket = m_strDataBucket;
+  removal.path = ReplaceAll(m_strFileKey.substr(std::min<size_t>(6, m_strFileKey.size())),
+                            u"/", u"\\");
+  removal.known_key = m_strStoredIndexKey;
+  removal.known_chunks = GetStoredChunkKeys();
+  removal.released_chunks = std::move(chunks);
+  // Chunks with a token belonged to the replaced version alone; those of an
+  // earlier build may be named by another index object of the path.
+  PathIndexObjects listing;
+  listing.complete = true;
+  if (!std::all_of(removal.released_chunks.begin(), removal.released_chunks.end(),
+                   HasChunkToken)) {
+    listing = ListPathIndexObjects(removal.bucket, removal.path);
+  }
+  // The new version is stored whatever this gives; a chunk left behind is
+  // found by prune.
+  RemoveVersions(removal, listing);
+}
+#endif
+
+std::vector<std::u16string> CS3File::GetStoredChunkKeys() const {
+  std::vector<std::u16string> keys;
+  for (int32_t i = 0; i < m_iStoredChunks; ++i) {
+    keys.push_back(ChunkKeyOf(m_strStoredFileKey, m_strStoredToken, i));
+  }
+  return keys;
+}
+
 int CS3File::FinishVersion() {
-  const bool stored = m_index.Store();
+  bool stored = true;
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+  if (!m_bStampSet) stored = TakeFreeStamp();
+#endif
+  stored = stored && m_index.Store();
+  if (stored) {
+    m_strStoredIndexKey = m_index.IndexKey();
+    m_strStoredFileKey = m_strFileKey;
+    m_strStoredToken = m_strChunkToken;
+    m_iStoredChunks = m_iChunkCounter;
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+    ReleaseReplacedChunks();
+#endif
+  }
   Reset();
   return stored ? 0 : 1;
 }
@@ -478,12 +575,16 @@ void CS3File::SetDataBucket(const std::u16string& bucket) {
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
 void CS3File::SetVersionStamp(const std::u16string& stamp) {
   m_strStamp = stamp;
+  m_bStampSet = true;
   m_index.SetStamp(stamp);
 }
 #endif
 
 void CS3File::Reset() {
   DropTransfers();
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  m_replacedChunks.clear();
+#endif
   m_iPosition = 0;
   m_iSize = 0;
   m_iChunkCounter = 0;

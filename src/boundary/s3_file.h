@@ -5,7 +5,12 @@
 // Writing cuts the stream into chunks of m_iBufferSize bytes ("QuexS3Buffer-
 // Size"), uploads each chunk as soon as it fills (verified by a listing, up
 // to 5 attempts) and, with the last Write, stores the version's index object.
-// Reading loads the index object and fetches one chunk at a time.  Memory
+// Every version written gets chunk keys of its own (a fresh chunk token,
+// layout/object_keys.h), so storing a version never touches the chunks of
+// another.  Reading loads the index object and fetches one chunk at a time,
+// under the key its record names, checked by its length and its CRC-32C or,
+// for a chunk recorded without one, the answer's ETag (layout/chunk_check.h).
+// Memory
 // stays bounded by one write chunk (the write buffer, which becomes the
 // upload request's body while the chunk is sent), one read chunk (the
 // download response's body) and the index, whatever the size of the file.
@@ -72,11 +77,18 @@ class CS3File final : public KS3File {
   static constexpr int32_t kDefaultBufferSize = 1048576;
 
   // Reads the buckets and the chunk size from the settings; the version
-  // stamp is the RFC 1123 date text of this moment.  The snapshot-assisted
+  // stamp is the RFC 1123 date text of this moment.  When a version of the
+  // path already has that stamp as the last Write stores the index object
+  // (two versions stored within one second), the object waits for the next
+  // second that no version of the path has (at most a few seconds) and
+  // names the version with it; when none is free the Write fails.  A stamp
+  // set with SetVersionStamp is used as it is.  The snapshot-assisted
   // build (KELTOS3_SNAPSHOT_BUILD) has no stamp: a version is stored under
   // the index key of the path it was opened on, replacing the one stored
   // there, and a Write after an Open that found a version uses the chunk
-  // size of the settings again.
+  // size of the settings again; once the new version is stored, the chunks
+  // of the one it replaced are removed (those an earlier build's other
+  // index objects of the path may share excepted, layout/version_removal.h).
   CS3File();
   CS3File(const CS3File&) = delete;
   CS3File& operator=(const CS3File&) = delete;
@@ -144,9 +156,16 @@ class CS3File final : public KS3File {
   void SetBucket(const std::u16string& bucket);
   void SetDataBucket(const std::u16string& bucket);
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
-  // The stamp the index object of the next stored version is named with.
+  // The stamp the index object of the next stored version is named with,
+  // even when a version of the path has it already (that version's index
+  // object is then replaced).
   void SetVersionStamp(const std::u16string& stamp);
 #endif
+
+  // The version the last successful final Write stored: the key of its
+  // index object and the keys of its chunks, in order.  Empty before one.
+  const std::u16string& GetStoredIndexKey() const { return m_strStoredIndexKey; }
+  std::vector<std::u16string> GetStoredChunkKeys() const;
   // The caller knows that the folder markers of every folder above the
   // paths this object opens exist: Open neither lists nor stores them.
   void SetFolderMarkersKnown() { m_bFolderMarkersKnown = true; }
@@ -260,12 +279,23 @@ class CS3File final : public KS3File {
   // Stores the index object and resets the object.  Returns Write's result.
   int FinishVersion();
 
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+  // Makes the stamp one that no stored version of the path has, waiting
+  // for the next second when it is taken.  False when none became free or
+  // the path's versions could not be listed.
+  bool TakeFreeStamp();
+#else
+  // After the version was stored over the one Open found: removes the
+  // replaced version's chunks that no index object names any more.
+  void ReleaseReplacedChunks();
+#endif
+
   // Fetches the chunk of the record at the index cursor into the read
   // buffer (or takes it from those fetched ahead) and advances the cursor.
-  // A chunk whose length or checksum does not match the record is fetched
-  // again, up to 5 attempts in all.  On failure the state becomes read
-  // broken and false is returned.  With `read_ahead` the following chunks
-  // are fetched ahead (see "Transfers").
+  // A chunk whose length, checksum or ETag does not match (CheckChunk) is
+  // fetched again, up to 5 attempts in all.  On failure the state becomes
+  // read broken and false is returned.  With `read_ahead` the following
+  // chunks are fetched ahead (see "Transfers").
   bool FetchChunk(bool read_ahead = false);
 
   // Bytes the read buffer holds from the buffer offset on.
@@ -276,7 +306,18 @@ class CS3File final : public KS3File {
   std::u16string m_strDataBucket;
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
   std::u16string m_strStamp;
+  bool m_bStampSet = false;            // SetVersionStamp named the versions
 #endif
+  std::u16string m_strChunkToken;      // of the version being written
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  // The chunks of the version Open found, which the one being written
+  // replaces under the same index key.
+  std::vector<std::u16string> m_replacedChunks;
+#endif
+  std::u16string m_strStoredIndexKey;  // the version stored last
+  std::u16string m_strStoredFileKey;
+  std::u16string m_strStoredToken;
+  int32_t m_iStoredChunks = 0;
   int64_t m_iPosition = 0;
   int64_t m_iSize = 0;
   int32_t m_iChunkCounter = 0;         // number of the next chunk to upload

@@ -3,9 +3,10 @@
 #include "platform/env.h"
 #include "support/time_text.h"
 
-int32_t DiskStream::Open(const std::u16string& path) {
+int32_t DiskStream::Open(const std::u16string& path, bool read_only) {
   std::unique_ptr<platform::File> file = platform::CurrentEnv()->OpenFile(
-      path, platform::FileOpenMode::kExistingReadWrite);
+      path, read_only ? platform::FileOpenMode::kExistingReadOnly
+                      : platform::FileOpenMode::kExistingReadWrite);
   if (file == nullptr) return 3;
   streamHandle = std::move(file);
   streamOpen = 1;

@@ -20,9 +20,10 @@ class DiskStream {
 
   bool IsOpen() const { return streamOpen != 0; }
 
-  // Opens the existing file `path` for reading and writing.  REQUIRES: no
+  // Opens the existing file `path` for reading and writing, or with
+  // `read_only` for reading only (Write then fails with 2).  REQUIRES: no
   // stream is open.  0 on success, 3 when the open failed.
-  int32_t Open(const std::u16string& path);
+  int32_t Open(const std::u16string& path, bool read_only = false);
 
   // Reads until `size` bytes are read or the file ends, so that a count
   // below `size` always means the end of the file.  -1 when no stream is

@@ -67,8 +67,9 @@ int32_t CLocalFileSystem::LoadTreeSaveFiles() {
 // ---- Directories -------------------------------------------------------------
 
 int32_t CLocalFileSystem::CreateDir(std::u16string dir, std::u16string name) {
-  if (!Guarded(dir, name)) return 2;
-  return CreateDirectoryOnDisk(dir + name);
+  const int32_t result = Guarded(dir, name) ? CreateDirectoryOnDisk(dir + name) : 2;
+  if (result == 2) NoteFailure(u"the local directory could not be created");
+  return result;
 }
 
 int32_t CLocalFileSystem::CreateDir(std::u16string path) {
@@ -76,8 +77,9 @@ int32_t CLocalFileSystem::CreateDir(std::u16string path) {
 }
 
 int32_t CLocalFileSystem::RemoveDir(std::u16string dir, std::u16string name) {
-  if (!Guarded(dir, name)) return 1;
-  return RemoveDirectoryOnDisk(dir + name);
+  const int32_t result = Guarded(dir, name) ? RemoveDirectoryOnDisk(dir + name) : 1;
+  if (result != 0) NoteFailure(u"the local directory could not be removed");
+  return result;
 }
 
 int32_t CLocalFileSystem::RemoveDir(std::u16string path) {
@@ -134,17 +136,24 @@ int32_t CLocalFileSystem::ReceiveCopy(const std::u16string& dir,
                                       const std::u16string* source_name) {
   platform::Env* const env = platform::CurrentEnv();
   // A target named like a work file would never be listed again by a
-  // load, so it is not created; nor is a work file made through a link.
-  const std::u16string work_name = CopyFilePathFor(name);
-  if (IsCopyFileName(name.substr(name.rfind(u'\\') + 1)) ||
-      !Guarded(dir, work_name)) {
+  // load, so it is not created.
+  if (IsCopyFileName(name.substr(name.rfind(u'\\') + 1))) {
     source->CloseStream();
+    NoteFailure(u"the local name is reserved for work files");
     return 1;
   }
   const std::u16string target = dir + name;
-  const std::u16string work = dir + work_name;
-  std::unique_ptr<platform::File> file =
-      env->OpenFile(work, platform::FileOpenMode::kCreateAlways);
+  // A fresh name each time: whatever exists under it (a file, a link that
+  // someone planted) makes the create fail, and another name is tried.
+  std::u16string work;
+  std::unique_ptr<platform::File> file;
+  for (int attempt = 0; attempt < 4 && file == nullptr; ++attempt) {
+    const std::u16string work_name = NewCopyFilePathFor(name);
+    if (!Guarded(dir, work_name)) break;  // no work file made through a link
+    work = dir + work_name;
+    file = env->OpenFile(work, platform::FileOpenMode::kCreateNew);
+  }
+  if (file == nullptr) NoteFailure(u"the local work file could not be created");
 
   // The copy is complete only when every block read from the source came
   // back whole and was written whole; a read below the block size is the
@@ -158,9 +167,11 @@ int32_t CLocalFileSystem::ReceiveCopy(const std::u16string& dir,
       break;
     }
     if (n > 0 && file->Write(buffer, static_cast<std::uint32_t>(n)) != n) {
+      NoteFailure(u"the local file could not be written");
       complete = false;
       break;
     }
+    CountBytes(static_cast<std::uint64_t>(n));
     if (n < kCopyBlockSize) break;
   }
   source->CloseStream();
@@ -168,11 +179,15 @@ int32_t CLocalFileSystem::ReceiveCopy(const std::u16string& dir,
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
   if (complete && source_name != nullptr) {
     complete = StampCopy(file.get(), source, *source_name);
+    if (!complete) NoteFailure(u"the local file's time could not be set");
   }
 #else
   (void)source_name;  // copies carry no time
 #endif
-  if (complete) complete = file->Sync();
+  if (complete) {
+    complete = file->Sync();
+    if (!complete) NoteFailure(u"the local file could not be flushed to disk");
+  }
 
   // Last look at the target before it is replaced: the user may have
   // saved it while the copy ran.
@@ -180,17 +195,23 @@ int32_t CLocalFileSystem::ReceiveCopy(const std::u16string& dir,
   if (complete) {
     platform::FileAttributes now;
     const bool exists = env->GetEntryAttributes(target, &now);
+    const bool replaces = exists && !now.is_symbolic_link && !now.is_directory;
     if (!UnchangedSinceLoad(dir, name, exists, now)) {
+      NoteFailure(u"the local file changed during the run");
       result = 2;
-    } else if (exists && !now.is_symbolic_link && !now.is_directory &&
-               !file->SetAccess(now.access)) {
+    } else if (!file->SetAccess(replaces ? now.access
+                                         : platform::DefaultNewFileAccess())) {
+      NoteFailure(u"the local file's permissions could not be set");
       result = 1;
     }
   }
   file.reset();  // closed before it is renamed or removed
-  if (result == 0 && !env->RenameFile(work, target)) result = 1;
+  if (result == 0 && !env->RenameFile(work, target)) {
+    NoteFailure(u"the local work file could not be renamed over the file");
+    result = 1;
+  }
   if (result != 0) {
-    env->DeleteFile(work);
+    if (!work.empty()) env->DeleteFile(work);
     return result;
   }
   Remember(dir, name);
@@ -226,11 +247,20 @@ int32_t CLocalFileSystem::RemoveFile(std::u16string dir, std::u16string name) {
   if (!Guarded(dir, name)) return 1;
   platform::Env* const env = platform::CurrentEnv();
   const std::u16string full = dir + name;
-  if (IsFileLocked(full)) return 2;
+  if (IsFileLocked(full)) {
+    NoteFailure(u"the local file is in use or missing");
+    return 2;
+  }
   platform::FileAttributes now;
   const bool exists = env->GetEntryAttributes(full, &now);
-  if (!UnchangedSinceLoad(dir, name, exists, now)) return 2;
-  if (!env->DeleteFile(full)) return 1;
+  if (!UnchangedSinceLoad(dir, name, exists, now)) {
+    NoteFailure(u"the local file changed during the run");
+    return 2;
+  }
+  if (!env->DeleteFile(full)) {
+    NoteFailure(u"the local file could not be deleted");
+    return 1;
+  }
   Remember(dir, name);
   return 0;
 }
@@ -247,7 +277,10 @@ int32_t CLocalFileSystem::ReplaceFileFrom(std::u16string dir,
                                           std::u16string sourceDir,
                                           std::u16string sourceName) {
   if (source == nullptr || !Guarded(dir, name)) return 1;
-  if (IsFileLocked(dir + name)) return 2;
+  if (IsFileLocked(dir + name)) {
+    NoteFailure(u"the local file is in use or missing");
+    return 2;
+  }
   return CopyFileFrom(std::move(dir), std::move(name), source,
                       std::move(sourceDir), std::move(sourceName));
 }
@@ -256,7 +289,10 @@ int32_t CLocalFileSystem::UpdateFileFrom(std::u16string dir, std::u16string name
                                          std::u16string, CQUEXFSManager* source,
                                          int32_t) {
   if (source == nullptr || !Guarded(dir, name)) return 1;
-  if (IsFileLocked(dir + name)) return 2;
+  if (IsFileLocked(dir + name)) {
+    NoteFailure(u"the local file is in use or missing");
+    return 2;
+  }
   return CopyFileFrom(std::move(dir), name, source, source->GetRoot(), name);
 }
 
@@ -272,10 +308,27 @@ int32_t CLocalFileSystem::UpdateFileFrom(std::u16string path,
 
 int32_t CLocalFileSystem::OpenStream(std::u16string dir, std::u16string name) {
   if (stream.IsOpen()) return 1;
-  if (!Guarded(dir, name)) return 3;
+  if (!Guarded(dir, name)) {
+    NoteFailure(u"the local path leads through a link or is not a tree path");
+    return 3;
+  }
   const std::u16string full = dir + name;
-  if (IsFileLocked(full)) return 2;
-  return stream.Open(full);
+  if (IsFileLocked(full)) {
+    NoteFailure(u"the local file is in use, missing or cannot be read");
+    return 2;
+  }
+  // A stream only ever serves as the source of a copy: reading is enough.
+  const int32_t opened = stream.Open(full, /*read_only=*/true);
+  if (opened != 0) {
+    NoteFailure(u"the local file could not be opened for reading");
+    return opened;
+  }
+  streamPath = full;
+  const std::u16string key = KeyBelowRoot(root, dir, name);
+  const auto seen = key.empty() ? fileStamps.end() : fileStamps.find(key);
+  streamChecked = stampsLoaded && seen != fileStamps.end();
+  if (streamChecked) streamStamp = seen->second;
+  return 0;
 }
 
 int32_t CLocalFileSystem::OpenStream(std::u16string path) {
@@ -283,7 +336,25 @@ int32_t CLocalFileSystem::OpenStream(std::u16string path) {
 }
 
 int32_t CLocalFileSystem::ReadStream(uint8_t* buffer, int32_t size) {
-  return stream.Read(buffer, size);
+  const int32_t n = stream.Read(buffer, size);
+  if (n < 0) {
+    if (stream.IsOpen()) NoteFailure(u"the local file could not be read");
+    return n;
+  }
+  CountBytes(static_cast<std::uint64_t>(n));
+  if (n < size && streamChecked) {
+    // The end of the file: what was read must be the file the load saw.
+    // A write while it was read shows in its time or its size.
+    streamChecked = false;
+    platform::FileAttributes now;
+    if (!platform::CurrentEnv()->GetEntryAttributes(streamPath, &now) ||
+        now.is_symbolic_link || now.is_directory ||
+        !(FileStamp{now.size, now.last_write_time} == streamStamp)) {
+      NoteFailure(u"the local file changed while it was read");
+      return -1;
+    }
+  }
+  return n;
 }
 
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
@@ -305,7 +376,10 @@ int32_t CLocalFileSystem::WriteStream(const uint8_t* buffer, int32_t size) {
   return stream.Write(buffer, size);
 }
 
-int32_t CLocalFileSystem::CloseStream() { return stream.Close(); }
+int32_t CLocalFileSystem::CloseStream() {
+  streamChecked = false;
+  return stream.Close();
+}
 
 int32_t CLocalFileSystem::Release() {
   delete this;

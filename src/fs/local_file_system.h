@@ -7,16 +7,27 @@
 //
 // Exclusive-open test.  Before it deletes, replaces or opens an existing
 // file, the local tree checks IsFileLocked: a file that does not exist, that
-// cannot be opened for reading and writing, or on which another open file
-// holds a lock counts as locked (in use), and is left alone with result 2.
+// cannot be opened for reading, or on which another open file holds a lock
+// counts as locked (in use), and is left alone with result 2.  The test
+// needs no write access, and OpenStream opens for reading only: a read-only
+// file, or a tree on a read-only mount, is read like any other.
+//
+// A file read whole is the file the load saw.  When a stream opened on a
+// file of the loaded tree reaches the end of the file, the file's size and
+// full-precision time are compared with what the load saw; if either
+// changed (the file was written while it was read, or since the load), that
+// last read fails (-1), so the copy reading it stores nothing and fails,
+// and the next run sees the change and sends the file again.
 //
 // Copies into the tree (CopyFileFrom, WriteFileFrom, and ReplaceFileFrom /
 // UpdateFileFrom after their in-use test) never write the target in place:
 // the data goes to a work file in the target's directory (tree_names.h),
-// which gets the source's time, is flushed, takes the permission bits (and,
-// where the process may set them, the owner and group) of the file it
-// replaces, and is renamed over the target only when every block was read
-// and written in full.  (The snapshot-assisted build sets no time: the copy
+// created under a name of its own that did not exist before, readable by
+// its owner only, never through a link (FileOpenMode::kCreateNew); it gets
+// the source's time, is flushed, takes the permission bits (and, where the
+// process may set them, the owner and group) of the file it replaces, or
+// those of an ordinary new file when there is none, and is renamed over the
+// target only when every block was read and written in full.  (The snapshot-assisted build sets no time: the copy
 // keeps the time at which it was written.)  A failed copy removes the work
 // file, leaves the target exactly as it was and returns 1.  The rename makes
 // the target a new file: other hard links to the old one keep the old
@@ -51,12 +62,19 @@
 //                    else the result of the copy
 //   OpenStream       0; 1 a stream is already open; 2 in use or missing;
 //                    3 open failed
-//   ReadStream       the count read; -1 no stream open or the read failed
-//   WriteStream      0; 1 no stream open; 2 the write failed or was short
+//   ReadStream       the count read; -1 no stream open, the read failed, or
+//                    the file changed since the load (above)
+//   WriteStream      1 no stream open; 2 otherwise (streams are opened for
+//                    reading only)
 //   CloseStream      0; 1 no stream open
 //   SetModifiedTime  0 set, or nothing to set (the text does not convert);
 //                    1 the platform refused
 //   loads, ReservedOp, Release: 0
+//
+// Failures that only the local side can see (a file in use, one that
+// cannot be opened or read, changed while read, a copy that could not be
+// written) are noted for TakeFailureNote.  The byte listener sees every
+// block its streams read and every block a copy into the tree writes.
 //
 // All file access goes through platform::CurrentEnv().
 
@@ -125,7 +143,7 @@ class CLocalFileSystem final : public CQUEXFSManager {
   int32_t Release() override;
 
   // 1 when `path` cannot be opened exclusively (in use, missing, or not
-  // openable for reading and writing), else 0.
+  // openable for reading), else 0.
   static int32_t IsFileLocked(const std::u16string& path);
 
   // What the last load that filled fileMap saw of each file it kept, kept
@@ -156,6 +174,11 @@ class CLocalFileSystem final : public CQUEXFSManager {
   void Remember(const std::u16string& dir, const std::u16string& name);
 
   DiskStream stream;
+  // The load's stamp of the file the current stream reads, when it is a
+  // file of the loaded tree; checked when the stream reaches the end.
+  bool streamChecked = false;
+  FileStamp streamStamp;
+  std::u16string streamPath;
   // What the last load that filled fileMap saw of each file it kept.
   FileStampMap fileStamps;
   bool stampsLoaded = false;

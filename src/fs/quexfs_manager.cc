@@ -23,11 +23,21 @@ int32_t CQUEXFSManager::ScanDirectoryTree(const std::u16string& relative,
                                           bool skip_dot_dirs,
                                           FileStampMap* stamps) {
   m_bScanComplete = true;
-  m_links.clear();
+  m_leftOut.clear();
+  m_iDirsFound = 0;
+  m_iFilesFound = 0;
   if (stamps != nullptr) stamps->clear();
   ScanDirectoryLevel(relative, variant, skip_dot_dirs, stamps);
   if (stamps != nullptr) PruneStamps(stamps);
   return 0;
+}
+
+std::vector<std::u16string> CQUEXFSManager::ScannedLinks() const {
+  std::vector<std::u16string> links;
+  for (const LeftOutEntry& entry : m_leftOut) {
+    if (entry.reason == LeftOutReason::kSymbolicLink) links.push_back(entry.key);
+  }
+  return links;
 }
 
 void CQUEXFSManager::PruneStamps(FileStampMap* stamps) const {
@@ -55,23 +65,34 @@ void CQUEXFSManager::ScanDirectoryLevel(const std::u16string& relative,
   while (entries->Next(&entry)) {
     const std::u16string& name = entry.name;
     if (name.empty() || name == u"." || name == u"..") continue;
-    if (name.find(u'\\') != std::u16string::npos) continue;
     if (entry.unreadable) {  // a file or a directory: nobody can tell
       m_bScanComplete = false;
       continue;
     }
     const std::u16string key = relative + u"\\" + name;
+    auto leave_out = [this, &key](LeftOutReason reason) {
+      m_leftOut.push_back(LeftOutEntry{key, reason});
+    };
     if (entry.is_symbolic_link) {
-      m_links.push_back(key);
-      continue;
-    }
-    if (entry.is_directory) {
-      if (skip_dot_dirs && name[0] == u'.') continue;
-      if (fills_dirs) dirMap.Set(key, FormatTimeText(entry.last_write_time));
+      leave_out(LeftOutReason::kSymbolicLink);
+    } else if (entry.name_not_text) {
+      leave_out(LeftOutReason::kNameNotText);
+    } else if (name.find(u'\\') != std::u16string::npos) {
+      leave_out(LeftOutReason::kNameHoldsBackslash);
+    } else if (entry.is_directory) {
+      if (skip_dot_dirs && name[0] == u'.') {
+        leave_out(LeftOutReason::kDotDirectory);
+        continue;
+      }
+      if (fills_dirs) {
+        ++m_iDirsFound;
+        dirMap.Set(key, FormatTimeText(entry.last_write_time));
+      }
       ScanDirectoryLevel(key, variant, skip_dot_dirs, stamps);
-    } else {
-      if (IsCopyFileName(name)) continue;
-      if (!fills_files) continue;
+    } else if (IsCopyFileName(name)) {
+      leave_out(LeftOutReason::kWorkFileName);
+    } else if (fills_files) {
+      ++m_iFilesFound;
       fileMap.Set(key, FormatTimeText(entry.last_write_time));
       if (stamps != nullptr && fileMap.Find(key) >= 0) {
         (*stamps)[key] = FileStamp{entry.size, entry.last_write_time};

@@ -45,9 +45,11 @@
 #define KELTOS3_SRC_FS_QUEXFS_MANAGER_H_
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/sorted_map.h"
@@ -68,6 +70,27 @@ struct FileStamp {
 
 // Stamps by tree key.
 using FileStampMap = std::map<std::u16string, FileStamp>;
+
+// Why a directory-tree scan left an entry of the tree out of its maps.
+enum class LeftOutReason {
+  kDotDirectory,   // a directory whose name begins with "." (skipped whole)
+  kSymbolicLink,   // a symbolic link, junction or other redirecting name
+  kNameHoldsBackslash,  // a POSIX name holding "\\": it would read as two
+                        // components of a key
+  kNameNotText,    // a name that is not valid UTF-8 (Windows: UTF-16 with an
+                   // unpaired surrogate); two such names could map to one key
+  kWorkFileName,   // a file named like the work files of copies
+                   // (IsCopyFileName): a user's file of that form, or a work
+                   // file that an interrupted copy left behind
+};
+
+// One entry a scan left out: its key as far as it can be shown (a name
+// that is not text shows U+FFFD for each bad sequence) and why.  Nothing
+// below a left-out directory is scanned or reported.
+struct LeftOutEntry {
+  std::u16string key;
+  LeftOutReason reason;
+};
 
 // Size of the block in which copies pull data from a source: a ReadStream
 // that returns fewer bytes than this ends the copy.
@@ -202,10 +225,40 @@ class CQUEXFSManager {
   // or catalog.
   bool LastScanComplete() const { return m_bScanComplete; }
 
-  // The keys of the symbolic links the last scan met (in scan order).  They
-  // are neither listed nor entered: whatever a link leads to is not part of
-  // the tree.
-  const std::vector<std::u16string>& ScannedLinks() const { return m_links; }
+  // The entries the last directory-tree scan met and left out of the maps,
+  // in scan order, each with its reason.  None of them is synchronised, so a
+  // caller that reports on a run names them.
+  const std::vector<LeftOutEntry>& LeftOut() const { return m_leftOut; }
+
+  // The keys of the symbolic links among them (in scan order).  They are
+  // neither listed nor entered: whatever a link leads to is not part of the
+  // tree.
+  std::vector<std::u16string> ScannedLinks() const;
+
+  // How many directories and files the last directory-tree scan found and
+  // would have listed had the maps room for every one (CSortedMap keeps
+  // only the lowest keys up to its capacity): found minus kept is what the
+  // capacity left out.
+  std::int64_t ScannedDirCount() const { return m_iDirsFound; }
+  std::int64_t ScannedFileCount() const { return m_iFilesFound; }
+
+  // What the last failed operation of this file system noted about its
+  // cause ("the local file changed while it was read"), emptied by the
+  // call; empty when nothing was noted.  Implementations note what they
+  // can tell apart; a caller that reports a failed action names the side
+  // from it.
+  std::u16string TakeFailureNote() {
+    std::u16string note;
+    note.swap(m_failureNote);
+    return note;
+  }
+
+  // Called with the byte count of the blocks of file content the file
+  // system moves (what each implementation counts, it says); empty:
+  // nobody listens.
+  void SetByteListener(std::function<void(std::uint64_t)> listener) {
+    m_byteListener = std::move(listener);
+  }
 
   // ---- Members read by the engine ---------------------------------------
 
@@ -232,10 +285,11 @@ class CQUEXFSManager {
   // relative + "\" + name with the entry's time text into dirMap
   // (directories; kFull and kDirsOnly) and fileMap (files; kFull and
   // kFilesOnly), entering every listed directory after inserting it.
-  // Skipped everywhere: "." and "..", names holding a backslash (they cannot
-  // form a key), symbolic links (recorded in ScannedLinks, neither listed
-  // nor entered) and leftover copy files (IsCopyFileName).  With
-  // skip_dot_dirs, a directory whose name begins with "." is skipped with
+  // Skipped everywhere: "." and ".."; left out and recorded in LeftOut:
+  // names holding a backslash and names that are not text (they cannot
+  // form a key of their own), symbolic links (neither listed nor entered)
+  // and files named like copy work files (IsCopyFileName).  With
+  // skip_dot_dirs, a directory whose name begins with "." is left out with
   // everything below it.  A directory that cannot be listed or whose
   // listing breaks off, and an entry whose metadata cannot be read, add
   // nothing and mark the scan incomplete (LastScanComplete); entries already
@@ -248,6 +302,14 @@ class CQUEXFSManager {
 
   // savedFileMap = fileMap (entries and capacity).
   void SaveFileMap() { savedFileMap = fileMap; }
+
+  // Records the cause of a failure for TakeFailureNote (the latest wins).
+  void NoteFailure(std::u16string note) { m_failureNote = std::move(note); }
+
+  // Hands `n` bytes to the byte listener.
+  void CountBytes(std::uint64_t n) const {
+    if (m_byteListener && n > 0) m_byteListener(n);
+  }
 
   // The time text fileMap holds for key, or the empty text: the shared
   // behaviour of GetModifiedTime.
@@ -264,7 +326,11 @@ class CQUEXFSManager {
   void PruneStamps(FileStampMap* stamps) const;
 
   bool m_bScanComplete = true;
-  std::vector<std::u16string> m_links;
+  std::vector<LeftOutEntry> m_leftOut;
+  std::int64_t m_iDirsFound = 0;
+  std::int64_t m_iFilesFound = 0;
+  std::u16string m_failureNote;
+  std::function<void(std::uint64_t)> m_byteListener;
 };
 
 // A unique_ptr deleter that destroys a file system through Release.

@@ -14,6 +14,7 @@
 #include "layout/version_removal.h"
 #include "platform/env.h"
 #include "platform/file_time.h"
+#include "s3/listing_pager.h"
 #include "s3/request_kinds.h"
 #include "s3/s3_client.h"
 #include "s3/s3_list_result.h"
@@ -44,19 +45,6 @@ std::u16string StoredIndexKey(const std::u16string& remainder,
 #endif
 }
 
-// Chunks the file object stores for a version of `total` bytes, with chunk
-// size `chunk`, whose last Write carried `last_length` bytes: every full
-// chunk and the rest, plus one chunk of 0 bytes when that last Write
-// brought no data and found nothing pending (so an empty file is one such
-// chunk).
-int32_t StoredChunkCount(int64_t total, int64_t last_length, int64_t chunk) {
-  if (chunk <= 0) return 0;
-  const int64_t full = total / chunk;
-  const int64_t count =
-      (total % chunk != 0 || last_length == 0) ? full + 1 : full;
-  return static_cast<int32_t>(count);
-}
-
 // The chunk key of every record of the loaded `index`, in order.
 std::vector<std::u16string> RecordKeysOf(const CS3InfoIndex& index) {
   std::vector<std::u16string> keys;
@@ -77,14 +65,6 @@ bool ToRootKey(const std::u16string& root_path, std::u16string* key) {
   }
   key->erase(0, root_path.size());
   return true;
-}
-
-// The chunk keys of a version of `file_key` stored in `count` chunks.
-std::vector<std::u16string> ChunkKeysOf(const std::u16string& file_key,
-                                        int32_t count) {
-  std::vector<std::u16string> keys;
-  for (int32_t i = 0; i < count; ++i) keys.push_back(ChunkKeyOf(file_key, i));
-  return keys;
 }
 
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
@@ -253,6 +233,7 @@ int32_t CS3FileSystem::LoadTree(std::u16string path) {
   fileMap.RemoveAll();
 #if defined(KELTOS3_SNAPSHOT_BUILD)
   listedTimes.clear();
+  listedIndexTags.clear();
 #endif
   wholeTreeLoaded = false;
   const int32_t loaded = LoadRemoteTree(ListingRemainder(path));
@@ -266,6 +247,7 @@ int32_t CS3FileSystem::LoadFiles(std::u16string path) {
   fileMap.RemoveAll();
 #if defined(KELTOS3_SNAPSHOT_BUILD)
   listedTimes.clear();
+  listedIndexTags.clear();
 #endif
   wholeTreeLoaded = false;
   ListFiles(ListingRemainder(path));
@@ -312,9 +294,12 @@ int32_t CS3FileSystem::LoadRemoteTree(const std::u16string& remainder) {
   for (int attempt = 0; attempt < kListingAttempts; ++attempt) {
     const bool final_attempt = attempt == kListingAttempts - 1;
     const int32_t folders = ListFolders(remainder);
+    // Pages that lead nowhere would do so again: the load fails at once.
+    if (folders == kListingUnending) return 1;
     if (folders != 0 && final_attempt) return folders;
     const int32_t files_listed = ListFiles(remainder);
     if (files_listed == kLoadOtherLayout) return kLoadOtherLayout;
+    if (files_listed == kListingUnending) return 1;
     if (files_listed != 0 && final_attempt) return files_listed;
     const Shape shape{dirMap.Count(), fileMap.Count(),
                       dirMap.KeyAt(dirMap.Count() - 1),
@@ -338,16 +323,9 @@ int32_t CS3FileSystem::LoadRemoteTree(const std::u16string& remainder) {
 int32_t CS3FileSystem::ListPages(const std::u16string& prefix, bool folders) {
   if (bucket.empty()) return 1;  // the service root lists no objects
   const std::u16string root_path = RootPath();
-  std::u16string marker;
-  std::string marker_order;  // UTF-8, the order in which S3 lists keys
-  bool truncated = false;
-  do {
-    ServiceListRequest request(bucket);
-    request.m_query.Set(u"prefix", prefix);
-    if (truncated) request.m_query.Set(u"marker", EncodeKeyForUrl(marker));
-    const S3ListResult answer = S3Client().ListObjects(request);
-    if (answer.m_iRetry != 0) return 1;
-
+  ListingPager pager(bucket, prefix, ListingPager::kMaxBucketPages);
+  S3ListResult answer;
+  while (pager.Next(&answer)) {
     const ListingPage page = ReadListingPage(answer.m_strText);
     for (const ListedEntry& entry : page.objects) {
       std::u16string key;
@@ -373,22 +351,13 @@ int32_t CS3FileSystem::ListPages(const std::u16string& prefix, bool folders) {
 #else
       fileMap.Set(key, ListedFileTime(entry.last_modified));
       listedTimes[key] = ListedExactTime(entry.last_modified);
+      listedIndexTags[key] = entry.etag + u" " + entry.last_modified;
 #endif
     }
     if (page.damaged) return 1;
-
-    if (page.truncated) {
-      // Every page must move past the one before; a page that does not
-      // would be asked for again and again.
-      const std::u16string& last = page.objects.back().key;
-      std::string last_order = U16ToUtf8(last);
-      if (truncated && last_order <= marker_order) return 1;
-      marker = last;
-      marker_order = std::move(last_order);
-    }
-    truncated = page.truncated;
-  } while (truncated);
-  return 0;
+  }
+  if (pager.Complete()) return 0;
+  return pager.Unending() ? kListingUnending : 1;
 }
 
 int32_t CS3FileSystem::ListFolders(std::u16string remainder) {
@@ -480,10 +449,11 @@ void CS3FileSystem::RemoveOtherVersions(const std::u16string& remainder,
   removal.data_bucket = bucket;
   removal.path = remainder;
   removal.known_key = stored.index_key;
-  removal.known_chunks = ChunkKeysOf(FileKeyOf(remainder), stored.chunk_count);
+  removal.known_chunks = stored.chunk_keys;
   if (replaced.known && replaced.index_key == stored.index_key) {
-    // Beyond the new version's last chunk, the replaced one's chunks are
-    // named by no index object of this file system any more.
+    // The replaced version's chunks are named by no index object of this
+    // file system any more (those of an earlier build, which the new
+    // version may share, excepted).
     for (const std::u16string& chunk : replaced.chunk_keys) {
       if (std::find(removal.known_chunks.begin(), removal.known_chunks.end(),
                     chunk) == removal.known_chunks.end()) {
@@ -494,15 +464,32 @@ void CS3FileSystem::RemoveOtherVersions(const std::u16string& remainder,
 #if defined(KELTOS3_SNAPSHOT_BUILD)
   // One index object per path: the new one took the place of the old.
   if (removal.released_chunks.empty()) return;
-  const PathIndexObjects listing = ListPathIndexObjects(bucket, remainder);
+  // Chunks with a token belong to the replaced version alone; only chunks
+  // of an earlier build, which other index objects of the path may name,
+  // need the path's index objects read.
+  PathIndexObjects listing;
+  listing.complete = true;
+  if (!std::all_of(removal.released_chunks.begin(), removal.released_chunks.end(),
+                   HasChunkToken)) {
+    listing = ListPathIndexObjects(bucket, remainder);
+  }
 #else
-  // Every other version of the path in this form goes, not only the one
-  // the last load listed: two machines that stored the same path both left
-  // one, and the older would be listed again once the newer is removed.
+  // Every other version of the path in this form goes, up to the newer of
+  // the new one's stamp and the one the last load listed (which the new
+  // version replaces, also when it is older: a file replaced by an older
+  // copy), not only the listed one: two machines that stored the same path
+  // both left one, and the older would be listed again once the newer is
+  // removed.  A version newer than both stays: another machine stored it
+  // since this run's load, and the next run finds it in place of this one
+  // (a change, or a conflict, for that run to settle; removing it would
+  // lose that machine's edit).
   if (!look_for_others && removal.released_chunks.empty()) return;
   const PathIndexObjects listing = ListPathIndexObjects(bucket, remainder);
+  const std::u16string own = SyncVersionStamp(stored.index_key, remainder);
+  const std::u16string limit = std::max(own, stored.listed_stamp);
   for (const std::u16string& key : listing.keys) {
-    if (key != stored.index_key && !SyncVersionStamp(key, remainder).empty()) {
+    const std::u16string stamp = SyncVersionStamp(key, remainder);
+    if (key != stored.index_key && !stamp.empty() && stamp <= limit) {
       removal.index_keys.push_back(key);
     }
   }
@@ -519,6 +506,9 @@ int32_t CS3FileSystem::ReceiveUpload(const std::u16string& remainder,
                                      const std::u16string& stamp) {
   Uploaded stored;
   stored.index_key = StoredIndexKey(remainder, stamp);
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+  stored.listed_stamp = GetModifiedTime(name);
+#endif
   // Read before the upload: the new index object may take its key.
   const Superseded replaced = FindReplacedVersion(remainder, name, stored.index_key);
 
@@ -531,7 +521,6 @@ int32_t CS3FileSystem::ReceiveUpload(const std::u16string& remainder,
 #endif
 
   uint8_t buffer[kCopyBlockSize];
-  int64_t total = 0;
   int32_t n = 0;
   do {
     n = source->ReadStream(buffer, kCopyBlockSize);
@@ -542,15 +531,22 @@ int32_t CS3FileSystem::ReceiveUpload(const std::u16string& remainder,
       return 1;
     }
     const int last = n != kCopyBlockSize ? 1 : 0;
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+    // The last Write replaces the path's one index object: not when another
+    // machine stored (or removed) the path since the load.
+    if (last && !ListedVersionUnchanged(remainder, name)) {
+      source->CloseStream();
+      return 1;
+    }
+#endif
     if (file->Write(reinterpret_cast<const char*>(buffer), n, last) != 0) {
       source->CloseStream();
       return 1;
     }
-    total += n;
   } while (n == kCopyBlockSize);
   source->CloseStream();
 
-  stored.chunk_count = StoredChunkCount(total, n, file->GetBufferSize());
+  stored.chunk_keys = file->GetStoredChunkKeys();
   const bool unlisted = PathKnownUnlisted(remainder, name);
   storedPaths.insert(bucket + remainder);
   RemoveOtherVersions(remainder, stored, replaced, !unlisted);
@@ -561,6 +557,27 @@ int32_t CS3FileSystem::ReceiveUpload(const std::u16string& remainder,
 #endif
   return 0;
 }
+
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+bool CS3FileSystem::ListedVersionUnchanged(const std::u16string& remainder,
+                                           const std::u16string& name) {
+  // A path the load did not list is new to this run; a store of it from
+  // another machine in the meantime is an add on both sides, which the
+  // last store settles.
+  const auto loaded = listedIndexTags.find(name);
+  if (fileMap.Find(name) < 0 || loaded == listedIndexTags.end()) return true;
+  const std::u16string index_key = StoredIndexKey(remainder, std::u16string());
+  const StoredObjects listed =
+      ListStoredObjects(bucket, index_key, ListingPager::kMaxPathPages);
+  for (const S3ListedObject& object : listed.objects) {
+    // Every store writes an index object of its own (its chunk keys differ),
+    // so the ETag tells two stores within one second apart, which the
+    // listed time (often to the second) does not.
+    if (object.key == index_key) return object.etag + u" " + object.last_modified == loaded->second;
+  }
+  return false;
+}
+#endif
 
 int32_t CS3FileSystem::Upload(const std::u16string& dir,
                               const std::u16string& name,
@@ -761,8 +778,11 @@ int32_t CS3FileSystem::FinishWrittenStream() {
 #else
   stored.index_key = StoredIndexKey(streamPath, std::u16string());
 #endif
-  stored.chunk_count =
-      StoredChunkCount(streamBytes, 0, stream->GetBufferSize());
+  stored.chunk_keys = stream->GetStoredChunkKeys();
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+  // The stream opened the version the load listed.
+  stored.listed_stamp = SyncVersionStamp(streamVersion.index_key, streamPath);
+#endif
   streamWritten = 0;
   streamBytes = 0;
   stream = NewFileObject(streamVersion.bucket);

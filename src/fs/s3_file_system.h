@@ -29,8 +29,10 @@
 // its index object "$file$/docs/a.txt_Info"; fileMap holds the listing's
 // LastModified of that object (to the second); uploads carry no time;
 // LoadTree lists again without pausing; a replaced version's index object
-// is overwritten in place, and only its chunks beyond the new version's
-// last are removed.
+// is overwritten in place, then its chunks are removed.  Before the index
+// object of a path the load listed is replaced, one listing checks that it
+// is still the one the load listed; when another machine stored or removed
+// the path since, the copy fails (1) and replaces nothing.
 //
 // Loading.  LoadTree lists folders and files, pausing "RequestPause"
 // milliseconds (1000 by default) between attempts, until two consecutive
@@ -40,29 +42,32 @@
 // the same highest key).  A failed
 // listing never counts towards that agreement: after five attempts without
 // it LoadTree returns 1, so that a bucket that cannot be read is never taken
-// for an empty one.  A listing that finds an index object of the root's
+// for an empty one; a listing whose pages do not lead to an end (s3/
+// listing_pager.h) makes it return 1 at once.  A listing that finds an index object of the root's
 // tree in the other build's form (fs/s3_tree_listing.h) ends the load at
 // once with kLoadOtherLayout: such a tree cannot be read, and read as it is
 // every file in it would look deleted.
 //
 // Storing.  A copy into the tree uploads the source's stream into a new
 // version named with the source's time for the file (the time of writing
-// when the source has none, and for WriteFileFrom).  Nothing is stored
-// unless every block was read and every chunk and the index object were
-// stored; a failed copy returns 1 and leaves the versions already stored as
-// they were listed.  Once a new version is stored, every other version of
-// the path in this file system's form (a time-text stamp) is removed, not
-// only the one the last load listed: the chunks that no remaining index
-// object names, then the index objects (layout/version_removal.h).  A path
+// when the source has none, and for WriteFileFrom), with chunks of its own
+// (layout/object_keys.h).  Nothing is stored unless every block was read
+// and every chunk and the index object were stored; a failed copy returns
+// 1 and leaves the versions already stored as they were listed, and
+// readable.  Once a new version is stored, the other versions of the path
+// in this file system's form (a time-text stamp) are removed up to the
+// newer of its own stamp and the one the last load listed (which the new
+// one replaces even when it is older), not only the listed one: the index
+// objects, then the chunks that no remaining index object names
+// (layout/version_removal.h).  A version newer than both, which another
+// machine stored since the load, stays: the tree lists it in place of the
+// new one, and the next run finds it as a change.  A path
 // that the last whole-tree load listed no version of is not looked at for
 // other versions (PathKnownUnlisted): only a store from another machine
 // since the load could have left one, and the path's next store or removal
 // takes it away.  The
 // host's own versions (HTTP-date stamps) and the other build's form stay,
-// and so do the chunks they name.  Chunks the new version overwrote before
-// a later failure cannot be restored: the previous version's index object
-// stays, so the path stays in the tree, but the chunk checksums make a
-// read of it fail rather than return a mix of both versions.
+// and so do the chunks they name.
 //
 // Removing.  RemoveFile removes the version the last load listed for the
 // path and the older ones that earlier stores left, never one stored since
@@ -131,6 +136,9 @@ class CS3FileSystem final : public CQUEXFSManager {
   static constexpr int kListingAttempts = 5;
   // LoadTree's result for a tree stored by the other build of the library.
   static constexpr int32_t kLoadOtherLayout = 2;
+  // ListFolders' and ListFiles' result for pages that lead nowhere; a load
+  // that meets it fails at once (1) instead of listing again.
+  static constexpr int32_t kListingUnending = 3;
 
   CS3FileSystem();
 
@@ -220,11 +228,13 @@ class CS3FileSystem final : public CQUEXFSManager {
   // (ListFiles) whose keys begin with "$folder$" + remainder (one leading
   // "/" dropped) or "$file$" + remainder, every page of it, adding what it
   // finds below the root to dirMap or fileMap, with keys relative to the
-  // root.  0 when every page was listed; 1 when a page's request failed,
-  // the page was damaged or its last key did not move past the previous
-  // page's (the pages before stay in the map); kLoadOtherLayout (ListFiles)
-  // when an index object below the root is in the other build's form.  A
-  // bucket member that is empty fails at once.
+  // root.  0 when every page was listed; 1 when a page's request failed or
+  // the page was damaged (the pages before stay in the map);
+  // kListingUnending when the pages did not lead to an end (s3/
+  // listing_pager.h: a last key that did not move past the previous page's,
+  // or the page bound); kLoadOtherLayout (ListFiles) when an index object
+  // below the root is in the other build's form.  A bucket member that is
+  // empty fails at once.
   int32_t ListFolders(std::u16string remainder);
   int32_t ListFiles(const std::u16string& remainder);
 
@@ -240,7 +250,10 @@ class CS3FileSystem final : public CQUEXFSManager {
   // What an upload stored.
   struct Uploaded {
     std::u16string index_key;
-    int32_t chunk_count = 0;
+    std::vector<std::u16string> chunk_keys;  // in index order
+    // The stamp of the version of the path the last load listed (which the
+    // new one replaces, even when it is older); empty when none was.
+    std::u16string listed_stamp;
   };
 
   ~CS3FileSystem();
@@ -292,6 +305,15 @@ class CS3FileSystem final : public CQUEXFSManager {
   // Stores the version written through the stream and removes the one it
   // replaces.  0, or 2 when storing failed.
   int32_t FinishWrittenStream();
+
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  // True when the index object of `remainder` (the tree key `name`) is
+  // still the one the last load listed (the same ETag and listed time), or
+  // the load listed none: a store may then replace it.  Another machine's newer
+  // version is never replaced by an older edit of a run that loaded the
+  // tree before it was stored; that is a change for the next run.
+  bool ListedVersionUnchanged(const std::u16string& remainder, const std::u16string& name);
+#endif
 
   // A fresh file object whose requests all go to `in_bucket`.
   static std::unique_ptr<CS3File> NewFileObject(const std::u16string& in_bucket);
@@ -354,6 +376,9 @@ class CS3FileSystem final : public CQUEXFSManager {
   std::map<std::u16string, std::u16string> transferTimes;
 #if defined(KELTOS3_SNAPSHOT_BUILD)
   std::map<std::u16string, std::u16string> listedTimes;
+  // The ETag and LastModified text each path's index object was listed
+  // with (fileMap holds the time alone, to the second).
+  std::map<std::u16string, std::u16string> listedIndexTags;
 #endif
 };
 

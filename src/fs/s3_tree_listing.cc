@@ -68,6 +68,12 @@ ListingPage ReadListingPage(const std::u16string& text) {
     entry.key = DecodeXmlText(page.substr(key_begin, key_close - key_begin));
     entry.last_modified =
         std::u16string(page.substr(time_begin, time_close - time_begin));
+    // The ETag, when the entry has one before the next key.
+    const size_t tag_open = page.find(u"<ETag>", at);
+    const size_t tag_close = page.find(u"</ETag>", at);
+    if (tag_open < next_key && tag_close < next_key && tag_open + 6 <= tag_close) {
+      entry.etag = DecodeXmlText(page.substr(tag_open + 6, tag_close - tag_open - 6));
+    }
     result.objects.push_back(std::move(entry));
   }
   if (result.truncated && result.objects.empty()) result.damaged = true;

@@ -32,6 +32,7 @@
 struct ListedEntry {
   std::u16string key;
   std::u16string last_modified;  // as the page gives it
+  std::u16string etag;           // XML-decoded; empty when the entry has none
 };
 
 // What one page of a bucket listing holds.

@@ -1,6 +1,7 @@
 #include "fs/tree_names.h"
 
 #include <cstdint>
+#include <random>
 #include <string_view>
 
 namespace {
@@ -48,18 +49,18 @@ bool IsBelowDotDirectory(const std::u16string& key, bool directory) {
   return false;
 }
 
-std::u16string CopyFileNameFor(const std::u16string& target_name) {
-  // FNV-1a over the code units: stable, no allocation, good enough to keep
-  // the work files of different targets in one directory apart.
-  std::uint64_t hash = 0xcbf29ce484222325ULL;
-  for (const char16_t c : target_name) {
-    hash ^= static_cast<std::uint64_t>(c);
-    hash *= 0x100000001b3ULL;
-  }
+std::u16string NewCopyFileName() {
+  // Seeded once per thread from the system's random source; the names only
+  // need to be unpredictable and not to repeat.
+  thread_local std::mt19937_64 generator([] {
+    std::random_device device;
+    return (static_cast<std::uint64_t>(device()) << 32) ^ device();
+  }());
+  const std::uint64_t value = generator();
   std::u16string name(kCopyFilePrefix);
   static constexpr char16_t kHex[] = u"0123456789abcdef";
   for (int shift = 60; shift >= 0; shift -= 4) {
-    name.push_back(kHex[(hash >> shift) & 0xF]);
+    name.push_back(kHex[(value >> shift) & 0xF]);
   }
   name.append(kCopyFileSuffix);
   return name;
@@ -72,8 +73,8 @@ bool IsCopyFileName(const std::u16string& name) {
          text.substr(text.size() - kCopyFileSuffix.size()) == kCopyFileSuffix;
 }
 
-std::u16string CopyFilePathFor(const std::u16string& path) {
+std::u16string NewCopyFilePathFor(const std::u16string& path) {
   const size_t slash = path.rfind(u'\\');
-  if (slash == std::u16string::npos) return CopyFileNameFor(path);
-  return path.substr(0, slash + 1) + CopyFileNameFor(path.substr(slash + 1));
+  if (slash == std::u16string::npos) return NewCopyFileName();
+  return path.substr(0, slash + 1) + NewCopyFileName();
 }

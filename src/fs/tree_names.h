@@ -25,20 +25,20 @@ bool IsSafeTreeName(const std::u16string& name);
 bool IsBelowDotDirectory(const std::u16string& key, bool directory);
 
 // Copies into the local tree are written to a work file in the target's
-// directory and renamed over the target once complete.  The work file's
-// name depends only on the target's name (so a copy left by a crash is
-// replaced by the next copy to the same target), has a fixed length
-// whatever the target's length, and has the form
-//   ".keltos3-" 16 hexadecimal digits ".keltos3-tmp".
-std::u16string CopyFileNameFor(const std::u16string& target_name);
+// directory and renamed over the target once complete.  Each work file gets
+// a name of its own, never used before (so that nobody can plant a file or a
+// link under the name a copy will use), of the form
+//   ".keltos3-" 16 random hexadecimal digits ".keltos3-tmp".
+std::u16string NewCopyFileName();
 
 // True for a name of that form (prefix ".keltos3-", suffix ".keltos3-tmp").
 // The scans never list such a file: a work file that a crash left behind
-// must not be taken for a user's file and carried to the other trees.
+// must not be taken for a user's file and carried to the other trees (they
+// report it as left out instead, see CQUEXFSManager::LeftOut).
 bool IsCopyFileName(const std::u16string& name);
 
-// The full path of the work file for the target `path`: the directory part
-// of path (up to and including its last "\") + CopyFileNameFor(the rest).
-std::u16string CopyFilePathFor(const std::u16string& path);
+// The full path of a new work file for the target `path`: the directory
+// part of path (up to and including its last "\") + NewCopyFileName().
+std::u16string NewCopyFilePathFor(const std::u16string& path);
 
 #endif  // KELTOS3_SRC_FS_TREE_NAMES_H_

@@ -22,6 +22,13 @@ CS3InfoIndex::CS3InfoIndex(const std::u16string& bucket,
 
 CS3InfoIndex::~CS3InfoIndex() = default;
 
+uint32_t CS3InfoIndex::MaxObjectBytes(const std::u16string& index_key) {
+  const int64_t record = IndexRecordSize(index_key.size() + 1);
+  constexpr int64_t kMost = std::numeric_limits<int32_t>::max();
+  if (record < 0 || record > kMost / kMaxRecords) return static_cast<uint32_t>(kMost);
+  return static_cast<uint32_t>(record * kMaxRecords);
+}
+
 void CS3InfoIndex::Reset() {
   // Nothing reads past the bytes used or the records counted, so the
   // buffers of the last version are reused as they are, unless it grew.
@@ -36,6 +43,7 @@ void CS3InfoIndex::Reset() {
   m_iUsed = 0;
   m_iCursor = 0;
   m_iLoaded = 0;
+  m_bWhole = false;
 }
 
 bool CS3InfoIndex::Reserve(int64_t needed) {
@@ -65,6 +73,7 @@ void CS3InfoIndex::LoadFromBytes(const uint8_t* data, int32_t length) {
   m_iUsed = 0;
   m_iCursor = 0;
   m_iCount = 0;
+  m_bWhole = false;
   if (data != nullptr && length > 0) {
     // Grow to a whole number of steps above the object's size.
     int64_t wanted = length;
@@ -76,10 +85,15 @@ void CS3InfoIndex::LoadFromBytes(const uint8_t* data, int32_t length) {
       std::memcpy(m_pBuffer.get(), data, static_cast<size_t>(length));
       const IndexParseResult parsed =
           ParseIndexRecords(m_pBuffer.get(), length, m_pRecords.get(), kMaxRecords);
-      m_iCount = parsed.count;
-      // Only checked records count as used: everything that walks the
-      // buffer stops at their end.
-      m_iUsed = parsed.valid_bytes;
+      // A part of an index object is no index: the records it lacks would
+      // make a shorter file pass for the whole version.
+      if (parsed.complete) {
+        m_iCount = parsed.count;
+        // Only checked records count as used: everything that walks the
+        // buffer stops at their end.
+        m_iUsed = parsed.valid_bytes;
+        m_bWhole = true;
+      }
     }
   }
   m_iLoaded = 1;

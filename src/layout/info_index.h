@@ -13,9 +13,12 @@
 // records, the most chunks one version may have.
 //
 // An index object read from the store is checked record by record (see
-// ParseIndexRecords): only the records before the first malformed one are
-// kept, and "bytes used" then ends after the last kept record, so the
-// cursor, Advance and Record never reach a byte that was not checked.
+// ParseIndexRecords) and must be whole: when a record is malformed (an
+// object cut short in the middle of a record, or garbage after the last
+// one), or the object's bytes contradict the ETag the server gave them (an
+// object cut short at a record's end still parses; see
+// layout/chunk_check.h), no record is kept, so the version reads as one
+// whose chunks cannot be fetched rather than as a shorter file.
 //
 // Thread safety: none; used by one thread at a time.
 
@@ -34,6 +37,12 @@ class CS3InfoIndex {
   static constexpr int32_t kBufferStep = 1048576;
   // Entries of the record table: chunk numbers 00000 to 99998.
   static constexpr int32_t kMaxRecords = 99999;
+
+  // The most bytes the index object `index_key` can hold: kMaxRecords
+  // records, each naming a chunk key of its path, which is at most one
+  // character longer than the index key ("_Info" against "_%05d"; a
+  // version's stamp only lengthens the index key).  Capped below 2^31.
+  static uint32_t MaxObjectBytes(const std::u16string& index_key);
 
   // Reads both bucket names from the settings; the stamp is the current
   // RFC 1123 date text.  (The snapshot-assisted build, KELTOS3_SNAPSHOT_BUILD,
@@ -66,11 +75,11 @@ class CS3InfoIndex {
 
   // Stores `index_key` as the index key, lists the backup bucket with it as
   // prefix and, when the first page holds a key, fetches the object and
-  // reads it with LoadFromBytes.  Returns true when an index was loaded
-  // (which may hold no usable record when the fetch failed or the object
-  // is malformed; see Count), false when no object was listed (the index
-  // stays unloaded).  *fetched, when given, tells whether the object itself
-  // was received.
+  // reads it with LoadFromBytes (an object whose bytes contradict its ETag
+  // as an empty one).  Returns true when an index was loaded (which holds
+  // no record when the fetch failed or the object is damaged; see Count),
+  // false when no object was listed (the index stays unloaded).  *fetched,
+  // when given, tells whether the object itself was received whole.
   bool Load(const std::u16string& index_key, bool* fetched = nullptr);
 
   // Stores `index_key` as the index key without looking for the object: for
@@ -79,8 +88,14 @@ class CS3InfoIndex {
 
   // The second half of Load: replaces the content by data[0, length),
   // rebuilds the table from it, sets the cursor to 0 and the loaded flag.
-  // A null `data` or a length <= 0 gives a loaded index without records.
+  // A null `data` or a length <= 0 gives a loaded index without records,
+  // and so do bytes that are not a whole index object (IsWhole is then
+  // false).
   void LoadFromBytes(const uint8_t* data, int32_t length);
+
+  // After a load: false when the object was not fetched, or its bytes were
+  // not a whole index object.
+  bool IsWhole() const { return m_bWhole; }
 
   // Replaces the index key by the versioned key (index key without "_Info",
   // "_", stamp, "_Info") and stores the bytes used under it in the backup
@@ -136,6 +151,7 @@ class CS3InfoIndex {
   int32_t m_iUsed = 0;
   int32_t m_iCursor = 0;                  // byte offset of the next record
   int32_t m_iLoaded = 0;
+  bool m_bWhole = false;                  // the last load read a whole object
   std::u16string m_strIndexKey;
   std::u16string m_strBucket;             // index objects
   std::u16string m_strDataBucket;         // chunks

@@ -2,6 +2,7 @@
 // settings, Load and Store.
 
 #include "common/wide_string.h"
+#include "layout/chunk_check.h"
 #include "layout/info_index.h"
 #include "layout/object_keys.h"
 #include "s3/request_kinds.h"
@@ -39,14 +40,18 @@ bool CS3InfoIndex::Load(const std::u16string& index_key, bool* fetched) {
   if (page.m_items.empty()) return false;
 
   GetObjectRequest get(m_strBucket, index_key);
+  get.m_iAnswerLimit = MaxObjectBytes(index_key);
   const S3Response object = S3Client().GetObject(get);
-  // A failed fetch leaves a loaded index without records: the version was
-  // listed, but none of it can be read.
-  if (object.m_iRetry != 0) {
+  // A failed fetch, or bytes that are not the ones the server stored,
+  // leave a loaded index without records: the version was listed, but none
+  // of it can be read.
+  if (object.m_iRetry != 0 ||
+      ETagContradicts(object.m_strETag, object.GetBody(),
+                      static_cast<size_t>(object.GetBodyLength()))) {
     LoadFromBytes(nullptr, 0);
   } else {
     LoadFromBytes(object.GetBody(), object.GetBodyLength());
-    if (fetched != nullptr) *fetched = true;
+    if (fetched != nullptr) *fetched = IsWhole();
   }
   return true;
 }

@@ -1,22 +1,28 @@
-// Removing stored versions of one path without harming the others.
+// Removing stored versions of one path without harming the others, and
+// reading what index objects name.
 //
-// Chunk keys carry no stamp: chunk N of \docs\a.txt is "$data$/docs/a.txt_"
-// and N in five digits in every version of the path, whoever stored it (the
-// synchronisation's versions with time-text stamps, the host's own with
-// HTTP-date stamps, the one unstamped version of the snapshot-assisted
-// build).  One chunk object may therefore be named by several index objects
-// at once, and a removal deletes only the chunks that no remaining index
-// object names, then the index objects themselves.
+// A version stored by this build names chunks of its own (a chunk token in
+// every key, layout/object_keys.h).  Versions stored by earlier builds named
+// the same keys for every version of a path ("$data$/docs/a.txt_" and N in
+// five digits, whoever stored it: the synchronisation's versions with
+// time-text stamps, the host's own with HTTP-date stamps, the one unstamped
+// version of the snapshot-assisted build).  One chunk object may therefore
+// be named by several index objects at once, and a removal deletes only the
+// chunks that no remaining index object names.
 //
 // The index objects that may name a chunk of a path are read from a listing
 // of the backup bucket under the path's file key followed by "_": the
 // versions of the path in every stamp form, and those of longer paths that
 // begin the same way (\docs\a.txt_old), which are read as well but never
 // removed.  A removal deletes nothing at all when that listing fails or any
-// index object it read is not readable whole (it could not be fetched, or a
-// record of it is malformed): the chunks it names are unknown, and the
-// index objects to remove stay, so that a later removal can find their
-// chunks again.
+// index object it read is not readable whole (it could not be fetched, a
+// record of it is malformed, or its bytes contradict its ETag): the chunks
+// it names are unknown.
+//
+// The index objects go first, their chunks after them: a version is either
+// listed with every chunk it names, or not listed at all.  A chunk whose
+// deletion fails is left behind unnamed, for `keltos3 prune` (store_check.h)
+// to find; it is never a listed version that cannot be read.
 //
 // Only chunk keys of the path itself are ever deleted: an index object is
 // read from the network, and one that names another path's chunks must not
@@ -31,6 +37,22 @@
 #include <string>
 #include <vector>
 
+#include "layout/index_record.h"
+#include "s3/listing_pager.h"
+#include "s3/s3_list_result.h"
+
+// The objects of a bucket under one prefix.
+struct StoredObjects {
+  bool complete = false;               // every page was listed
+  std::vector<S3ListedObject> objects;  // in listing order
+};
+
+// Lists `bucket` under `prefix` (not yet percent-encoded; empty: the whole
+// bucket), every page, at most `max_pages` of them (see ListingPager).
+StoredObjects ListStoredObjects(const std::u16string& bucket,
+                                const std::u16string& prefix,
+                                int max_pages = ListingPager::kMaxBucketPages);
+
 // The index objects listed under one path.
 struct PathIndexObjects {
   bool complete = false;             // every page was listed
@@ -42,9 +64,24 @@ struct PathIndexObjects {
 PathIndexObjects ListPathIndexObjects(const std::u16string& bucket,
                                       const std::u16string& path);
 
-// Fetches the index object `key` of `bucket` and stores the chunk key of
-// every record in *chunks, in order.  False when it could not be fetched or
-// is not well formed to its end.
+// How reading an index object turned out.
+enum class IndexObjectRead {
+  kWhole,       // every record read
+  kMissing,     // the server has no such object (404)
+  kNotFetched,  // the request failed otherwise
+  kDamaged,     // fetched, but a record is malformed, the object is cut
+                // short, or its bytes contradict its ETag
+};
+
+// Fetches the index object `key` of `bucket` and stores its records in
+// *records, in order (nothing unless it was read whole).  *why (when given)
+// says in a few words what went wrong.
+IndexObjectRead ReadIndexObject(const std::u16string& bucket, const std::u16string& key,
+                                std::vector<IndexRecord>* records,
+                                std::string* why = nullptr);
+
+// The chunk key of every record of the index object `key` (ReadIndexObject),
+// in order, in *chunks.
 bool ReadChunkKeys(const std::u16string& bucket, const std::u16string& key,
                    std::vector<std::u16string>* chunks);
 
@@ -70,17 +107,18 @@ struct VersionRemoval {
 };
 
 enum class RemovalResult {
-  kRemoved,     // every index object asked for and its own chunks are gone
+  kRemoved,     // every index object asked for is gone (a chunk whose
+                // deletion failed is left behind, named by none)
   kRefused,     // the listing failed or an index object could not be read
                 // whole: nothing was deleted
-  kIncomplete,  // a deletion failed; after a failed chunk deletion every
-                // index object asked for stays, to be found again
+  kIncomplete,  // an index object could not be deleted: it stays listed
+                // with all its chunks, to be removed again
 };
 
 // Removes what `removal` names, given the listing of its path
-// (ListPathIndexObjects): the chunks named by the index objects removed
-// and the released chunks, where they are chunk keys of the path and no
-// other listed index object names them; then the index objects.
+// (ListPathIndexObjects): the index objects, then the chunks they named and
+// the released chunks, where they are chunk keys of the path and no
+// remaining listed index object names them.
 RemovalResult RemoveVersions(const VersionRemoval& removal,
                              const PathIndexObjects& listing);
 

@@ -1,5 +1,8 @@
 #include "platform/curl_pool.h"
 
+#include <pthread.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <iterator>
 #include <list>
@@ -67,7 +70,7 @@ class CurlSessionCache {
 };
 
 CurlChannel::CurlChannel(std::string key, std::shared_ptr<CurlSessionCache> sessions)
-    : key_(std::move(key)), sessions_(std::move(sessions)) {
+    : key_(std::move(key)), sessions_(std::move(sessions)), owner_(::getpid()) {
   easy_ = curl_easy_init();
   multi_ = curl_multi_init();
   // One connection per channel: the one its requests go out on.
@@ -81,14 +84,45 @@ CurlChannel::~CurlChannel() {
 
 CURLSH* CurlChannel::share() const { return sessions_ ? sessions_->share() : nullptr; }
 
+bool CurlChannel::WatchSockets() {
+  return curl_easy_setopt(easy_, CURLOPT_SOCKOPTFUNCTION, &CurlChannel::OnSocketOpened) ==
+             CURLE_OK &&
+         curl_easy_setopt(easy_, CURLOPT_SOCKOPTDATA, this) == CURLE_OK &&
+         curl_easy_setopt(easy_, CURLOPT_CLOSESOCKETFUNCTION, &CurlChannel::OnSocketClose) ==
+             CURLE_OK &&
+         curl_easy_setopt(easy_, CURLOPT_CLOSESOCKETDATA, this) == CURLE_OK;
+}
+
+int CurlChannel::OnSocketOpened(void* channel, curl_socket_t socket, curlsocktype) {
+  static_cast<CurlChannel*>(channel)->sockets_.push_back(socket);
+  return CURL_SOCKOPT_OK;
+}
+
+int CurlChannel::OnSocketClose(void* channel, curl_socket_t socket) {
+  std::vector<curl_socket_t>& sockets = static_cast<CurlChannel*>(channel)->sockets_;
+  sockets.erase(std::remove(sockets.begin(), sockets.end(), socket), sockets.end());
+  return ::close(socket);
+}
+
+void CurlChannel::Abandon() {
+  // Closing a descriptor the parent also holds ends nothing on the wire.
+  for (const curl_socket_t socket : sockets_) ::close(socket);
+  sockets_.clear();
+}
+
 class CurlPool {
  public:
+  CurlPool() : pid_(::getpid()) {
+    pthread_atfork(&CurlPool::BeforeFork, &CurlPool::AfterFork, &CurlPool::AfterFork);
+  }
+
   std::unique_ptr<CurlChannel> Take(const std::string& key) {
     std::unique_ptr<CurlChannel> found;
     std::list<std::unique_ptr<CurlChannel>> expired;  // closed outside the lock
     std::shared_ptr<CurlSessionCache> sessions;
     {
       const std::lock_guard<std::mutex> lock(mutex_);
+      ForgetInherited();
       Expire(&expired);
       // The most recently returned channel of the key: its connection is
       // the least likely to have been dropped by the server.
@@ -108,11 +142,16 @@ class CurlPool {
   }
 
   void Return(std::unique_ptr<CurlChannel> channel) {
-    curl_easy_reset(channel->easy());
-    channel->idle_since_ = std::chrono::steady_clock::now();
     std::list<std::unique_ptr<CurlChannel>> closed;
     {
       const std::lock_guard<std::mutex> lock(mutex_);
+      ForgetInherited();
+      if (channel->owner_ != pid_) {
+        Abandon(std::move(channel));
+        return;
+      }
+      curl_easy_reset(channel->easy());
+      channel->idle_since_ = std::chrono::steady_clock::now();
       idle_.push_back(std::move(channel));
       Expire(&closed);
       while (idle_.size() > kMaxIdleChannels) {
@@ -126,11 +165,36 @@ class CurlPool {
     std::list<std::unique_ptr<CurlChannel>> closed;
     {
       const std::lock_guard<std::mutex> lock(mutex_);
+      ForgetInherited();
       closed.swap(idle_);
     }
   }
 
+  static void BeforeFork();
+  static void AfterFork();
+
  private:
+  // In a child made by fork(): every idle channel and every TLS session
+  // cache is the parent's.  REQUIRES: mutex_ held.
+  void ForgetInherited() {
+    const pid_t pid = ::getpid();
+    if (pid == pid_) return;
+    pid_ = pid;
+    while (!idle_.empty()) {
+      Abandon(std::move(idle_.front()));
+      idle_.pop_front();
+    }
+    sessions_.clear();
+  }
+
+  // Keeps the inherited channel's memory for good: destroying it would
+  // clean up its TLS state, which sends an alert on the parent's session.
+  // REQUIRES: mutex_ held.
+  void Abandon(std::unique_ptr<CurlChannel> channel) {
+    channel->Abandon();
+    abandoned_.push_back(std::move(channel));
+  }
+
   // Moves the channels idle for too long to `out`.  REQUIRES: mutex_ held.
   void Expire(std::list<std::unique_ptr<CurlChannel>>* out) {
     const auto now = std::chrono::steady_clock::now();
@@ -162,7 +226,9 @@ class CurlPool {
   };
 
   std::mutex mutex_;
+  pid_t pid_;  // the process the channels in idle_ belong to
   std::list<std::unique_ptr<CurlChannel>> idle_;  // longest idle first
+  std::list<std::unique_ptr<CurlChannel>> abandoned_;  // inherited, never used
   std::map<std::string, KnownSessions> sessions_;
   unsigned long long clock_ = 0;
 };
@@ -178,6 +244,9 @@ CurlPool& Pool() {
 
 }  // namespace
 
+void CurlPool::BeforeFork() { Pool().mutex_.lock(); }
+void CurlPool::AfterFork() { Pool().mutex_.unlock(); }
+
 std::unique_ptr<CurlChannel> TakeCurlChannel(const std::string& key) {
   return Pool().Take(key);
 }
@@ -185,6 +254,7 @@ std::unique_ptr<CurlChannel> TakeCurlChannel(const std::string& key) {
 void ReturnCurlChannel(std::unique_ptr<CurlChannel> channel) {
   if (channel != nullptr) Pool().Return(std::move(channel));
 }
+
 
 void CloseIdleCurlChannels() { Pool().CloseIdle(); }
 

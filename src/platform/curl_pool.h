@@ -16,17 +16,28 @@
 // object), so that a new connection to a server resumes the TLS session of
 // an earlier one instead of a full handshake.
 //
+// A connection belongs to the process that made it.  A child made by
+// fork() inherits the parent's sockets and TLS state, and two processes
+// writing records with the same keys on one socket would read each other's
+// answers: the child's pool starts empty, and the channels it inherited are
+// dropped without a word on their connections (their sockets are closed,
+// no TLS alert is sent and no handle is cleaned up), so the parent's
+// sessions go on undisturbed.
+//
 // Thread safety: TakeCurlChannel and ReturnCurlChannel may be called from
-// any thread; a channel belongs to one thread between the two.
+// any thread; a channel belongs to one thread between the two.  The pool's
+// lock is held across fork(), so a child never finds it taken.
 
 #ifndef KELTOS3_SRC_PLATFORM_CURL_POOL_H_
 #define KELTOS3_SRC_PLATFORM_CURL_POOL_H_
 
 #include <curl/curl.h>
+#include <sys/types.h>
 
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -44,9 +55,21 @@ class CurlChannel {
   CURLSH* share() const;
   const std::string& key() const { return key_; }
 
+  // Has the easy handle report the sockets it opens and closes to this
+  // channel, so that a child process can close them unused.  Set again for
+  // every transfer (the options are reset between transfers).
+  bool WatchSockets();
+
  private:
   friend class CurlPool;
   CurlChannel(std::string key, std::shared_ptr<CurlSessionCache> sessions);
+
+  // Closes the channel's sockets in a process that inherited them, without
+  // a byte on them; the handles must never be used (nor cleaned up) again.
+  void Abandon();
+
+  static int OnSocketOpened(void* channel, curl_socket_t socket, curlsocktype purpose);
+  static int OnSocketClose(void* channel, curl_socket_t socket);
 
   const std::string key_;
   // Declared first so that it outlives the handles that use it.
@@ -54,6 +77,8 @@ class CurlChannel {
   CURL* easy_ = nullptr;
   CURLM* multi_ = nullptr;
   std::chrono::steady_clock::time_point idle_since_;
+  const pid_t owner_;                  // the process that made the channel
+  std::vector<curl_socket_t> sockets_;  // open sockets of its connections
 };
 
 // An idle channel of `key` (the most recently used one), or a new one.

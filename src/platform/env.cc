@@ -16,6 +16,7 @@ DirectoryIterator::~DirectoryIterator() = default;
 HttpSession::~HttpSession() = default;
 HttpConnection::~HttpConnection() = default;
 HttpRequestHandle::~HttpRequestHandle() = default;
+bool HttpRequestHandle::QueryETag(std::string*) { return false; }
 
 Env* CurrentEnv() {
   Env* env = g_current_env.load(std::memory_order_acquire);

@@ -50,6 +50,12 @@ enum class FileOpenMode {
   kExistingReadOnly,
   // Create the file for writing, truncating an existing one.
   kCreateAlways,
+  // Create a new file for writing, readable and writable by its owner only
+  // (POSIX mode 0600; on Windows the folder's inherited rights).  Fails when
+  // the name exists in any form: an existing file is never reused and a
+  // symbolic link there is never followed.  For work files that others
+  // must not read or plant before they are complete.
+  kCreateNew,
 };
 
 // Who may read, write and execute a file, where the platform records it:
@@ -167,10 +173,12 @@ class Env {
   // stays.  Returns true on success.
   virtual bool SetLastWriteTime(const std::u16string& path, FileTime time) = 0;
 
-  // The exclusive-open test: true when the file cannot be opened for reading
-  // and writing by this caller alone, that is when it does not exist, cannot
-  // be opened for reading and writing, or another open file holds a flock or
-  // fcntl lock on it.
+  // The exclusive-open test: true when the file cannot be opened by this
+  // caller alone, that is when it does not exist, is not a regular file,
+  // cannot be opened for reading, or another open file holds a flock or
+  // fcntl lock on it (on Windows: another handle has it open).  No write
+  // access is needed: a read-only file, or a file on a read-only mount, that
+  // nobody else holds is not in use.
   virtual bool IsFileInUse(const std::u16string& path) = 0;
 
   // ---- HTTP --------------------------------------------------------------

@@ -55,9 +55,9 @@ bool ToPosixPathChecked(const std::u16string& path, std::string* out) {
 // a FIFO or a device and without making a terminal the controlling one;
 // whatever turns out not to be a regular file is refused.  Returns the
 // descriptor, in blocking mode, or -1.
-int OpenRegularFile(const std::string& path, int flags) {
+int OpenRegularFile(const std::string& path, int flags, mode_t mode = 0666) {
   const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                        0666);
+                        mode);
   if (fd < 0) return -1;
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -162,6 +162,8 @@ class PosixDirectoryIterator final : public DirectoryIterator {
         return false;
       }
       *entry = DirectoryEntry{Utf8ToU16(d->d_name)};
+      // Bytes that are not UTF-8 do not come back from the conversion.
+      entry->name_not_text = U16ToUtf8(entry->name) != d->d_name;
       struct stat st;
       if (::fstatat(::dirfd(dir_), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT) continue;  // removed since it was listed
@@ -296,6 +298,9 @@ class PosixEnv final : public Env {
       case FileOpenMode::kCreateAlways:
         fd = OpenRegularFile(p, O_WRONLY | O_CREAT | O_TRUNC);
         break;
+      case FileOpenMode::kCreateNew:
+        fd = OpenRegularFile(p, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+        break;
     }
     if (fd < 0) return nullptr;
     return std::make_unique<PosixFile>(fd);
@@ -364,12 +369,14 @@ class PosixEnv final : public Env {
 
   // Closing the probe descriptor drops the fcntl (process-associated) locks
   // that this process itself holds on the file; the library holds none.
+  // The probe only reads: neither flock nor F_OFD_GETLK needs write access,
+  // so a read-only file or mount is tested like any other.
   bool IsFileInUse(const std::u16string& path) override {
     std::string p;
     if (!ToPosixPathChecked(path, &p)) return true;
-    // Missing, not openable for reading and writing, or not a regular file
-    // (a FIFO or a device is never taken for a file to copy): in use.
-    const int fd = OpenRegularFile(p, O_RDWR);
+    // Missing, not openable for reading, or not a regular file (a FIFO or a
+    // device is never taken for a file to copy): in use.
+    const int fd = OpenRegularFile(p, O_RDONLY);
     if (fd < 0) return true;
     bool in_use = false;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -402,6 +409,26 @@ class PosixEnv final : public Env {
 };
 
 }  // namespace
+
+FileAccess DefaultNewFileAccess() {
+  // The umask cannot be read without setting it (which would race with
+  // other threads creating files); Linux shows it in /proc/self/status.
+  mode_t mask = 022;
+  if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+      unsigned int value = 0;
+      if (std::sscanf(line, "Umask: %o", &value) == 1) {
+        mask = static_cast<mode_t>(value & 0777);
+        break;
+      }
+    }
+    std::fclose(status);
+  }
+  FileAccess access;
+  access.permissions = 0666 & ~mask;
+  return access;
+}
 
 Env* Env::Default() {
   static PosixEnv* const env = new PosixEnv(PosixEnvOptions());

@@ -47,12 +47,17 @@ class File {
 // not followed: the other fields describe the link itself, and the scans
 // neither list nor enter it.  An entry whose metadata could not be read
 // (for example in a directory that may be listed but not searched) comes
-// with `unreadable` set and nothing known but its name.
+// with `unreadable` set and nothing known but its name.  A name that is not
+// valid text in the platform's encoding (POSIX: bytes that are not UTF-8;
+// Windows: UTF-16 with an unpaired surrogate) comes with `name_not_text`
+// set: `name` then shows it with U+FFFD for each bad sequence and names no
+// file (two such names may show alike).
 struct DirectoryEntry {
   std::u16string name;  // the entry's own name, no separators
   bool is_directory = false;
   bool is_symbolic_link = false;
   bool unreadable = false;
+  bool name_not_text = false;
   FileTime last_write_time = 0;  // UTC, full precision
   std::uint64_t size = 0;        // bytes of a file's content
 };
@@ -73,6 +78,13 @@ class DirectoryIterator {
   // the entries seen are then not all the directory holds.
   virtual bool Failed() const = 0;
 };
+
+// The access a file created the ordinary way gets: on POSIX the
+// permissions 0666 less the process's umask (owner and group -1: the
+// creator's); on Windows nothing (-1 everywhere).  A file made with
+// FileOpenMode::kCreateNew takes it through File::SetAccess when it is to
+// look like any other new file.
+FileAccess DefaultNewFileAccess();
 
 }  // namespace platform
 

@@ -50,6 +50,21 @@ DWORD ReparseTagOf(const std::wstring& path) {
   return data.dwReserved0;
 }
 
+// True when `name` holds a UTF-16 surrogate without its partner: such a
+// name has no UTF-8 form and would reach S3 with U+FFFD in its place.
+bool HasUnpairedSurrogate(const std::u16string& name) {
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char16_t c = name[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size() &&
+        name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // Opens `path` with CreateFileW and keeps the handle only when it is a
 // disk file (a reserved name such as "NUL" or "COM1" opens a device).
 HANDLE OpenDiskFile(const std::wstring& path, DWORD access, DWORD share,
@@ -127,6 +142,7 @@ class Win32DirectoryIterator final : public DirectoryIterator {
     // A link is reported as itself, never followed: the fields describe the
     // link (whose directory attribute says whether it is a folder link).
     *entry = DirectoryEntry{FromWide(data_.cFileName)};
+    entry->name_not_text = HasUnpairedSurrogate(entry->name);
     entry->is_directory = (data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     entry->is_symbolic_link = IsLinkTag(data_.dwFileAttributes, data_.dwReserved0);
     entry->last_write_time = FromFiletime(data_.ftLastWriteTime);
@@ -186,6 +202,11 @@ std::unique_ptr<File> OpenWin32File(const std::u16string& path,
       break;
     case FileOpenMode::kCreateAlways:
       handle = OpenDiskFile(p, GENERIC_WRITE, FILE_SHARE_WRITE, CREATE_ALWAYS);
+      break;
+    case FileOpenMode::kCreateNew:
+      // CREATE_NEW fails on any existing name, a link included; nobody
+      // else may open the file while it is written.
+      handle = OpenDiskFile(p, GENERIC_WRITE, 0, CREATE_NEW);
       break;
   }
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
@@ -272,13 +293,16 @@ bool SetWin32LastWriteTime(const std::u16string& path, FileTime time) {
 bool IsWin32FileInUse(const std::u16string& path) {
   std::wstring p;
   if (!ToWin32Path(path, &p)) return true;
-  // Read and write access with no sharing at all: refused while anybody
-  // else has the file open, and for a missing or read-only file.
-  const HANDLE handle =
-      OpenDiskFile(p, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING);
+  // Read access with no sharing at all: refused while anybody else has the
+  // file open, and for a missing one.  No write access is asked for, so a
+  // read-only file or volume is not taken for a file in use.
+  const HANDLE handle = OpenDiskFile(p, GENERIC_READ, 0, OPEN_EXISTING);
   if (handle == INVALID_HANDLE_VALUE) return true;
   ::CloseHandle(handle);
   return false;
 }
+
+// A new file takes its folder's inherited rights; there are no POSIX bits.
+FileAccess DefaultNewFileAccess() { return FileAccess(); }
 
 }  // namespace platform

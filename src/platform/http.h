@@ -25,6 +25,7 @@
 #define KELTOS3_SRC_PLATFORM_HTTP_H_
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -42,16 +43,19 @@ struct HttpSessionOptions {
   std::string proxy;
   std::string proxy_user_name;
   std::string proxy_password;
-  // PEM file of certificates to trust for TLS; empty means the system's
-  // trust store.  Certificates are always verified.
+  // PEM file of certificates to trust for TLS, and no others (not the
+  // system's trust store beside it); empty means the system's trust store.
+  // Certificates are always verified.
   std::string ca_cert_file;
   // The deadline of one exchange: deadline_base_ms, plus one second for
   // every deadline_bytes_per_second bytes of the request body and of the
-  // answer's announced length (counted once the answer's headers are in).
-  // By default 2 minutes plus a second per 4 KiB: a 1 MiB chunk gets
-  // 376 seconds.
+  // answer's announced length, but of no more of that length than
+  // expected_answer_bytes, the most the caller takes (counted once the
+  // answer's headers are in).  By default 2 minutes plus a second per 4 KiB:
+  // a 1 MiB chunk gets 376 seconds.
   std::uint32_t deadline_base_ms = kExchangeDeadlineBaseMs;
   std::uint32_t deadline_bytes_per_second = kExchangeDeadlineBytesPerSecond;
+  std::uint64_t expected_answer_bytes = std::numeric_limits<std::uint64_t>::max();
 };
 
 class HttpRequestHandle {
@@ -90,6 +94,11 @@ class HttpRequestHandle {
 
   // The answer's status code.  Returns false when no answer arrived.
   virtual bool QueryStatusCode(std::uint32_t* status) = 0;
+
+  // The value of the answer's ETag header as sent (quotes included, blanks
+  // around it removed).  Returns false when the answer has none or no
+  // answer arrived; a backend that cannot read headers always does.
+  virtual bool QueryETag(std::string* value);
 
   // Reads up to `size` answer bytes into `buffer`; *read receives the count,
   // 0 at the end of the answer.  Like a blocking read, it returns fewer than

@@ -42,8 +42,9 @@
 //   - the URL is "https://" + host + ":" + port + path, the path taken as is
 //     (CURLOPT_PATH_AS_IS) and only https allowed (CURLOPT_PROTOCOLS_STR):
 //     TLS on every request whatever the port;
-//   - certificate and host name always verified; CURLOPT_CAINFO from the
-//     session options when set, else the system's trust store;
+//   - certificate and host name always verified; against the file of the
+//     session options alone when one is set (CURLOPT_CAINFO, and no
+//     CURLOPT_CAPATH), else the system's trust store;
 //   - HTTP/1.1, no redirects followed, no compression asked for;
 //   - the default "Accept: */*" and "Expect: 100-continue" lines removed;
 //     no User-Agent (libcurl sends none unless told); a body goes out with
@@ -271,6 +272,12 @@ class CurlRequest final : public HttpRequestHandle {
     return true;
   }
 
+  bool QueryETag(std::string* value) override {
+    if (!AwaitHeaders() || !etag_seen_) return false;
+    *value = etag_;
+    return true;
+  }
+
   bool ReadData(std::uint8_t* buffer, std::uint32_t size,
                 std::uint32_t* read) override {
     *read = 0;
@@ -395,12 +402,16 @@ class CurlRequest final : public HttpRequestHandle {
     if (channel_->share() != nullptr) {
       set(curl_easy_setopt(easy_, CURLOPT_SHARE, channel_->share()));
     }
+    ok = ok && channel_->WatchSockets();
     set(curl_easy_setopt(easy_, CURLOPT_PREREQFUNCTION, &CurlRequest::OnPrerequest));
     set(curl_easy_setopt(easy_, CURLOPT_PREREQDATA, this));
     set(curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L));
     set(curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L));
     if (!options_.ca_cert_file.empty()) {
+      // The file alone: libcurl would otherwise also trust every CA of the
+      // system's certificate directory beside it.
       set(curl_easy_setopt(easy_, CURLOPT_CAINFO, options_.ca_cert_file.c_str()));
+      set(curl_easy_setopt(easy_, CURLOPT_CAPATH, nullptr));
     }
     set(curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds));
     set(curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond));
@@ -480,10 +491,14 @@ class CurlRequest final : public HttpRequestHandle {
   }
 
   // The exchange's deadline in microseconds of waiting: the base and a
-  // second per deadline_bytes_per_second bytes of the body and the answer.
+  // second per deadline_bytes_per_second bytes of the body and the answer
+  // (no more of it than the caller expects).
   std::uint64_t DeadlineMicros() const {
     const std::uint64_t rate = std::max<std::uint32_t>(options_.deadline_bytes_per_second, 1);
-    const std::uint64_t answer = content_length_seen_ && !chunked_ ? content_length_ : 0;
+    const std::uint64_t answer =
+        content_length_seen_ && !chunked_
+            ? std::min(content_length_, options_.expected_answer_bytes)
+            : 0;
     const std::uint64_t limit = std::numeric_limits<std::uint64_t>::max() / 2000000;
     const std::uint64_t bytes = std::min(body_length_, limit) + std::min(answer, limit);
     return static_cast<std::uint64_t>(options_.deadline_base_ms) * 1000 + bytes * 1000000 / rate;
@@ -582,6 +597,8 @@ class CurlRequest final : public HttpRequestHandle {
       self->content_length_seen_ = false;
       self->content_length_ = 0;
       self->chunked_ = false;
+      self->etag_seen_ = false;
+      self->etag_.clear();
       return n;
     }
     if ((n == 2 && data[0] == '\r' && data[1] == '\n') || (n == 1 && data[0] == '\n')) {
@@ -596,6 +613,17 @@ class CurlRequest final : public HttpRequestHandle {
       self->content_length_seen_ = true;
     } else if (n >= 18 && EqualsIgnoreAsciiCase(std::string(data, 18), "transfer-encoding:")) {
       self->chunked_ = true;
+    } else if (n >= 5 && EqualsIgnoreAsciiCase(std::string(data, 5), "etag:")) {
+      std::string_view value(data + 5, n - 5);
+      while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
+        value.remove_prefix(1);
+      }
+      while (!value.empty() && (value.back() == '\r' || value.back() == '\n' ||
+                                value.back() == ' ' || value.back() == '\t')) {
+        value.remove_suffix(1);
+      }
+      self->etag_.assign(value);
+      self->etag_seen_ = true;
     }
     return n;
   }
@@ -663,6 +691,8 @@ class CurlRequest final : public HttpRequestHandle {
   bool content_length_seen_ = false;
   std::uint64_t content_length_ = 0;
   bool chunked_ = false;
+  bool etag_seen_ = false;
+  std::string etag_;
   std::string receive_;
   size_t receive_offset_ = 0;
   // Set by ReadData while it drives the transfer with nothing buffered: the

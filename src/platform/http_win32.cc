@@ -7,8 +7,8 @@
 //                cookies, no redirects), HttpAddRequestHeadersW (add and
 //                replace), HttpSendRequestW with the whole body, or
 //                HttpSendRequestExW + InternetWriteFile + HttpEndRequestW,
-//                HttpQueryInfoW (the status as a number, Content-Length as
-//                text), InternetReadFile
+//                HttpQueryInfoW (the status as a number, Content-Length and
+//                ETag as text), InternetReadFile
 //
 // Closing a WinINet handle also invalidates the handles opened below it, and
 // the caller may destroy the three objects in any order, so each object
@@ -121,7 +121,8 @@ class WinInetRequest final : public HttpRequestHandle {
       : handle_(std::move(handle)),
         collect_body_(collect_body),
         deadline_ms_(options.deadline_base_ms),
-        deadline_bytes_per_second_(options.deadline_bytes_per_second) {}
+        deadline_bytes_per_second_(options.deadline_bytes_per_second),
+        expected_answer_bytes_(options.expected_answer_bytes) {}
 
   bool AddHeaderLine(const std::string& line) override {
     if (started_) return false;
@@ -253,6 +254,16 @@ class WinInetRequest final : public HttpRequestHandle {
     return true;
   }
 
+  bool QueryETag(std::string* value) override {
+    std::wstring text;
+    if (!AwaitAnswer() || !QueryText(HTTP_QUERY_ETAG, &text)) return false;
+    std::string etag = U16ToUtf8(FromWide(text));
+    while (!etag.empty() && (etag.front() == ' ' || etag.front() == '\t')) etag.erase(0, 1);
+    while (!etag.empty() && (etag.back() == ' ' || etag.back() == '\t')) etag.pop_back();
+    *value = etag;
+    return true;
+  }
+
   bool ReadData(std::uint8_t* buffer, std::uint32_t size,
                 std::uint32_t* read) override {
     *read = 0;
@@ -296,7 +307,9 @@ class WinInetRequest final : public HttpRequestHandle {
     if (end_ok_ && !answer_counted_) {
       answer_counted_ = true;
       std::uint64_t length = 0;
-      if (ReadContentLength(&length)) ExtendDeadline(length);
+      if (ReadContentLength(&length)) {
+        ExtendDeadline(std::min(length, expected_answer_bytes_));
+      }
     }
     return end_ok_;
   }
@@ -305,13 +318,21 @@ class WinInetRequest final : public HttpRequestHandle {
   // query holds 32 bits at most and would wrap a larger length into a
   // plausible one.
   bool ReadContentLength(std::uint64_t* length) {
+    std::wstring text;
+    return QueryText(HTTP_QUERY_CONTENT_LENGTH, &text) &&
+           ParseContentLengthValue(U16ToUtf8(FromWide(text)), length);
+  }
+
+  // The text of one answer header (`info`, an HTTP_QUERY_ value); false
+  // when the answer has none.
+  bool QueryText(DWORD info, std::wstring* out) {
     std::wstring text(32, L'\0');
     for (;;) {
       DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-      if (::HttpQueryInfoW(handle_->get(), HTTP_QUERY_CONTENT_LENGTH, text.data(),
-                           &bytes, nullptr)) {
+      if (::HttpQueryInfoW(handle_->get(), info, text.data(), &bytes, nullptr)) {
         text.resize(bytes / sizeof(wchar_t));
-        break;
+        *out = std::move(text);
+        return true;
       }
       if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
           bytes / sizeof(wchar_t) <= text.size()) {
@@ -319,11 +340,11 @@ class WinInetRequest final : public HttpRequestHandle {
       }
       text.resize(bytes / sizeof(wchar_t));
     }
-    return ParseContentLengthValue(U16ToUtf8(FromWide(text)), length);
   }
 
   // The exchange's deadline grows by a second for every
-  // deadline_bytes_per_second bytes of body and announced answer.
+  // deadline_bytes_per_second bytes of body and announced answer (as far
+  // as the caller expects it).
   void ExtendDeadline(std::uint64_t bytes) {
     if (deadline_bytes_per_second_ == 0) return;
     const std::uint64_t extra = bytes / deadline_bytes_per_second_ * 1000 +
@@ -390,6 +411,9 @@ class WinInetRequest final : public HttpRequestHandle {
   // The exchange's deadline and the time its calls spent waiting, in ms.
   std::uint64_t deadline_ms_;
   const std::uint32_t deadline_bytes_per_second_;
+  // The most answer bytes the caller takes: no more of an announced length
+  // extends the deadline.
+  const std::uint64_t expected_answer_bytes_;
   std::uint64_t spent_ms_ = 0;
   bool expired_ = false;
   bool answer_counted_ = false;  // the answer's length extended the deadline

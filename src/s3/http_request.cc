@@ -87,6 +87,16 @@ class AnswerBytes {
   size_t filled_ = 0;
 };
 
+// Tells the event log why an answer was refused: it was longer than what
+// the request can take.
+void ReportOversizedAnswer(std::uint64_t bytes, std::uint32_t limit) {
+  const std::u16string text = u"answer refused: " + Utf8ToU16(std::to_string(bytes)) +
+                              u" bytes or more where at most " +
+                              Utf8ToU16(std::to_string(limit)) + u" were expected";
+  Report(text);
+  platform::SetLastErrorText(text);
+}
+
 }  // namespace
 
 CNHttpRequest::CNHttpRequest() : m_hSenderMutex(kSenderMutexName) {
@@ -104,6 +114,7 @@ CNHttpRequest::CNHttpRequest(const CNHttpRequest& other)
       m_strPath(other.m_strPath),
       m_response(other.m_response),
       m_bBytesOnly(other.m_bBytesOnly),
+      m_iAnswerLimit(other.m_iAnswerLimit),
       m_hSenderMutex(kSenderMutexName),
       m_iBandwidthLimit(other.m_iBandwidthLimit),
       m_iUploadWidth(other.m_iUploadWidth),
@@ -122,6 +133,7 @@ CNHttpRequest& CNHttpRequest::operator=(const CNHttpRequest& other) {
   m_strPath = other.m_strPath;
   m_response = other.m_response;
   m_bBytesOnly = other.m_bBytesOnly;
+  m_iAnswerLimit = other.m_iAnswerLimit;
   m_iBandwidthLimit = other.m_iBandwidthLimit;
   m_iUploadWidth = other.m_iUploadWidth;
   m_iDownloadWidth = other.m_iDownloadWidth;
@@ -151,6 +163,10 @@ void CNHttpRequest::LendBody(const std::uint8_t* data, std::int32_t length) {
   const bool any = data != nullptr && length > 0;
   m_pBodyData = any ? data : nullptr;
   m_iBodyLength = any ? length : 0;
+}
+
+void CNHttpRequest::ReplaceHeader(const std::u16string& name, const std::u16string& value) {
+  m_headers.Set(name, value);
 }
 
 void CNHttpRequest::SetHeader(const std::u16string& name, const std::u16string& value) {
@@ -198,6 +214,11 @@ std::u16string CNHttpRequest::Send() {
     options.proxy_password = U16ToUtf8(config.GetProxyPassword());
   }
   options.ca_cert_file = platform::ToPosixPath(config.GetCACertFile());
+  // An answer may not hold more than its limit, so a longer announced
+  // length must not stretch the deadline either.
+  const std::uint32_t success_limit = std::min<std::uint32_t>(
+      m_iAnswerLimit, static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()));
+  options.expected_answer_bytes = std::max(success_limit, kSmallAnswerBytes);
   std::unique_ptr<platform::HttpSession> session = env->OpenHttpSession(options);
   std::unique_ptr<platform::HttpConnection> connection;
   std::unique_ptr<platform::HttpRequestHandle> request;
@@ -257,6 +278,7 @@ std::u16string CNHttpRequest::Send() {
     }
     const std::int32_t piece = m_iBandwidthLimit ? kUploadChunkBytes
                                                  : static_cast<std::int32_t>(kUnlimitedPieceBytes);
+    ThrottlePacer pacer;
     for (std::int32_t offset = 0; offset < m_iBodyLength;) {
       const std::int32_t chunk = std::min(piece, m_iBodyLength - offset);
       std::int32_t n = 0;
@@ -270,8 +292,10 @@ std::u16string CNHttpRequest::Send() {
                                          static_cast<std::uint32_t>(chunk), &written);
       if (m_iBandwidthLimit) {
         const std::uint32_t end = env->GetTickCount();
-        env->Sleep(ComputeThrottleDelay(start, end, n, static_cast<std::uint32_t>(chunk),
-                                        m_iUploadWidth));
+        const std::uint32_t pause =
+            pacer.PauseAfter(start, end, n, ok ? static_cast<std::uint32_t>(chunk) : 0,
+                             m_iUploadWidth, offset + chunk >= m_iBodyLength);
+        if (pause > 0) env->Sleep(pause);
         ChangeCount(&m_iSenderCount, -1);
       }
       if (!ok || written != static_cast<std::uint32_t>(chunk)) {
@@ -285,12 +309,21 @@ std::u16string CNHttpRequest::Send() {
     return Fail();
   }
 
-  // 9. The announced answer length (0 when there is none).  The body length
-  // is a 32-bit signed number: a longer answer cannot be held and fails
-  // before anything is read.
+  // 9. The status and the announced answer length (0 when there is none).
+  // An answer is held to what its kind can need: one that announces more
+  // fails before anything is read (the limits are below 2^31, so the length
+  // also fits the body's 32-bit length).
+  std::uint32_t status = 0;
+  if (!request->QueryStatusCode(&status)) {
+    close();
+    return Fail();
+  }
+  const bool success = status >= 200 && status <= 299;
+  const std::uint32_t limit = success ? success_limit : kSmallAnswerBytes;
   std::uint64_t content_length = 0;
   if (!request->QueryContentLength(&content_length)) content_length = 0;
-  if (content_length > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
+  if (content_length > limit) {
+    ReportOversizedAnswer(content_length, limit);
     close();
     return Fail();
   }
@@ -305,12 +338,10 @@ std::u16string CNHttpRequest::Send() {
   // into its storage.
   std::string answer_text;
   bool read_failed = false;
-  bool bytes_only = false;
-  if (m_bBytesOnly && answer_bytes != nullptr) {
-    std::uint32_t status = 0;
-    bytes_only = request->QueryStatusCode(&status) && status >= 200 && status <= 299;
-  }
+  const bool bytes_only = m_bBytesOnly && answer_bytes != nullptr && success;
+  std::uint64_t received = 0;
   std::uint8_t piece[kReadPieceBytes + 1];
+  ThrottlePacer pacer;
   const bool straight = bytes_only && !m_iBandwidthLimit;
   while (straight) {
     std::uint32_t got = 0;
@@ -319,6 +350,12 @@ std::u16string CNHttpRequest::Send() {
       break;
     }
     if (got == 0) break;
+    received += got;
+    if (received > limit) {
+      ReportOversizedAnswer(received, limit);
+      read_failed = true;
+      break;
+    }
   }
   while (!straight) {
     std::memset(piece, 0, sizeof(piece));
@@ -333,7 +370,9 @@ std::u16string CNHttpRequest::Send() {
     got = std::min(got, kReadPieceBytes);
     if (m_iBandwidthLimit) {
       const std::uint32_t end = env->GetTickCount();
-      env->Sleep(ComputeThrottleDelay(start, end, n, got, m_iDownloadWidth));
+      const std::uint32_t pause =
+          pacer.PauseAfter(start, end, n, got, m_iDownloadWidth, got == 0);
+      if (pause > 0) env->Sleep(pause);
       ChangeCount(&m_iReceiverCount, -1);
     }
     if (!ok) {
@@ -341,11 +380,16 @@ std::u16string CNHttpRequest::Send() {
       break;
     }
     if (got == 0) break;
+    received += got;
+    if (received > limit) {
+      ReportOversizedAnswer(received, limit);
+      read_failed = true;
+      break;
+    }
     if (!bytes_only) {
       piece[got] = 0;
-      const size_t text_length = std::strlen(reinterpret_cast<const char*>(piece));
-      const size_t room = kMaxAnswerTextBytes - std::min(kMaxAnswerTextBytes, answer_text.size());
-      answer_text.append(reinterpret_cast<const char*>(piece), std::min(text_length, room));
+      answer_text.append(reinterpret_cast<const char*>(piece),
+                         std::strlen(reinterpret_cast<const char*>(piece)));
     }
     if (answer_bytes != nullptr && !answer_bytes->Append(piece, got)) {
       read_failed = true;  // no memory for the answer
@@ -363,11 +407,6 @@ std::u16string CNHttpRequest::Send() {
   const std::u16string text = Utf8ToU16(answer_text);
 
   // 12. The status code.
-  std::uint32_t status = 0;
-  if (!request->QueryStatusCode(&status)) {
-    close();
-    return Fail();
-  }
   m_response.m_iStatus = static_cast<std::int32_t>(
       std::min<std::uint32_t>(status, std::numeric_limits<std::int32_t>::max()));
 
@@ -387,9 +426,11 @@ std::u16string CNHttpRequest::Send() {
     m_response.m_iRetry = 1;
   }
 
-  // 14. Text and bytes of this answer (no bytes without a Content-Length).
-  // The request's own body stays for a repeated Send.
+  // 14. Text, ETag and bytes of this answer (no bytes without a
+  // Content-Length).  The request's own body stays for a repeated Send.
   m_response.m_strText = text;
+  std::string etag;
+  m_response.m_strETag = request->QueryETag(&etag) ? Utf8ToU16(etag) : std::u16string();
   m_bAnswerRead = true;
   if (answer_bytes != nullptr) {
     m_response.AdoptBody(answer_bytes->Release(), static_cast<std::int32_t>(content_length));

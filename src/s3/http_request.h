@@ -30,6 +30,7 @@
 #include "common/sorted_map.h"
 #include "platform/named_mutex.h"
 #include "s3/s3_message.h"
+#include "s3/s3_request.h"
 #include "s3/throttle.h"
 #include "support/event_reporter.h"
 
@@ -47,10 +48,6 @@ class CNHttpRequest {
   // Without the bandwidth limit nothing is timed per piece: a streamed body
   // goes out, and a bytes-only answer comes in, in pieces of this size.
   static constexpr std::uint32_t kUnlimitedPieceBytes = 256 * 1024;
-  // The answer text keeps at most this many bytes of the answer (the answer
-  // bytes are not cut); a longer text is of no use to anyone reading it as
-  // XML, and the bound keeps an endless answer from taking all memory.
-  static constexpr size_t kMaxAnswerTextBytes = 64u * 1024 * 1024;
 
   // Empty request (no host, port 0, no body, no headers) and a fresh
   // response; reads the bandwidth settings through a CS3Config and opens
@@ -81,6 +78,18 @@ class CNHttpRequest {
   // appended to it with no separator; otherwise the entry is set to
   // `value`.  A new name is dropped when the map is full (100 entries).
   void SetHeader(const std::u16string& name, const std::u16string& value);
+  // Sets the entry `name` to `value`, replacing any value it held.
+  void ReplaceHeader(const std::u16string& name, const std::u16string& value);
+
+  // The most bytes a successful answer (status 200-299) may hold; any other
+  // answer may hold kSmallAnswerBytes (an error document).  An answer that
+  // announces more fails before a byte of it is read, one that sends more
+  // fails once it has; either is reported to the event log and becomes the
+  // thread's last-error text.  The exchange's
+  // deadline counts no more of an announced length than the larger of the
+  // two limits.  kSmallAnswerBytes by default.
+  void SetAnswerLimit(std::uint32_t bytes) { m_iAnswerLimit = bytes; }
+  std::uint32_t GetAnswerLimit() const { return m_iAnswerLimit; }
 
   const std::u16string& GetHost() const { return m_strHost; }
   std::int32_t GetPort() const { return m_iPort; }
@@ -101,9 +110,10 @@ class CNHttpRequest {
   // exchange failed before a whole answer was read.  The retry flag of the
   // response is reset first and set to 1 on every failure: empty host, a
   // handle that cannot be opened, a header line that cannot be sent, a
-  // failed send or chunk write, an answer that is cut short or announces a
-  // Content-Length beyond 2^31 - 1 bytes (or more than can be allocated),
-  // and any status outside 200-299.  A failure before a whole answer was
+  // failed send or chunk write, an answer that is cut short or longer than
+  // its limit (SetAnswerLimit; an announced Content-Length beyond it fails
+  // before anything is read), or that cannot be allocated, and any status
+  // outside 200-299.  A failure before a whole answer was
   // read leaves status, text and body of the response as they were;
   // otherwise the response holds the answer's status, its text and its
   // bytes (none without a Content-Length).  An error answer holding an S3
@@ -148,6 +158,7 @@ class CNHttpRequest {
   S3Response m_response;
   bool m_bAnswerRead = false;
   bool m_bBytesOnly = false;
+  std::uint32_t m_iAnswerLimit = kSmallAnswerBytes;
   CEventReporter m_reporter;
   platform::NamedMutex m_hSenderMutex;
   std::int32_t m_iBandwidthLimit = 0;

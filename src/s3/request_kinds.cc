@@ -14,6 +14,7 @@ constexpr char16_t kMarkerContentType[] = u"text/plain";
 ServiceListRequest::ServiceListRequest(const std::u16string& bucket) {
   m_strVerb = u"GET";
   m_strBucket = bucket;
+  m_iAnswerLimit = kListingPageBytes;
 }
 
 GetObjectRequest::GetObjectRequest(const std::u16string& bucket,
@@ -48,6 +49,7 @@ FolderListRequest::FolderListRequest(const std::u16string& bucket) {
   m_strVerb = u"GET";
   m_strBucket = bucket;
   m_query.Set(u"prefix", kFolderMarkerPrefix);
+  m_iAnswerLimit = kListingPageBytes;
 }
 
 FolderMarkerRequest::FolderMarkerRequest(const std::u16string& path) {

@@ -14,7 +14,9 @@
 //   FolderMarkerRequest  PUT     backup bucket   marker key     x-amz-acl private, text/plain
 //
 // Keys are the plain object keys; S3Client::PerformRequest percent-encodes
-// them.
+// them.  The listings take answers of up to kListingPageBytes; every other
+// kind kSmallAnswerBytes, which a GetObjectRequest's caller raises to the
+// length of the content it expects (S3Request::m_iAnswerLimit).
 
 #ifndef KELTOS3_SRC_S3_REQUEST_KINDS_H_
 #define KELTOS3_SRC_S3_REQUEST_KINDS_H_

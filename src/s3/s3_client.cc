@@ -7,6 +7,7 @@
 #include "common/wide_string.h"
 #include "platform/env.h"
 #include "platform/last_error.h"
+#include "s3/signature_v4.h"
 #include "settings/s3_config.h"
 #include "support/event_reporter.h"
 #include "support/url_encode.h"
@@ -58,14 +59,18 @@ S3Response S3Client::Perform(S3Request& request, bool expect_listing) {
 
   const std::u16string plain_key = request.m_strKey;
   request.m_strKey = EncodeKeyForUrl(request.m_strKey);
-  // Signed once: every attempt sends the same headers, x-amz-date included.
+  // A date the caller set in the version-4 form is kept for every attempt.
+  const bool caller_date =
+      sigv4::IsAmzDate(U16ToUtf8(request.m_headers.Lookup(u"x-amz-date")));
   // The HTTP request sends the record's own body, which outlives it.
   CNHttpRequest http = MakeHttpRequest(request);
+  const bool sign_again = !caller_date && IsSignedV4(http);
   // A request whose body did not reach the HTTP request would go out empty
   // and be stored as an empty object: fail instead, unsent.
   const bool body_lent = http.GetBodyLength() == request.GetBodyLength();
 
   for (int attempt = 0; body_lent && attempt < kMaxAttempts; ++attempt) {
+    if (attempt > 0 && sign_again) SignAgainV4(http);
     const std::uint32_t start = platform::CurrentEnv()->GetTickCount();
     http.Send();
     TraceAttempt(request, plain_key, http, platform::CurrentEnv()->GetTickCount() - start);

@@ -49,8 +49,11 @@ class S3Client {
   // form (the caller's record keeps it), builds and signs one CNHttpRequest,
   // then sends it up to 5 times until an attempt succeeds, pausing
   // "RequestPause" milliseconds (CS3Config::GetRequestPause) after every
-  // attempt, the last and the successful one included.  The result carries
-  // the request's bucket, encoded key and verb.
+  // attempt, the last and the successful one included.  A version-4
+  // request is signed again for every repeat with the time of that repeat
+  // (a server refuses a date more than 15 minutes off), unless the caller
+  // gave its own "x-amz-date".  The result carries the request's bucket,
+  // encoded key and verb.
   S3Response PerformRequest(S3Request& request);
 
   // 1 when a service listing succeeds, else 0.
@@ -159,6 +162,14 @@ class S3Client {
   // query, every header it sends (but Content-Length) and its
   // x-amz-content-sha256 and x-amz-date values.
   void SignRequestV4(CNHttpRequest& http);
+
+  // True when `http` carries a version-4 signature.
+  static bool IsSignedV4(const CNHttpRequest& http);
+
+  // Signs `http`, signed with version 4 before, again for a repeat: a new
+  // "x-amz-date" of the current time, the rest (the body's hash included)
+  // as it was.
+  void SignAgainV4(CNHttpRequest& http);
 
  private:
   // PerformRequest for a listing: an attempt whose 2xx answer does not hold

@@ -82,12 +82,25 @@ void S3ListResult::ParseFolderList() {
   ParseItems(u"<Key>", u"</Key>", true);
 }
 
+bool S3ListResult::IsTruncated() const {
+  return m_strText.find(kTruncatedMark) != std::u16string::npos;
+}
+
+bool S3ListResult::LastListedKey(std::u16string* key) const {
+  const std::u16string_view text(m_strText);
+  const size_t open = text.rfind(u"<Key>");
+  if (open == std::u16string_view::npos) return false;
+  const size_t close = text.find(u"</Key>", open + 5);
+  if (close == std::u16string_view::npos) return false;
+  *key = DecodeXmlText(text.substr(open + 5, close - open - 5));
+  return true;
+}
+
 void S3ListResult::ParseItems(const std::u16string& open,
                               const std::u16string& close, bool as_folders) {
   m_items.clear();
   m_strNextMarker.clear();
-  m_iTruncated =
-      m_strText.find(kTruncatedMark) != std::u16string::npos ? 1 : 0;
+  m_iTruncated = IsTruncated() ? 1 : 0;
 
   std::u16string last;  // the last item before any folder conversion
   size_t pos = 0;
@@ -168,4 +181,42 @@ bool S3ListResult::ListedSize(const std::u16string& key, uint64_t* size) const {
     *size = ParseSize(element.substr(size_begin + 6, size_end - size_begin - 6));
     return true;
   }
+}
+
+std::vector<S3ListedObject> S3ListResult::ListedObjects() const {
+  std::vector<S3ListedObject> objects;
+  const std::u16string_view text(m_strText);
+  constexpr std::u16string_view kOpen = u"<Contents>";
+  constexpr std::u16string_view kClose = u"</Contents>";
+  // The text between `open` and `close` inside `element`, if both are there.
+  const auto field = [](std::u16string_view element, std::u16string_view open,
+                        std::u16string_view close, std::u16string_view* out) {
+    const size_t begin = element.find(open);
+    if (begin == std::u16string_view::npos) return false;
+    const size_t end = element.find(close, begin + open.size());
+    if (end == std::u16string_view::npos) return false;
+    *out = element.substr(begin + open.size(), end - begin - open.size());
+    return true;
+  };
+  size_t pos = 0;
+  while (true) {
+    const size_t begin = text.find(kOpen, pos);
+    if (begin == std::u16string_view::npos) break;
+    const size_t end = text.find(kClose, begin + kOpen.size());
+    if (end == std::u16string_view::npos) break;
+    const std::u16string_view element =
+        text.substr(begin + kOpen.size(), end - begin - kOpen.size());
+    pos = end + kClose.size();
+    std::u16string_view value;
+    if (!field(element, u"<Key>", u"</Key>", &value)) continue;
+    S3ListedObject object;
+    object.key = DecodeXmlText(value);
+    if (field(element, u"<Size>", u"</Size>", &value)) object.size = ParseSize(value);
+    if (field(element, u"<LastModified>", u"</LastModified>", &value)) {
+      object.last_modified = std::u16string(value);
+    }
+    if (field(element, u"<ETag>", u"</ETag>", &value)) object.etag = DecodeXmlText(value);
+    objects.push_back(std::move(object));
+  }
+  return objects;
 }

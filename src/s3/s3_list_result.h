@@ -8,10 +8,8 @@
 // decoded (DecodeXmlText) before they are stored, so a stored "a&b.txt" is
 // listed as "a&b.txt", never as its escaped form.
 //
-// Paging: put "prefix" (and, after the first page, "marker" = the previous
-// page's m_strNextMarker), each percent-encoded with EncodeKeyForUrl, into a
-// fresh ServiceListRequest; S3Client::ListObjects; ParseList; repeat while
-// m_iTruncated is 1 and m_iRetry is 0.
+// Paging: s3/listing_pager.h asks for the pages, each with the last key of
+// the page before as "marker", and checks that they lead to an end.
 //
 // Thread safety: none; a result belongs to the operation that made it.
 
@@ -23,6 +21,14 @@
 #include <vector>
 
 #include "s3/s3_message.h"
+
+// One "<Contents>" element of a bucket listing.
+struct S3ListedObject {
+  std::u16string key;            // decoded
+  uint64_t size = 0;             // 0 when the element has no "<Size>"
+  std::u16string last_modified;  // as listed; empty when absent
+  std::u16string etag;           // decoded; empty when absent
+};
 
 class S3ListResult : public S3Response {
  public:
@@ -70,10 +76,23 @@ class S3ListResult : public S3Response {
   // is 0 and 0 is returned.
   uint64_t SumSizes();
 
+  // True when the text holds "<IsTruncated>true</IsTruncated>".
+  bool IsTruncated() const;
+
+  // The decoded text of the last "<Key>" ... "</Key>" pair of the text (the
+  // key a following page starts after), in *key.  False when there is none.
+  bool LastListedKey(std::u16string* key) const;
+
   // For a bucket listing: the size of the object `key` (decoded, compared
   // exactly) as its "<Contents>" element gives it, in *size.  False when no
   // element of the text lists that key with a "<Size>".
   bool ListedSize(const std::u16string& key, uint64_t* size) const;
+
+  // For a bucket listing: every "<Contents>" element that names a key, in
+  // answer order, with its size (read as SumSizes reads it) and its
+  // "<LastModified>" text.  An element without its closing tag ends the
+  // list.
+  std::vector<S3ListedObject> ListedObjects() const;
 
   int32_t m_iServiceList = 0;  // 1 when the bucket is empty
   uint64_t m_iSize = 0;

@@ -72,6 +72,7 @@ void S3Response::CopyFrom(const S3Response& other) {
   m_strKey = other.m_strKey;
   m_strVerb = other.m_strVerb;
   m_strText = other.m_strText;
+  m_strETag = other.m_strETag;
   m_iStatus = other.m_iStatus;
   SetBody(other.GetBody(), other.GetBodyLength());
   m_iRetry = other.m_iRetry;
@@ -84,6 +85,7 @@ void S3Response::MoveFrom(S3Response& other) noexcept {
   m_strKey = std::move(other.m_strKey);
   m_strVerb = std::move(other.m_strVerb);
   m_strText = std::move(other.m_strText);
+  m_strETag = std::move(other.m_strETag);
   m_iStatus = other.m_iStatus;
   const std::int32_t length = other.GetBodyLength();
   AdoptBody(other.ReleaseBody(), length);

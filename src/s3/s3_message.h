@@ -73,6 +73,9 @@ class S3Response : public S3Message {
   std::u16string m_strText;
   // 1 when the exchange failed and may be repeated, 0 otherwise.
   std::int32_t m_iRetry = 0;
+  // The answer's ETag header as sent (quotes included); empty when it had
+  // none.  Copied and moved with the response, unlike the header map.
+  std::u16string m_strETag;
 
  private:
   void CopyFrom(const S3Response& other);

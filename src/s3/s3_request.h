@@ -13,10 +13,20 @@
 #ifndef KELTOS3_SRC_S3_S3_REQUEST_H_
 #define KELTOS3_SRC_S3_S3_REQUEST_H_
 
+#include <cstdint>
 #include <string>
 
 #include "common/sorted_map.h"
 #include "s3/s3_message.h"
+
+// What an answer may hold, by its kind; a longer one fails its exchange.
+// An error answer, and the answer to a request that asks for no content
+// (a store, a deletion, a bucket's creation): an S3 error document, a few
+// KiB, whatever names and request texts it repeats.
+inline constexpr std::uint32_t kSmallAnswerBytes = 64 * 1024;
+// A listing page: up to 1000 entries, each with a key of up to 1024 bytes
+// (six times that when every character is escaped) and its elements.
+inline constexpr std::uint32_t kListingPageBytes = 8 * 1024 * 1024;
 
 class S3Request : public S3Message {
  public:
@@ -36,6 +46,10 @@ class S3Request : public S3Message {
   // True when only the bytes of a successful answer are of use (content
   // downloads): its text is then not collected (CNHttpRequest::SetBytesOnly).
   bool m_bBytesOnly = false;
+  // The most bytes a successful answer may hold (CNHttpRequest::
+  // SetAnswerLimit): kSmallAnswerBytes unless the kind says more (listings:
+  // kListingPageBytes; an object's content: its known length).
+  std::uint32_t m_iAnswerLimit = kSmallAnswerBytes;
 };
 
 #endif  // KELTOS3_SRC_S3_S3_REQUEST_H_

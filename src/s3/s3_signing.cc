@@ -75,6 +75,7 @@ CNHttpRequest S3Client::MakeHttpRequest(S3Request& request) {
 
   http.LendBody(request.GetBody(), request.GetBodyLength());
   http.SetBytesOnly(request.m_bBytesOnly);
+  http.SetAnswerLimit(request.m_iAnswerLimit);
   if (version4) PrepareRequestV4(http, request);
   for (int i = 0; i < request.m_headers.Count(); ++i) {
     http.SetHeader(request.m_headers.KeyAt(i), request.m_headers.ValueAt(i));

@@ -13,6 +13,7 @@ namespace {
 
 constexpr char16_t kAmzDate[] = u"x-amz-date";
 constexpr char16_t kContentSha256[] = u"x-amz-content-sha256";
+constexpr char16_t kAuthorization[] = u"Authorization";
 
 // Port of an https URL that its Host header leaves out.
 constexpr int32_t kDefaultHttpsPort = 443;
@@ -59,20 +60,32 @@ void S3Client::PrepareRequestV4(const CNHttpRequest& http, S3Request& request) {
                     Utf8ToU16(sigv4::Sha256Hex(request.GetBody(), length)));
 }
 
+bool S3Client::IsSignedV4(const CNHttpRequest& http) {
+  return http.GetHeaders().Lookup(kAuthorization).rfind(u"AWS4-", 0) == 0;
+}
+
+void S3Client::SignAgainV4(CNHttpRequest& http) {
+  // The body and so its hash are the same; only the date moves on.
+  http.ReplaceHeader(kAmzDate, Utf8ToU16(FormatAmzDate()));
+  SignRequestV4(http);
+}
+
 void S3Client::SignRequestV4(CNHttpRequest& http) {
   sigv4::Request signed_request;
   signed_request.method = U16ToUtf8(http.GetVerb());
   signed_request.path = U16ToUtf8(http.GetPath());
   const CSortedMap<std::u16string>& headers = http.GetHeaders();
   for (int i = 0; i < headers.Count(); ++i) {
+    // The signature of an earlier attempt is replaced, not signed.
+    if (headers.KeyAt(i) == kAuthorization) continue;
     signed_request.headers.emplace_back(U16ToUtf8(headers.KeyAt(i)), U16ToUtf8(headers.ValueAt(i)));
   }
   signed_request.payload_hash = U16ToUtf8(headers.Lookup(kContentSha256));
 
   CS3Config config;
-  http.SetHeader(u"Authorization",
-                 Utf8ToU16(sigv4::Authorization(signed_request, U16ToUtf8(m_strAccessKeyId),
-                                                U16ToUtf8(m_strSecretKey),
-                                                U16ToUtf8(config.GetRegion()),
-                                                U16ToUtf8(headers.Lookup(kAmzDate)))));
+  http.ReplaceHeader(kAuthorization,
+                     Utf8ToU16(sigv4::Authorization(signed_request, U16ToUtf8(m_strAccessKeyId),
+                                                    U16ToUtf8(m_strSecretKey),
+                                                    U16ToUtf8(config.GetRegion()),
+                                                    U16ToUtf8(headers.Lookup(kAmzDate)))));
 }

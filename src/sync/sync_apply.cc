@@ -43,6 +43,15 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
   auto side = [&sides](int32_t index) -> CQUEXFSManager* {
     return (index >= 0 && index < 3) ? sides[index] : nullptr;
   };
+  m_bStopped = false;
+  if (m_pObserver != nullptr) {
+    SyncPlan plan;
+    plan.actions = &m_actions;
+    plan.dropped = m_iDropped;
+    plan.bounded = m_bBounded;
+    plan.bound = m_strBound;
+    m_pObserver->OnPlan(plan);
+  }
 #if defined(KELTOS3_SNAPSHOT_BUILD)
   ResetDeferredTable(&m_deferred);
   std::set<std::u16string> deferred;
@@ -88,7 +97,7 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
     return 1;
   };
 
-  enum class Status { kNotReached, kWaiting, kSucceeded, kFailed, kSkipped };
+  enum class Status { kNotReached, kWaiting, kSucceeded, kFailed, kSkipped, kNotRun };
   std::map<std::u16string, Status> status;
   for (const std::u16string& key : walk) status[key] = Status::kNotReached;
   std::map<std::u16string, std::vector<std::u16string>> waiting_on;
@@ -123,6 +132,7 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
     if (m_bDryRun) {
       Notify(key, a, SyncObserver::Outcome::kPlanned, 0);
     } else {
+      if (m_pObserver != nullptr) m_pObserver->OnActionStart(key, a);
       r = operate(group, a);
       Notify(key, a, SyncObserver::Outcome::kDone, r);
     }
@@ -138,7 +148,29 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
     status[key] = ok ? Status::kSucceeded : Status::kFailed;
     resolve(key);
   };
+  // A stop request ends the application between paths: once it came, only
+  // the rest of a path already carried runs (the catalog record of a
+  // transfer that succeeded); everything else is left for the next run.
+  auto stopping = [&](const std::u16string& key) {
+    if (m_bDryRun) return false;
+    if (!m_bStopped) {
+      if (m_pObserver == nullptr || !m_pObserver->StopRequested()) return false;
+      m_bStopped = true;
+    }
+    const std::u16string& name = m_actions.Lookup(key).m_strName;
+    for (const std::u16string& need : m_needs[key]) {
+      if (status.count(need) != 0 && status[need] == Status::kSucceeded &&
+          m_actions.Lookup(need).m_strName == name) {
+        return false;
+      }
+    }
+    return true;
+  };
   process = [&](const std::u16string& key) {
+    if (stopping(key)) {
+      status[key] = Status::kNotRun;
+      return;
+    }
     int pending = 0;
     for (const std::u16string& need : m_needs[key]) {
       const Status s = status.count(need) != 0 ? status[need] : Status::kSkipped;
@@ -177,6 +209,7 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
   for (const std::u16string& key : walk) {
     if (status[key] == Status::kNotReached) process(key);
   }
+  if (m_bStopped) return 0;  // what waits was not run: the next run finds it
   // What still waits needs something that waits for it in turn.
   for (const std::u16string& key : walk) {
     if (status[key] == Status::kWaiting) skip(key);

@@ -191,6 +191,9 @@ int32_t RunSynchronization(const std::u16string& local_root,
     if (!HoldsEntries(*local)) return kSyncRunLocalEmpty;
   }
 
+  if (observer != nullptr) {
+    observer->OnTreesLoaded(local.get(), remote.get(), catalog.get());
+  }
   auto engine = std::make_unique<CSyncEngine>(capacity);
   engine->SetObserver(observer);
   engine->SetDryRun(options.dry_run);

@@ -54,6 +54,10 @@ std::u16string NextSecond(const std::u16string& text) {
 SyncObserver::~SyncObserver() = default;
 
 void SyncObserver::OnConflict(const SyncConflict&) {}
+void SyncObserver::OnTreesLoaded(CQUEXFSManager*, CQUEXFSManager*, CQUEXFSManager*) {}
+void SyncObserver::OnPlan(const SyncPlan&) {}
+void SyncObserver::OnActionStart(const std::u16string&, const SyncAction&) {}
+bool SyncObserver::StopRequested() { return false; }
 
 CSyncEngine::CSyncEngine(int capacity)
     : m_localDirChanges(ChangeTableCapacity(capacity)),

@@ -103,6 +103,19 @@
 // changed on both sides, when the run has settled it and before any action
 // runs (in a dry run too); the actions that carry it out, conflict copies
 // included, follow through OnAction.
+// What a run is about to apply, handed to SyncObserver::OnPlan before the
+// first action.
+struct SyncPlan {
+  const SyncActionTable* actions = nullptr;  // the action table
+  // Actions reconciliation planned that the table had no room for: they
+  // wait for the next run, which finds their changes again.
+  int32_t dropped = 0;
+  // When `bounded`, detection considered only keys up to `bound` (full
+  // tree maps; see "What detection considers" above).
+  bool bounded = false;
+  std::u16string bound;
+};
+
 class SyncObserver {
  public:
   enum class Outcome {
@@ -116,6 +129,20 @@ class SyncObserver {
   virtual void OnAction(const std::u16string& key, const SyncAction& action,
                         Outcome outcome, int32_t result) = 0;
   virtual void OnConflict(const SyncConflict& conflict);
+  // Once per run, after the driver loaded the three trees and before any
+  // change is detected (a run the driver refuses never gets here).  The
+  // file systems live until the run ends.
+  virtual void OnTreesLoaded(CQUEXFSManager* local, CQUEXFSManager* remote,
+                             CQUEXFSManager* catalog);
+  // Once per applied run, before the first action.
+  virtual void OnPlan(const SyncPlan& plan);
+  // Right before an action's operation runs (not in a dry run).
+  virtual void OnActionStart(const std::u16string& key, const SyncAction& action);
+  // Asked before the actions of each path: true ends the application
+  // there.  The actions of a path (a transfer and its catalog record) are
+  // never parted, so what was carried is recorded; the actions not run are
+  // found again by the next run.
+  virtual bool StopRequested();
 };
 
 // Full-precision times the engine compares where it has them.  Every
@@ -152,6 +179,8 @@ class CSyncEngine {
   // Keep both contents of a conflict (see above); off by default.
   void SetKeepConflicts(bool keep) { m_bKeepConflicts = keep; }
   void SetTimeSources(const SyncTimeSources& sources) { m_times = sources; }
+  // Whether the last ApplyActions ended at the observer's stop request.
+  bool Stopped() const { return m_bStopped; }
 
   // Plan, then ApplyActions.  Returns 0.
   int32_t RunSync(CQUEXFSManager* local, CQUEXFSManager* remote,
@@ -284,6 +313,9 @@ class CSyncEngine {
   SyncObserver* m_pObserver = nullptr;
   bool m_bDryRun = false;
   bool m_bKeepConflicts = false;
+  bool m_bStopped = false;
+  // Planned actions the action table had no room for (Admit).
+  int32_t m_iDropped = 0;
   SyncTimeSources m_times;
 
   // The plan of the current run and what Reconcile derived from it.

@@ -277,6 +277,7 @@ void CSyncEngine::Admit() {
   std::vector<bool> admitted(m_plan.size(), false);
   std::set<int> decided;
   size_t used = 0;
+  m_iDropped = 0;
   for (size_t i = 0; i < m_plan.size(); ++i) {
     if (m_plan[i].cancelled || decided.count(m_plan[i].unit) != 0) continue;
     decided.insert(m_plan[i].unit);
@@ -297,7 +298,10 @@ void CSyncEngine::Admit() {
         }
       }
     }
-    if (used + closure.size() > room) continue;  // waits for a later run
+    if (used + closure.size() > room) {  // waits for a later run
+      for (const int member : units[m_plan[i].unit]) m_iDropped += admitted[member] ? 0 : 1;
+      continue;
+    }
     used += closure.size();
     for (const int member : closure) admitted[member] = true;
   }

@@ -17,7 +17,7 @@
 
 namespace {
 
-// "%24data%24%2Fa%5F00001" back to "$data$/a_00001".
+// "%24chunk%24%2Fa%5F00001" back to "$chunk$/a_00001".
 std::string Unescape(const std::string& text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -45,7 +45,7 @@ TEST(S3FileLimitTest, VersionOfMoreThan99999ChunksIsRefused) {
       const std::string key = Unescape(exchange.path.substr(prefix + 7));
       // The index of the path is absent; every chunk is listed.
       answer.body = s3test::BucketListing(
-          key.find("$data$") == 0 ? std::vector<std::string>{key} : std::vector<std::string>{});
+          key.find("$chunk$") == 0 ? std::vector<std::string>{key} : std::vector<std::string>{});
     } else if (exchange.verb == "PUT") {
       ++puts;
     }

@@ -114,7 +114,7 @@ TEST_F(S3FileStubTest, ChunkWhoseVerificationKeepsFailing) {
   EXPECT_EQ(file.Write("abc", 3, 1), 1);
   const std::vector<StubRequest> data = StubServer::Requests(fixture_.data_bucket());
   EXPECT_EQ(Count(data, "PUT"), 5);
-  EXPECT_EQ(Count(data, "GET", "?prefix=%24data%24%2Fv%2Ebin%5F00000"), 5);
+  EXPECT_EQ(Count(data, "GET", "?prefix=%24chunk%24%2Fv%2Ebin%5F"), 5);
   // The failed version is never finished: no index object is stored.
   EXPECT_EQ(file.Write(nullptr, 0, 1), 1);
   EXPECT_EQ(Count(StubServer::Requests(fixture_.bucket()), "PUT"), 0);
@@ -122,12 +122,11 @@ TEST_F(S3FileStubTest, ChunkWhoseVerificationKeepsFailing) {
 }
 
 TEST_F(S3FileStubTest, ListedButRefusedUploadIsNotStored) {
-  // An older object under the chunk key answers the verification listing,
-  // but this upload itself failed.
+  // An object under the chunk key answers the verification listing, but
+  // this upload itself failed.
   Script(fixture_.bucket(), {Rule("GET", "?prefix=", 200, Body(StubListing({}, false)))});
   Script(fixture_.data_bucket(),
-         {Rule("PUT", "", 500, ""),
-          Rule("GET", "?prefix=", 200, Body(StubListing({{"$data$/v.bin_00000", 3}}, false)))});
+         {Rule("PUT", "", 500, ""), Rule("GET", "?prefix=", 200, "\"list_prefix\":3")});
   CS3File file;
   ASSERT_EQ(file.Open(L"\\v.bin"), 0);
   EXPECT_EQ(file.Write("abc", 3, 1), 1);
@@ -138,8 +137,7 @@ TEST_F(S3FileStubTest, FailedIndexStoreFailsTheLastWrite) {
   Script(fixture_.bucket(),
          {Rule("GET", "?prefix=", 200, Body(StubListing({}, false))), Rule("PUT", "", 500, "")});
   Script(fixture_.data_bucket(),
-         {Rule("PUT", "", 200, ""),
-          Rule("GET", "?prefix=", 200, Body(StubListing({{"$data$/s.bin_00000", 3}}, false)))});
+         {Rule("PUT", "", 200, ""), Rule("GET", "?prefix=", 200, "\"list_prefix\":3")});
   CS3File file;
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
   file.SetVersionStamp(u"S");
@@ -155,12 +153,17 @@ TEST_F(S3FileStubTest, FailedIndexStoreFailsTheLastWrite) {
 }
 
 TEST_F(S3FileStubTest, IndexWithoutUsableRecords) {
+  std::string bad_tail = Record(5, 9, u"$data$/h.bin_00001");
+  bad_tail[bad_tail.size() - 2] = 'x';  // its key loses its terminating zero
   const std::vector<std::string> hostile = {
       std::string("\xFF\xFF\xFF\xFF", 4) + std::string(60, 'x'),  // length past the end
       std::string(40, '\x01'),                                    // garbage
       Record(5, 9, u"$data$/h.bin_00000"),                        // does not start at 0
       std::string(),                                              // empty object
+      // A good record and a malformed one: a part of a version is none.
+      Record(0, 4, u"$data$/h.bin_00000") + bad_tail,
   };
+  Script(fixture_.data_bucket(), {Rule("GET", "00000", 200, Body("hello"))});
   for (const std::string& index : hostile) {
     SCOPED_TRACE(testing::Message() << "index of " << index.size() << " bytes");
     ServeIndex(index);
@@ -172,21 +175,6 @@ TEST_F(S3FileStubTest, IndexWithoutUsableRecords) {
     EXPECT_EQ(file.Read(buffer, sizeof(buffer)), -1);
     EXPECT_EQ(file.Read(buffer, sizeof(buffer)), 0);
   }
-}
-
-TEST_F(S3FileStubTest, MalformedTailKeepsTheRecordsBeforeIt) {
-  std::string bad_tail = Record(5, 9, u"$data$/h.bin_00001");
-  bad_tail[bad_tail.size() - 2] = 'x';  // its key loses its terminating zero
-  ServeIndex(Record(0, 4, u"$data$/h.bin_00000") + bad_tail);
-  Script(fixture_.data_bucket(), {Rule("GET", "00000", 200, Body("hello"))});
-  CS3File file;
-  ASSERT_EQ(file.Open(L"\\h.bin_S"), 1);
-  EXPECT_EQ(file.GetSize(), 5);
-  EXPECT_EQ(file.Seek(7, 0), 1);
-  char buffer[16] = {};
-  EXPECT_EQ(file.Read(buffer, sizeof(buffer)), 5);
-  EXPECT_STREQ(buffer, "hello");
-  EXPECT_EQ(Count(StubServer::Requests(fixture_.data_bucket()), "GET", "00001"), 0);
 }
 
 TEST_F(S3FileStubTest, IndexThatCannotBeFetched) {
@@ -232,6 +220,37 @@ TEST_F(S3FileStubTest, ErrorAnswerEndsTheFetchAtOnce) {
   EXPECT_EQ(Count(StubServer::Requests(fixture_.data_bucket()), "GET"), 5);
 }
 
+// A chunk's record says how long it is: an answer that announces more is
+// refused before a byte of it is read (and reported), and so is an index
+// object longer than any this path's index can be.
+TEST_F(S3FileStubTest, AnswersLongerThanExpectedAreRefused) {
+  ServeIndex(Record(0, 9, u"$data$/h.bin_00000"));
+  Script(fixture_.data_bucket(),
+         {Rule("GET", "00000", 200,
+               "\"length\":100000,\"trickle_ms\":100,\"trickle_bytes\":10," +
+                   Body(std::string(50, 'x')))});
+  CS3File file;
+  EXPECT_EQ(file.Open(L"\\h.bin_S"), 2);
+  EXPECT_EQ(Count(StubServer::Requests(fixture_.data_bucket()), "GET"), 5);
+  const auto refusals = [this](const std::u16string& text) {
+    int n = 0;
+    for (const auto& event : fixture_.env().events()) n += event.text == text;
+    return n;
+  };
+  EXPECT_EQ(refusals(u"answer refused: 100000 bytes or more where at most 10 were expected"), 5);
+
+  // 99999 records of a chunk key one longer than the index key's 19
+  // characters at most: a longer index object is refused.
+  const std::string index = Record(0, 9, u"$data$/h.bin_00000");
+  ServeIndex(index + std::string(99999 * (32 + 2 * 20) + 1 - index.size(), '\0'));
+  StubServer::Reset(fixture_.data_bucket());
+  Script(fixture_.data_bucket(), {Rule("GET", "00000", 200, Body("0123456789"))});
+  EXPECT_EQ(file.Open(L"\\h.bin_S"), 2);
+  EXPECT_EQ(Count(StubServer::Requests(fixture_.data_bucket()), "GET"), 0);
+  ServeIndex(index + std::string(99999 * (32 + 2 * 20) - index.size(), '\0'));
+  EXPECT_EQ(file.Open(L"\\h.bin_S"), 1);
+}
+
 // ---- Transfers side by side ------------------------------------------------
 
 class ParallelS3FileStubTest : public S3FileStubTest {
@@ -256,11 +275,10 @@ class ParallelS3FileStubTest : public S3FileStubTest {
 TEST_F(ParallelS3FileStubTest, ChunkFailingMidWayFailsTheStoreAndListsNothing) {
   Script(fixture_.bucket(),
          {Rule("GET", "?prefix=", 200, Body(StubListing({}, false))), Rule("PUT", "", 200, "")});
-  std::vector<std::pair<std::string, uint64_t>> chunks;
-  for (int i = 0; i < 6; ++i) chunks.push_back({"$data$/p.bin_0000" + std::to_string(i), i < 5 ? 1000 : 500});
   Script(fixture_.data_bucket(),
          {Rule("PUT", "00002", 500, ""), Rule("PUT", "", 200, "\"delay_ms\":100"),
-          Rule("GET", "?prefix=", 200, Body(StubListing(chunks, false)))});
+          Rule("GET", "%5F00005", 200, "\"list_prefix\":500"),
+          Rule("GET", "?prefix=", 200, "\"list_prefix\":1000")});
   CS3File file;
   ASSERT_EQ(file.Open(L"\\p.bin"), 0);
   const std::string content(5500, 'p');

@@ -22,6 +22,7 @@ using testsupport::RandomBytes;
 using testsupport::RawS3;
 using testsupport::StoreFixture;
 using testsupport::Wide;
+using testsupport::WithoutTokens;
 
 constexpr char16_t kStamp[] = u"2008-09-20T06:33:34.000Z";
 
@@ -103,6 +104,16 @@ class S3FileTest : public ::testing::Test {
 
   std::vector<std::string> DataKeys() { return RawS3::ListKeys(fixture_.data_bucket()); }
 
+  // The key of the one chunk of the data bucket whose key, its token left
+  // out, is `shape` ("$chunk$/a.txt_<t>_00000").
+  std::string ChunkKey(const std::string& shape) {
+    for (const std::string& key : DataKeys()) {
+      if (WithoutTokens(key) == shape) return key;
+    }
+    ADD_FAILURE() << "no chunk " << shape;
+    return shape;
+  }
+
   // The records of the index object stored for `path`.
   std::vector<IndexRecord> StoredRecords(const std::string& path) {
     std::string bytes;
@@ -143,21 +154,22 @@ TEST_P(S3FileProtocolTest, TwoAndAHalfChunksInOneCall) {
   const std::string content = RandomBytes(2500, 1);
   ASSERT_EQ(Store(u"\\docs\\a.txt", content, content.size()), 0);
 
-  EXPECT_EQ(DataKeys(), (std::vector<std::string>{"$data$/docs/a.txt_00000",
-                                                  "$data$/docs/a.txt_00001",
-                                                  "$data$/docs/a.txt_00002"}));
-  // The index object, byte for byte: three records of 32 + 2 * 23 bytes,
-  // each with its chunk's CRC-32C.
+  const std::vector<std::string> keys = DataKeys();
+  EXPECT_EQ(WithoutTokens(keys), (std::vector<std::string>{"$chunk$/docs/a.txt_<t>_00000",
+                                                           "$chunk$/docs/a.txt_<t>_00001",
+                                                           "$chunk$/docs/a.txt_<t>_00002"}));
+  ASSERT_EQ(keys.size(), 3u);
+  // The index object, byte for byte: three records of 32 + 2 * 58 bytes,
+  // each with its chunk's key and CRC-32C.
   std::string bytes;
   ASSERT_TRUE(RawS3::GetObject(fixture_.bucket(), IndexKey("/docs/a.txt"), &bytes));
-  ASSERT_EQ(bytes.size(), 3u * 78);
-  std::vector<uint8_t> expected(3 * 78);
+  ASSERT_EQ(bytes.size(), 3u * 148);
+  std::vector<uint8_t> expected(3 * 148);
   const uint64_t ranges[3][2] = {{0, 999}, {1000, 1999}, {2000, 2499}};
   for (int i = 0; i < 3; ++i) {
     const auto* chunk = reinterpret_cast<const uint8_t*>(content.data()) + ranges[i][0];
-    EncodeIndexRecord(ranges[i][0], ranges[i][1],
-                      u"$data$/docs/a.txt_0000" + std::u16string(1, u'0' + i),
-                      expected.data() + 78 * i,
+    EncodeIndexRecord(ranges[i][0], ranges[i][1], Utf8ToU16(keys[static_cast<size_t>(i)]),
+                      expected.data() + 148 * i,
                       ChunkChecksum(chunk, ranges[i][1] - ranges[i][0] + 1));
   }
   EXPECT_EQ(std::memcmp(bytes.data(), expected.data(), expected.size()), 0);
@@ -197,7 +209,8 @@ TEST_F(S3FileTest, ExactlyOneChunkThenAnEmptyLastWrite) {
   EXPECT_EQ(records[1].start, 1000u);
   EXPECT_EQ(records[1].end, 999u);  // a chunk of 0 bytes
   std::string empty = "x";
-  ASSERT_TRUE(RawS3::GetObject(fixture_.data_bucket(), "$data$/one.bin_00001", &empty));
+  ASSERT_TRUE(RawS3::GetObject(fixture_.data_bucket(), ChunkKey("$chunk$/one.bin_<t>_00001"),
+                               &empty));
   EXPECT_EQ(empty, "");
 
   CS3File reader;
@@ -208,7 +221,7 @@ TEST_F(S3FileTest, ExactlyOneChunkThenAnEmptyLastWrite) {
 
 TEST_F(S3FileTest, ExactlyOneChunkInALastWriteStoresNoEmptyChunk) {
   ASSERT_EQ(Store(u"\\one.bin", RandomBytes(1000, 3), 1000), 0);
-  EXPECT_EQ(DataKeys(), std::vector<std::string>{"$data$/one.bin_00000"});
+  EXPECT_EQ(WithoutTokens(DataKeys()), std::vector<std::string>{"$chunk$/one.bin_<t>_00000"});
   EXPECT_EQ(StoredRecords("/one.bin").size(), 1u);
 }
 
@@ -236,7 +249,8 @@ TEST_F(S3FileTest, WriteIsRefusedUntilOpenedAndAfterTheVersionEnds) {
   // A stray Write after the version was stored must not overwrite chunk 0.
   EXPECT_EQ(file.Write("XYZ", 3, 1), 1);
   std::string chunk;
-  ASSERT_TRUE(RawS3::GetObject(fixture_.data_bucket(), "$data$/w.txt_00000", &chunk));
+  ASSERT_TRUE(RawS3::GetObject(fixture_.data_bucket(), ChunkKey("$chunk$/w.txt_<t>_00000"),
+                               &chunk));
   EXPECT_EQ(chunk, "abc");
   EXPECT_EQ(file.Write(nullptr, 5, 0), 1);
 }
@@ -263,7 +277,7 @@ TEST_F(S3FileTest, EverySeekBoundary) {
   char byte = 0;
 
   EXPECT_EQ(reader.Seek(2499, 0), 0);  // size - 1: the last chunk
-  EXPECT_EQ(reader.GetSubFileName(), u"$data$/s.bin_00002");
+  EXPECT_EQ(WithoutTokens(U16ToUtf8(reader.GetSubFileName())), "$chunk$/s.bin_<t>_00002");
   EXPECT_EQ(reader.GetBufferOffset(), 499);
   ASSERT_EQ(reader.Read(&byte, 1), 1);
   EXPECT_EQ(byte, content[2499]);
@@ -282,10 +296,10 @@ TEST_F(S3FileTest, EverySeekBoundary) {
 
   ASSERT_EQ(reader.Open(Wide(StoredName(u"\\s.bin")).c_str()), 1);
   EXPECT_EQ(reader.Seek(1000, 0), 0);   // K: second chunk from its start
-  EXPECT_EQ(reader.GetSubFileName(), u"$data$/s.bin_00001");
+  EXPECT_EQ(WithoutTokens(U16ToUtf8(reader.GetSubFileName())), "$chunk$/s.bin_<t>_00001");
   EXPECT_EQ(reader.GetBufferOffset(), 0);
   EXPECT_EQ(reader.Seek(999, 0), 0);    // K - 1: first chunk, its last byte
-  EXPECT_EQ(reader.GetSubFileName(), u"$data$/s.bin_00000");
+  EXPECT_EQ(WithoutTokens(U16ToUtf8(reader.GetSubFileName())), "$chunk$/s.bin_<t>_00000");
   EXPECT_EQ(reader.GetBufferOffset(), 999);
   std::vector<char> two(2);
   ASSERT_EQ(reader.Read(two.data(), 2), 2);
@@ -311,7 +325,7 @@ TEST_F(S3FileTest, SeekToTheEndOfWholeChunks) {
   // No record holds position 2000; the last chunk is loaded with nothing
   // left to deliver.
   EXPECT_EQ(reader.Seek(0, 2), 0);
-  EXPECT_EQ(reader.GetSubFileName(), u"$data$/w.bin_00001");
+  EXPECT_EQ(WithoutTokens(U16ToUtf8(reader.GetSubFileName())), "$chunk$/w.bin_<t>_00001");
   EXPECT_EQ(reader.GetBufferOffset(), 1000);
   char byte;
   EXPECT_EQ(reader.Read(&byte, 1), 0);
@@ -374,7 +388,8 @@ TEST_F(S3FileTest, WriteAfterOpeningAVersionStartsANewOne) {
   ASSERT_EQ(index.Count(), 2);
   IndexRecord record;
   ASSERT_TRUE(index.Record(0, &record));
-  EXPECT_EQ(record.key, u"$data$/v.txt_" + std::u16string(kStamp) + u"_00000");
+  EXPECT_EQ(WithoutTokens(U16ToUtf8(record.key)),
+            "$chunk$/v.txt_" + U16ToUtf8(kStamp) + "_<t>_00000");
   ASSERT_TRUE(index.Record(1, &record));
   EXPECT_EQ(record.end, 1499u);
 }
@@ -444,9 +459,9 @@ TEST_P(S3FileProtocolTest, NamesSetRedirectEveryRequest) {
   ASSERT_EQ(file.Write("hello", 5, 1), 0);
 
   const std::vector<std::string> keys = RawS3::ListKeys(other);
-  EXPECT_EQ(keys, (std::vector<std::string>{
-                      "$data$/dir/sub/x.txt_00000", IndexKey("/dir/sub/x.txt"),
-                      "$folder$dir", "$folder$dir/sub"}));
+  EXPECT_EQ(WithoutTokens(keys), (std::vector<std::string>{
+                                     "$chunk$/dir/sub/x.txt_<t>_00000", IndexKey("/dir/sub/x.txt"),
+                                     "$folder$dir", "$folder$dir/sub"}));
   EXPECT_TRUE(RawS3::ListKeys(fixture_.bucket()).empty());
   EXPECT_TRUE(RawS3::ListKeys(fixture_.data_bucket()).empty());
 

@@ -188,17 +188,30 @@ TEST_F(LocalFileSystemTest, SkipsBackslashNamesAndLinks) {
   EXPECT_EQ(Sorted(fs_->ScannedLinks()),
             (std::vector<std::u16string>{u"\\docs\\alias", u"\\docs\\loop",
                                          u"\\docs\\up"}));
+  std::vector<std::u16string> backslash_names;
+  for (const LeftOutEntry& entry : fs_->LeftOut()) {
+    if (entry.reason == LeftOutReason::kNameHoldsBackslash) {
+      backslash_names.push_back(entry.key);
+    }
+  }
+  EXPECT_EQ(Sorted(backslash_names),
+            (std::vector<std::u16string>{u"\\docs\\evil", u"\\odd\\dir"}));
   EXPECT_TRUE(fs_->LastScanComplete());
 }
 #endif
 
 TEST_F(LocalFileSystemTest, LeftoverCopyFilesAreNeverListed) {
   WriteFile(dir_.At("a.txt"), "a");
-  WriteFile(dir_.At(U16ToUtf8(CopyFileNameFor(u"a.txt"))), "half a copy");
+  const std::u16string leftover = NewCopyFileName();
+  WriteFile(dir_.At(U16ToUtf8(leftover)), "half a copy");
   WriteFile(dir_.At("notes.keltos3-tmp"), "a user's file");
   ASSERT_EQ(fs_->LoadTree(), 0);
   EXPECT_EQ(Keys(fs_->fileMap),
             (std::vector<std::u16string>{u"\\a.txt", u"\\notes.keltos3-tmp"}));
+  // Left out, but not in silence.
+  ASSERT_EQ(fs_->LeftOut().size(), 1u);
+  EXPECT_EQ(fs_->LeftOut()[0].key, u"\\" + leftover);
+  EXPECT_EQ(fs_->LeftOut()[0].reason, LeftOutReason::kWorkFileName);
 }
 
 TEST_F(LocalFileSystemTest, TimesAreCarriedToTheSecond) {
@@ -381,16 +394,25 @@ TEST_F(LocalFileSystemTest, ReadStreamReportsAFailedRead) {
   EXPECT_EQ(fs_->CloseStream(), 1);  // the copy closed its source
 }
 
-TEST_F(LocalFileSystemTest, WriteStreamReportsAShortWrite) {
+// A local stream only serves as a copy's source, so it is opened for
+// reading only: a write to it fails and leaves the file alone.  A disk
+// stream opened for writing (the catalog's) reports a short write.
+TEST_F(LocalFileSystemTest, StreamsReadOnlyAndShortWritesShow) {
   WriteFile(dir_.At("f"), "0123456789");
+  ASSERT_EQ(fs_->OpenStream(u"\\f"), 0);
+  const uint8_t data[3] = {'a', 'b', 'c'};
+  EXPECT_EQ(fs_->WriteStream(data, 3), 2);
+  EXPECT_EQ(fs_->CloseStream(), 0);
+  EXPECT_EQ(ReadFile(dir_.At("f")), "0123456789");
+
   FaultyFileEnv env;
   env.write_limit = 4;
   platform::ScopedEnvOverride override_env(&env);
-  ASSERT_EQ(fs_->OpenStream(u"\\f"), 0);
-  const uint8_t data[3] = {'a', 'b', 'c'};
-  EXPECT_EQ(fs_->WriteStream(data, 3), 0);
-  EXPECT_EQ(fs_->WriteStream(data, 3), 2);  // only one of three bytes stored
-  EXPECT_EQ(fs_->CloseStream(), 0);
+  DiskStream stream;
+  ASSERT_EQ(stream.Open(Lib(dir_.At("f"))), 0);
+  EXPECT_EQ(stream.Write(data, 3), 0);
+  EXPECT_EQ(stream.Write(data, 3), 2);  // only one of three bytes stored
+  EXPECT_EQ(stream.Close(), 0);
   EXPECT_EQ(ReadFile(dir_.At("f")), "abca456789");
 }
 
@@ -479,9 +501,6 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(LocalFileSystemTest, CopyWritesBesideTheTargetAndRenamesOverIt) {
   MakeDir(dir_.At("d"));
   WriteFile(dir_.At("d/f"), "old");
-  // A work file a crash left behind is simply replaced.
-  const std::string work = "d/" + U16ToUtf8(CopyFileNameFor(u"f"));
-  WriteFile(dir_.At(work), "stale half copy");
   MemoryFileSystem source;
   source.AddFile(u"\\d\\f", PatternText(2500), kTime2);
   FaultyFileEnv env;  // no faults: it only records what is created
@@ -489,7 +508,9 @@ TEST_F(LocalFileSystemTest, CopyWritesBesideTheTargetAndRenamesOverIt) {
 
   EXPECT_EQ(fs_->UpdateFileFrom(Root(), u"\\d\\f", kTime1, &source, 0), 0);
   ASSERT_EQ(env.created.size(), 1u);
-  EXPECT_EQ(env.created[0], Lib(dir_.At(work)));
+  const std::u16string work = env.created[0];
+  EXPECT_EQ(work.substr(0, work.rfind(u'\\')), Lib(dir_.At("d")));
+  EXPECT_TRUE(IsCopyFileName(work.substr(work.rfind(u'\\') + 1)));
   EXPECT_EQ(ReadFile(dir_.At("d/f")), PatternText(2500));
   EXPECT_EQ(ListNames(dir_.At("d")), std::vector<std::string>{"f"});
   ASSERT_EQ(fs_->LoadTree(), 0);

@@ -112,17 +112,18 @@ TEST(TreeNamesTest, DotDirectoriesAreTheOnesNamedWithALeadingDot) {
   EXPECT_FALSE(IsBelowDotDirectory(u"\\a.b", true));
 }
 
-TEST(TreeNamesTest, CopyFileNamesAreFixedAndRecognised) {
-  const std::u16string a = CopyFileNameFor(u"a.txt");
-  EXPECT_EQ(a, CopyFileNameFor(u"a.txt"));
-  EXPECT_NE(a, CopyFileNameFor(u"b.txt"));
-  EXPECT_EQ(a.size(), CopyFileNameFor(std::u16string(250, u'x')).size());
+TEST(TreeNamesTest, CopyFileNamesAreNewEachTimeAndRecognised) {
+  const std::u16string a = NewCopyFileName();
+  EXPECT_NE(a, NewCopyFileName());
+  EXPECT_EQ(a.size(), NewCopyFileName().size());
   EXPECT_TRUE(IsCopyFileName(a));
   EXPECT_FALSE(IsCopyFileName(u"a.txt"));
   EXPECT_FALSE(IsCopyFileName(u"notes.keltos3-tmp"));
   EXPECT_FALSE(IsCopyFileName(u".keltos3-notes"));
-  EXPECT_EQ(CopyFilePathFor(u"\\r\\d\\a.txt"), u"\\r\\d\\" + a);
-  EXPECT_EQ(CopyFilePathFor(u"a.txt"), a);
+  const std::u16string path = NewCopyFilePathFor(u"\\r\\d\\a.txt");
+  EXPECT_EQ(path.substr(0, 5), u"\\r\\d\\");
+  EXPECT_TRUE(IsCopyFileName(path.substr(5)));
+  EXPECT_TRUE(IsCopyFileName(NewCopyFilePathFor(u"a.txt")));
 }
 
 }  // namespace

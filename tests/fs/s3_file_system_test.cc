@@ -72,7 +72,8 @@ class S3FileSystemTest : public ::testing::Test {
     fixture_.WriteSettings(settings_);
   }
 
-  Names Stored() const { return RawS3::ListKeys(bucket_); }
+  // The bucket's keys, chunk tokens left out ("$chunk$/f_<t>_00000").
+  Names Stored() const { return WithoutTokens(RawS3::ListKeys(bucket_)); }
 
   StoreFixture fixture_;
   StoreSettings settings_;
@@ -91,8 +92,8 @@ TEST_P(S3FileSystemProtocolTest, EveryRequestGoesToTheRootsBucket) {
   const std::string content = PatternText(2500);
   ASSERT_EQ(PutFile(fs_.get(), u"\\a\\b\\f.txt", content, kTime1), 0);
   EXPECT_EQ(Stored(),
-            (Names{"$data$/a/b/f.txt_00000", "$data$/a/b/f.txt_00001",
-                   "$data$/a/b/f.txt_00002",
+            (Names{"$chunk$/a/b/f.txt_<t>_00000", "$chunk$/a/b/f.txt_<t>_00001",
+                   "$chunk$/a/b/f.txt_<t>_00002",
                    IndexObjectKey("/a/b/f.txt", kTime1), "$folder$a",
                    "$folder$a/b"}));
 
@@ -204,11 +205,12 @@ TEST_F(S3FileSystemTest, UpdateReplacesTheListedVersion) {
   ASSERT_EQ(PutFile(fs_.get(), u"\\f", PatternText(2500), kTime1), 0);
   ASSERT_EQ(fs_->LoadTree(), 0);
 
-  // Two chunks replace three: the third and the old index object go.
+  // Two chunks of its own replace three: the old ones and the old index
+  // object go.
   MemoryFileSystem source;
   source.AddFile(u"\\f", PatternText(1200, 'u'), kTime2);
   ASSERT_EQ(fs_->UpdateFileFrom(u"\\f", kTime2, &source, 0), 0);
-  EXPECT_EQ(Stored(), (Names{"$data$/f_00000", "$data$/f_00001",
+  EXPECT_EQ(Stored(), (Names{"$chunk$/f_<t>_00000", "$chunk$/f_<t>_00001",
                              IndexObjectKey("/f", kTime2)}));
 
   // The same stamp again: the index object is replaced in place.
@@ -216,7 +218,7 @@ TEST_F(S3FileSystemTest, UpdateReplacesTheListedVersion) {
   source.AddFile(u"\\f", PatternText(500, 's'), kTime2);
   ASSERT_EQ(fs_->UpdateFileFrom(fs_->GetRoot(), u"\\f", kTime1, &source, 0),
             0);
-  EXPECT_EQ(Stored(), (Names{"$data$/f_00000", IndexObjectKey("/f", kTime2)}));
+  EXPECT_EQ(Stored(), (Names{"$chunk$/f_<t>_00000", IndexObjectKey("/f", kTime2)}));
   ASSERT_EQ(fs_->LoadTree(), 0);
   EXPECT_EQ(ReadBack(fs_.get(), u"\\f"), PatternText(500, 's'));
 }
@@ -293,7 +295,7 @@ TEST_F(S3FileSystemTest, WrittenStreamIsFinishedAsANewVersion) {
   ASSERT_EQ(fs_->LoadTree(), 0);
   const std::u16string stamp = fs_->fileMap.Lookup(u"\\f");
   EXPECT_NE(stamp, kTime1);
-  EXPECT_EQ(Stored(), (Names{"$data$/f_00000", "$data$/f_00001",
+  EXPECT_EQ(Stored(), (Names{"$chunk$/f_<t>_00000", "$chunk$/f_<t>_00001",
                              IndexObjectKey("/f", stamp)}));
   EXPECT_EQ(ReadBack(fs_.get(), u"\\f"), content);
 

@@ -19,6 +19,7 @@ KELTOS3=$BUILD/keltos3
 TESTS=$BUILD/tests/keltos3_tests
 FILTER='S3FileTest.*:RemoteStoreTest.*:S3ServerTest.*:S3FileSystemTest.*'
 FILTER+=':Remote/FileSystemContractTest.*:SyncScenarioTest.*:SyncFaultTest.*'
+FILTER+=':StoredVersionsTest.*:StoreCheckTest.*:SyncOverlapTest.*'
 # Cases instantiated per protocol run once, in the instance that leaves the
 # protocol to the INI lines of this script.
 FILTER+=':Protocols/*/Defaults'

@@ -20,9 +20,9 @@ TEST(InfoIndexTest, AppendedRecordsLoadBackInOrder) {
   std::unique_ptr<CS3InfoIndex> writer(NewIndex());
   const std::u16string file = FileKeyOf(u"\\docs\\a.txt");
   const uint64_t c = 1048576;
-  ASSERT_TRUE(writer->Append(0, c - 1, ChunkKeyOf(file, 0)));
-  ASSERT_TRUE(writer->Append(c, 2 * c - 1, ChunkKeyOf(file, 1)));
-  ASSERT_TRUE(writer->Append(2 * c, 2499999, ChunkKeyOf(file, 2)));
+  ASSERT_TRUE(writer->Append(0, c - 1, EarlierChunkKeyOf(file, 0)));
+  ASSERT_TRUE(writer->Append(c, 2 * c - 1, EarlierChunkKeyOf(file, 1)));
+  ASSERT_TRUE(writer->Append(2 * c, 2499999, EarlierChunkKeyOf(file, 2)));
   const int32_t record = 32 + 2 * 23;  // "$data$/docs/a.txt_00000"
   EXPECT_EQ(writer->Used(), 3 * record);
   EXPECT_EQ(writer->Cursor(), 3 * record);
@@ -114,23 +114,23 @@ TEST(InfoIndexTest, ResetEmptiesButKeepsNamesAndStamp) {
 #endif
 }
 
-TEST(InfoIndexTest, HostileObjectKeepsOnlyCheckedRecords) {
+TEST(InfoIndexTest, DamagedObjectKeepsNoRecord) {
   std::unique_ptr<CS3InfoIndex> writer(NewIndex());
   ASSERT_TRUE(writer->Append(0, 9, u"k0"));
   ASSERT_TRUE(writer->Append(10, 19, u"k1"));
   std::vector<uint8_t> bytes(writer->Data(), writer->Data() + writer->Used());
   bytes[36] = 200;  // second record's length now reaches past the end
 
+  // The first record alone would read as a file of 10 bytes.
   std::unique_ptr<CS3InfoIndex> reader(NewIndex());
   reader->LoadFromBytes(bytes.data(), static_cast<int32_t>(bytes.size()));
   EXPECT_TRUE(reader->IsLoaded());
-  EXPECT_EQ(reader->Count(), 1);
-  EXPECT_EQ(reader->Used(), 36);
+  EXPECT_FALSE(reader->IsWhole());
+  EXPECT_EQ(reader->Count(), 0);
+  EXPECT_EQ(reader->Used(), 0);
   IndexRecord r;
-  EXPECT_TRUE(reader->CurrentRecord(&r));
-  EXPECT_TRUE(reader->Advance());   // the end: the bad record is not there
   EXPECT_FALSE(reader->CurrentRecord(&r));
-  EXPECT_FALSE(reader->Record(1, &r));
+  EXPECT_TRUE(reader->Advance());
 
   // A failed fetch gives an empty body: loaded, without records.
   reader->LoadFromBytes(nullptr, 0);
@@ -140,7 +140,7 @@ TEST(InfoIndexTest, HostileObjectKeepsOnlyCheckedRecords) {
 
 TEST(InfoIndexTest, TableHoldsAtMost99999Records) {
   std::unique_ptr<CS3InfoIndex> writer(NewIndex());
-  for (int i = 0; i < CS3InfoIndex::kMaxRecords + 2; ++i) {
+  for (int i = 0; i < CS3InfoIndex::kMaxRecords; ++i) {
     ASSERT_TRUE(writer->Append(static_cast<uint64_t>(i), static_cast<uint64_t>(i), u"k"));
   }
   std::unique_ptr<CS3InfoIndex> reader(NewIndex());
@@ -150,6 +150,12 @@ TEST(InfoIndexTest, TableHoldsAtMost99999Records) {
   IndexRecord r;
   ASSERT_TRUE(reader->Record(CS3InfoIndex::kMaxRecords - 1, &r));
   EXPECT_EQ(r.start, 99998u);
+
+  // No version has more chunks: an object that lists more is no index.
+  ASSERT_TRUE(writer->Append(99999, 99999, u"k"));
+  reader->LoadFromBytes(writer->Data(), writer->Used());
+  EXPECT_FALSE(reader->IsWhole());
+  EXPECT_EQ(reader->Count(), 0);
 }
 
 }  // namespace

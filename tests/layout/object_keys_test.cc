@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/wide_string.h"
+
 namespace {
 
 TEST(ObjectKeysTest, FolderMarkersDropOuterSeparators) {
@@ -33,12 +35,41 @@ TEST(ObjectKeysTest, FileIndexAndVersionedKeys) {
 #endif
 }
 
-TEST(ObjectKeysTest, ChunkKeysNumberAndRenameEveryFilePrefix) {
-  EXPECT_EQ(ChunkKeyOf(u"$file$/docs/a.txt", 0), u"$data$/docs/a.txt_00000");
-  EXPECT_EQ(ChunkKeyOf(u"$file$/docs/a.txt", 2), u"$data$/docs/a.txt_00002");
-  EXPECT_EQ(ChunkKeyOf(u"$file$/docs/a.txt", 99998), u"$data$/docs/a.txt_99998");
-  EXPECT_EQ(ChunkKeyOf(u"$file$/x", 123456), u"$data$/x_123456");
-  EXPECT_EQ(ChunkKeyOf(FileKeyOf(u"\\a$file$b"), 1), u"$data$/a$data$b_00001");
+TEST(ObjectKeysTest, ChunkKeysNameOnePathAndOneVersion) {
+  const std::u16string t = NewChunkToken(1275393600);  // 2010-06-01T12:00:00Z
+  const std::u16string u = NewChunkToken(1275393600);
+  EXPECT_EQ(t.substr(0, 17), u"20100601T120000Z-");
+  EXPECT_TRUE(IsChunkToken(t));
+  EXPECT_NE(t, u);  // the same second, another version
+
+  const std::u16string file = FileKeyOf(u"\\docs\\a.txt");
+  EXPECT_EQ(ChunkKeyOf(file, t, 2), u"$chunk$/docs/a.txt_" + t + u"_00002");
+  EXPECT_EQ(EarlierChunkKeyOf(file, 99998), u"$data$/docs/a.txt_99998");
+  // Only the leading "$file$" is replaced, so these two paths never share.
+  EXPECT_EQ(ChunkKeyOf(FileKeyOf(u"\\$file$x"), t, 0), u"$chunk$/$file$x_" + t + u"_00000");
+  EXPECT_NE(EarlierChunkKeyOf(FileKeyOf(u"\\$file$x"), 0),
+            EarlierChunkKeyOf(FileKeyOf(u"\\$data$x"), 0));
+
+  EXPECT_TRUE(IsChunkKeyOf(ChunkKeyOf(file, t, 7), file));
+  EXPECT_TRUE(IsChunkKeyOf(EarlierChunkKeyOf(file, 7), file));
+  // A path that ends like another path's chunk key does not own it.
+  const std::u16string longer = FileKeyOf(u"\\docs\\a.txt_" + t);
+  EXPECT_FALSE(IsChunkKeyOf(ChunkKeyOf(file, t, 0), longer));
+  EXPECT_FALSE(IsChunkKeyOf(EarlierChunkKeyOf(longer, 0), file));
+  EXPECT_FALSE(IsChunkKeyOf(ChunkKeyOf(longer, u, 0), file));
+  EXPECT_FALSE(IsChunkKeyOf(u"$chunk$/docs/a.txt_" + t + u"_0001", file));
+
+  std::u16string group;
+  EXPECT_TRUE(IsChunkKey(ChunkKeyOf(file, t, 3), &group));
+  EXPECT_EQ(group, u"$chunk$/docs/a.txt_" + t);
+  EXPECT_TRUE(HasChunkToken(ChunkKeyOf(file, t, 3)));
+  EXPECT_TRUE(IsChunkKey(EarlierChunkKeyOf(file, 3), &group));
+  EXPECT_EQ(group, u"$data$/docs/a.txt");
+  EXPECT_FALSE(HasChunkToken(EarlierChunkKeyOf(file, 3)));
+  for (const char16_t* other : {u"$file$/docs/a.txt_S_Info", u"$folder$docs", u"$data$_00001",
+                                u"$chunk$/docs/a.txt_00001", u"photo_00001"}) {
+    EXPECT_FALSE(IsChunkKey(other)) << U16ToUtf8(other);
+  }
 }
 
 }  // namespace

@@ -34,12 +34,40 @@ TEST(EnvFilesTest, FileInUseCoversMissingLockedAndSpecialFiles) {
   }
   EXPECT_FALSE(Env()->IsFileInUse(Lib(dir.At("plain"))));
 
-  // Not openable for writing counts as in use (unless running as root,
-  // which may write anyway).
-  if (::geteuid() != 0) {
-    ASSERT_EQ(::chmod(dir.At("plain").c_str(), 0444), 0);
+  // The test only reads: a read-only file is not in use, and held by a lock
+  // it is.
+  ASSERT_EQ(::chmod(dir.At("plain").c_str(), 0444), 0);
+  EXPECT_FALSE(Env()->IsFileInUse(Lib(dir.At("plain"))));
+  {
+    LockHolder holder(dir.At("plain"), LockHolder::Kind::kFlock);
     EXPECT_TRUE(Env()->IsFileInUse(Lib(dir.At("plain"))));
   }
+}
+
+// A work file is new: an existing file or a planted link under its name
+// makes the create fail (nothing is written through the link), and the file
+// starts private to its owner.
+TEST(EnvFilesTest, CreateNewNeverReusesANameAndStartsPrivate) {
+  const FsScratchDir dir;
+  WriteFile(dir.At("victim"), "keep");
+  WriteFile(dir.At("taken"), "someone else's");
+  ASSERT_EQ(::symlink(dir.At("victim").c_str(), dir.At("planted").c_str()), 0);
+  for (const char* name : {"taken", "planted"}) {
+    EXPECT_EQ(Env()->OpenFile(Lib(dir.At(name)), platform::FileOpenMode::kCreateNew),
+              nullptr)
+        << name;
+  }
+  EXPECT_EQ(ReadFile(dir.At("victim")), "keep");
+  EXPECT_EQ(ReadFile(dir.At("taken")), "someone else's");
+
+  const mode_t old_mask = ::umask(022);
+  auto file = Env()->OpenFile(Lib(dir.At("work")), platform::FileOpenMode::kCreateNew);
+  ASSERT_NE(file, nullptr);
+  struct stat st;
+  ASSERT_EQ(::stat(dir.At("work").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(platform::DefaultNewFileAccess().permissions, 0644);
+  ::umask(old_mask);
 }
 
 // Opening a FIFO for writing would wait for a reader forever; files that

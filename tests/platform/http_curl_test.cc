@@ -1,12 +1,18 @@
 #include "platform/http_curl.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <set>
@@ -61,6 +67,21 @@ std::string ReadAll(platform::HttpRequestHandle* request, std::uint32_t piece, b
     if (!*ok || got == 0) return out;
     out.append(reinterpret_cast<const char*>(buffer.data()), got);
   }
+}
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs `body` in a child made by fork(); the child's exit status: 0 when
+// `body` returned true, 1 when false; -1 when no child ran.
+int InChild(const std::function<bool()>& body) {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(body() ? 0 : 1);
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
 }
 
 class HttpCurlStubTest : public ::testing::Test {
@@ -258,6 +279,65 @@ TEST_F(HttpCurlStubTest, KeptConnectionsServeTheirOwnSettingsOnly) {
   EXPECT_EQ(through[3].connection, through[0].connection);
 }
 
+// A child made by fork() inherits the pool's connections, but never sends
+// on them: it makes its own, and the parent's connection stays usable (no
+// TLS alert from the child ended it).
+TEST_F(HttpCurlStubTest, ForkedChildNeverUsesItsParentsConnections) {
+  Script(R"([{"body": "fine"}])");
+  platform::CloseIdleCurlChannels();
+  const auto fetch = [&](const std::string& path) {
+    Exchange e(bucket_, "GET", path);
+    bool ok = e.request->SendRequest(nullptr, 0);
+    return ok && ReadAll(e.request.get(), 4095, &ok) == "fine" && ok;
+  };
+  ASSERT_TRUE(fetch("/parent"));
+  EXPECT_EQ(InChild([&] { return fetch("/child") && fetch("/child-again"); }), 0);
+  EXPECT_TRUE(fetch("/parent-again"));
+
+  const std::vector<StubRequest> seen = StubServer::Requests(bucket_);
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_NE(seen[1].connection, seen[0].connection);
+  EXPECT_EQ(seen[2].connection, seen[1].connection);  // the child keeps its own
+  EXPECT_EQ(seen[3].connection, seen[0].connection);
+}
+
+// With a trust file, that file alone is trusted: a server whose CA is in
+// the system's certificate directory (and not in the file) is refused.
+TEST_F(HttpCurlStubTest, TrustFileIsTheOnlyTrust) {
+  Script(R"([{"body": "fine"}])");
+  testsupport::TempDir dir;
+  // The system's directory as the child sees it: the test CA alone, under
+  // its hashed name.
+  dir.WriteFile("certs/test-ca.pem", ReadWhole(TestServers::Get().ca_file));
+  ASSERT_EQ(std::system(("openssl rehash " + dir.PathOf("certs") + " >/dev/null 2>&1").c_str()),
+            0);
+  // A trust file without the test CA: the first CA of the system's bundle.
+  const std::string bundle = ReadWhole("/etc/ssl/certs/ca-certificates.crt");
+  const std::string end = "-----END CERTIFICATE-----\n";
+  ASSERT_NE(bundle.find(end), std::string::npos);
+  dir.WriteFile("other-ca.pem", bundle.substr(0, bundle.find(end) + end.size()));
+  const std::string certs = dir.PathOf("certs");
+  const std::string other = dir.PathOf("other-ca.pem");
+
+  const int child = InChild([&] {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount(certs.c_str(), "/etc/ssl/certs", nullptr, MS_BIND, nullptr) != 0) {
+      ::_exit(2);  // no mount namespace here
+    }
+    const auto fetch = [&](const std::string& ca_file) {
+      platform::HttpSessionOptions options;
+      options.ca_cert_file = ca_file;
+      Exchange e(bucket_, "GET", "/", options);
+      bool ok = e.request->SendRequest(nullptr, 0);
+      return ok && ReadAll(e.request.get(), 4095, &ok) == "fine" && ok;
+    };
+    return fetch(TestServers::Get().ca_file) && !fetch(other);
+  });
+  if (child == 2) GTEST_SKIP() << "no private mount namespace for a test process";
+  EXPECT_EQ(child, 0);
+}
+
 // A peer that answers without end, or a little at a time, is given up once
 // the exchange has waited past its deadline, which grows with the answer.
 // Threads share the pool: every exchange gets a connection of its own for
@@ -290,7 +370,9 @@ TEST_F(HttpCurlStubTest, ExchangeEndsAtItsDeadlineWhichGrowsWithTheAnswer) {
   Script(R"([{"path": "/endless", "body": "x", "length": "none", "trickle_ms": 100,
               "endless": true},
              {"path": "/slow", "body": ")" + slow + R"(", "trickle_ms": 200,
-              "trickle_bytes": 500}])");
+              "trickle_bytes": 500},
+             {"path": "/huge", "body": ")" + std::string(60, 'h') + R"(", "length": 100000,
+              "trickle_ms": 100}])");
   platform::HttpSessionOptions options;
   options.deadline_base_ms = 1000;
   options.deadline_bytes_per_second = 1000;
@@ -313,6 +395,17 @@ TEST_F(HttpCurlStubTest, ExchangeEndsAtItsDeadlineWhichGrowsWithTheAnswer) {
   bool ok = false;
   EXPECT_TRUE(ReadAll(e.request.get(), 4095, &ok) == slow);
   EXPECT_TRUE(ok);
+
+  // An announced length counts only as far as the caller expects an answer:
+  // 100000 bytes announced, 1000 expected, a byte every 100 ms: given up
+  // after 2 s rather than 6 s and a close.
+  options.expected_answer_bytes = 1000;
+  const auto huge_start = std::chrono::steady_clock::now();
+  Exchange huge(bucket_, "GET", "/huge", options);
+  ASSERT_TRUE(huge.request->SendRequest(nullptr, 0));
+  ReadAll(huge.request.get(), 4095, &ok);
+  EXPECT_FALSE(ok);
+  EXPECT_LT(std::chrono::steady_clock::now() - huge_start, std::chrono::seconds(4));
 }
 
 }  // namespace

@@ -459,9 +459,10 @@ TEST_F(HttpRequestStubTest, BandwidthLimitPausesEachChunkAndPieceByItsShare) {
   EXPECT_EQ(request->Send().size(), 5000u);
   // The virtual clock stands still inside a chunk, so each pause is what
   // the bytes are worth: 1024 bytes at 1000 B/s, the last byte, then the
-  // pieces of 4095 and 905 bytes at 2000 B/s and the closing empty read.
+  // pieces of 4095 and 905 bytes at 2000 B/s, whose half milliseconds add
+  // up (2047.5 + 452.5 ms).
   std::vector<std::uint32_t> expected(10, 1024);
-  expected.insert(expected.end(), {1, 2047, 452, 0});
+  expected.insert(expected.end(), {1, 2047, 453});
   EXPECT_EQ(env_.sleeps(), expected);
   EXPECT_EQ(CNHttpRequest::GetSenderCount(), 0);
   EXPECT_EQ(CNHttpRequest::GetReceiverCount(), 0);

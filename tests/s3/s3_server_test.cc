@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <utility>
 #include <string>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "platform/curl_pool.h"  // the libcurl backend's pool
 #endif
 #include "platform/last_error.h"
+#include "s3/listing_pager.h"
 #include "s3/request_kinds.h"
 #include "s3/s3_client.h"
 #include "support/ini_fixture.h"
@@ -64,12 +67,16 @@ class S3ServerTest : public ::testing::Test {
 
   // Points the settings at the server on `port` with `secret`, no pause.
   void UseServer(int port, const std::string& secret) {
+    UseServer(port, secret, protocol(), 0);
+  }
+  void UseServer(int port, const std::string& secret, testsupport::Protocol protocol,
+                 int pause_ms) {
     ini_.WriteOnline(
         "ACCOUNT=" + testsupport::ScrambledHex(Utf8ToU16(servers().access_key)) +
         "\nPASSWORD=" + testsupport::ScrambledHex(Utf8ToU16(secret)) +
         "\nS3Host=" + servers().s3_host + "\nS3Port=" + std::to_string(port) +
-        "\nCACertFile=" + servers().ca_file + "\nRequestPause=0\nQuexBucket=" +
-        bucket_ + "\n" + testsupport::ProtocolLines(protocol()));
+        "\nCACertFile=" + servers().ca_file + "\nRequestPause=" + std::to_string(pause_ms) +
+        "\nQuexBucket=" + bucket_ + "\n" + testsupport::ProtocolLines(protocol));
   }
 
   virtual testsupport::Protocol protocol() const { return testsupport::Protocol::kDefaults; }
@@ -210,6 +217,24 @@ TEST_P(S3ServerProtocolTest, ErrorAnswersReachTheEventLog) {
   EXPECT_EQ(env_.events()[0].text, u"SignatureDoesNotMatch");
 }
 
+// A version-4 repeat is signed with the time it goes out: a request first
+// sent with a clock 20 minutes behind, which the server refuses, goes
+// through when it is repeated 20 minutes later.
+TEST_F(S3ServerTest, Version4RepeatsAreSignedWithTheirOwnDate) {
+  ASSERT_TRUE(RawS3::CreateBucket(bucket_));
+  UseServer(servers().s3_port, servers().secret_key, testsupport::Protocol::kV4PathStyle,
+            20 * 60 * 1000);
+  env_.SetNowUnixSeconds(static_cast<std::int64_t>(std::time(nullptr)) - 20 * 60);
+  PutObjectRequest put(bucket16(), u"k");
+  put.SetBody(reinterpret_cast<const uint8_t*>("data"), 4);
+  const S3Response answer = S3Client().PutObject(put);
+  EXPECT_EQ(answer.m_iRetry, 0) << U16ToUtf8(answer.m_strText);
+  EXPECT_EQ(env_.sleeps().size(), 2u);
+  std::string stored;
+  EXPECT_TRUE(RawS3::GetObject(bucket_, "k", &stored));
+  EXPECT_EQ(stored, "data");
+}
+
 // Answers of the scripted stub, through the real transport.
 TEST_F(S3ServerTest, StubbedListingAnswers) {
   UseServer(servers().stub_port, servers().secret_key);
@@ -238,6 +263,60 @@ TEST_F(S3ServerTest, StubbedListingAnswers) {
     EXPECT_EQ(client.ListObjects(list).m_iRetry, 1) << script;
     EXPECT_EQ(StubServer::Requests(bucket_).size(), 5u);
   }
+}
+
+// An answer is held to what its kind can need: a listing page of more than
+// kListingPageBytes, or an error document of more than kSmallAnswerBytes,
+// fails its attempt even when its end is announced by nothing but the
+// connection closing.
+TEST_F(S3ServerTest, AnswersAreHeldToWhatTheirKindNeeds) {
+  UseServer(servers().stub_port, servers().secret_key);
+  ASSERT_TRUE(StubServer::Reset(bucket_));
+  const std::string listing = s3test::BucketListing({"k"});
+  const std::string padded = listing.substr(0, listing.size() - 19) +
+                             std::string(kListingPageBytes, ' ') + "</ListBucketResult>";
+  const std::string error = "<Error><Code>NoSuchKey</Code><Message>" +
+                            std::string(kSmallAnswerBytes, '.') + "</Message></Error>";
+  ASSERT_TRUE(StubServer::SetScript(
+      bucket_, R"([{"method":"GET","path":"?","length":"none","body":)" + JsonString(padded) +
+                   R"(},{"method":"GET","status":404,"length":"none","body":)" +
+                   JsonString(error) + "}]"));
+  S3Client client;
+  ServiceListRequest list(bucket16());
+  list.m_query.Set(u"prefix", u"k");
+  EXPECT_EQ(client.ListObjects(list).m_iRetry, 1);
+  GetObjectRequest get(bucket16(), u"k");
+  EXPECT_EQ(client.GetObject(get).m_iRetry, 1);
+  for (const auto& event : env_.events()) {
+    EXPECT_EQ(event.text.rfind(u"answer refused: ", 0), 0u) << U16ToUtf8(event.text);
+  }
+  EXPECT_EQ(env_.events().size(), 10u);
+}
+
+// A listing whose pages keep coming, each past the one before, ends at the
+// pager's bound, refused and reported.
+TEST_F(S3ServerTest, ListingEndsAtItsPageBound) {
+  UseServer(servers().stub_port, servers().secret_key);
+  ASSERT_TRUE(StubServer::Reset(bucket_));
+  std::string rules;
+  for (int i = 1; i <= 5; ++i) {
+    rules += R"({"path":"marker=k)" + std::to_string(i) + R"(","body":)" +
+             JsonString(s3test::BucketListing({"k" + std::to_string(i + 1)}, true)) + "},";
+  }
+  ASSERT_TRUE(StubServer::SetScript(
+      bucket_, "[" + rules + R"({"body":)" +
+                   JsonString(s3test::BucketListing({"k1"}, true)) + "}]"));
+  ListingPager pager(bucket16(), u"", 3);
+  S3ListResult page;
+  int pages = 0;
+  while (pager.Next(&page)) ++pages;
+  EXPECT_EQ(pages, 3);
+  EXPECT_FALSE(pager.Complete());
+  EXPECT_TRUE(pager.Unending());
+  EXPECT_EQ(StubServer::Requests(bucket_).size(), 3u);
+  ASSERT_EQ(env_.events().size(), 1u);
+  EXPECT_NE(env_.events()[0].text.find(u"still truncated after 3 pages"), std::u16string::npos);
+  EXPECT_EQ(platform::GetLastError(), platform::kLastErrorS3);
 }
 
 #if !defined(_WIN32)  // WinINet keeps its own pool, out of the tests' reach

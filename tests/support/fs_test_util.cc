@@ -228,11 +228,11 @@ bool FaultyFileEnv::Matches(const std::u16string& path) const {
 
 std::unique_ptr<platform::File> FaultyFileEnv::OpenFile(
     const std::u16string& path, platform::FileOpenMode mode) {
-  if (mode == platform::FileOpenMode::kCreateAlways) created.push_back(path);
+  const bool creates = mode == platform::FileOpenMode::kCreateAlways ||
+                       mode == platform::FileOpenMode::kCreateNew;
+  if (creates) created.push_back(path);
   if (!Matches(path)) return target()->OpenFile(path, mode);
-  if (fail_create && mode == platform::FileOpenMode::kCreateAlways) {
-    return nullptr;
-  }
+  if (fail_create && creates) return nullptr;
   std::unique_ptr<platform::File> file = target()->OpenFile(path, mode);
   if (file == nullptr) return nullptr;
   return std::make_unique<FaultyFile>(std::move(file), *this);

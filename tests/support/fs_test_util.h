@@ -201,11 +201,11 @@ class FaultyFileEnv : public platform::EnvWrapper {
   std::int64_t write_limit = -1;
   // Read returns -1 once this many bytes were read from one file.  -1: off.
   std::int64_t read_fail_at = -1;
-  bool fail_create = false;     // OpenFile(kCreateAlways) fails
+  bool fail_create = false;     // OpenFile(kCreateAlways or kCreateNew) fails
   bool fail_set_time = false;   // File::SetLastWriteTime fails
   bool fail_sync = false;       // File::Sync fails
   bool fail_rename = false;     // RenameFile fails
-  // Paths given to OpenFile(kCreateAlways), in order.
+  // Paths given to OpenFile(kCreateAlways or kCreateNew), in order.
   std::vector<std::u16string> created;
 
   std::unique_ptr<platform::File> OpenFile(

@@ -79,6 +79,39 @@ std::string RandomBytes(size_t length, uint32_t seed) {
   return bytes;
 }
 
+std::string WithoutTokens(const std::string& text) {
+  // '0' a digit, 'x' a lower-case hexadecimal digit, anything else itself.
+  static const std::string kShape = "00000000T000000Z-xxxxxxxxxxxxxxxx";
+  const auto fits = [&text](size_t at) {
+    if (at + kShape.size() > text.size()) return false;
+    for (size_t i = 0; i < kShape.size(); ++i) {
+      const char c = text[at + i];
+      const bool digit = c >= '0' && c <= '9';
+      const bool ok = kShape[i] == '0'   ? digit
+                      : kShape[i] == 'x' ? digit || (c >= 'a' && c <= 'f')
+                                         : c == kShape[i];
+      if (!ok) return false;
+    }
+    return true;
+  };
+  std::string out;
+  for (size_t at = 0; at < text.size();) {
+    if (fits(at)) {
+      out += "<t>";
+      at += kShape.size();
+    } else {
+      out += text[at++];
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> WithoutTokens(const std::vector<std::string>& texts) {
+  std::vector<std::string> out;
+  for (const std::string& text : texts) out.push_back(WithoutTokens(text));
+  return out;
+}
+
 std::wstring Wide(const std::u16string& text) { return U16ToWide(text); }
 
 std::vector<std::u16string> SplitDirList(const wchar_t* text) {

@@ -93,6 +93,13 @@ class StoreFixture {
 // Bytes that differ from one call to the next (a fixed seed per call number).
 std::string RandomBytes(size_t length, uint32_t seed);
 
+// `text` with every chunk token ("20261208T011523Z-" and 16 hexadecimal
+// digits, which differ from one version to the next) replaced by "<t>", so
+// that chunk keys of new versions can be compared:
+// "$chunk$/a.txt_<t>_00000".
+std::string WithoutTokens(const std::string& text);
+std::vector<std::string> WithoutTokens(const std::vector<std::string>& texts);
+
 // Wide text for the exported functions.
 std::wstring Wide(const std::u16string& text);
 

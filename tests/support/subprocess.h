@@ -42,11 +42,19 @@ class BackgroundProcess {
   // Sends `signal_number` to the program.
   void Signal(int signal_number);
 
+  // Waits until what the program wrote to standard output (WaitForError:
+  // standard error) holds `text` (true), or the program ended or
+  // `timeout_seconds` passed (false).
+  bool WaitForOutput(const std::string& text, int timeout_seconds);
+  bool WaitForError(const std::string& text, int timeout_seconds);
+
   // Waits until the program ends, at most `timeout_seconds` (then it is
   // killed and exit_code is -2).  Returns its status and output.
   ProcessResult Wait(int timeout_seconds);
 
  private:
+  bool WaitForText(const std::string& path, const std::string& text, int timeout_seconds);
+
   int pid_ = -1;
   std::string out_path_;
   std::string err_path_;

@@ -189,6 +189,30 @@ void BackgroundProcess::Signal(int signal_number) {
   if (pid_ > 0) ::kill(pid_, signal_number);
 }
 
+bool BackgroundProcess::WaitForOutput(const std::string& text, int timeout_seconds) {
+  return WaitForText(out_path_, text, timeout_seconds);
+}
+
+bool BackgroundProcess::WaitForError(const std::string& text, int timeout_seconds) {
+  return WaitForText(err_path_, text, timeout_seconds);
+}
+
+bool BackgroundProcess::WaitForText(const std::string& path, const std::string& text,
+                                    int timeout_seconds) {
+  for (int waited = 0; waited < timeout_seconds * 100; ++waited) {
+    if (ReadWhole(path).find(text) != std::string::npos) return true;
+    // Ended?  Asked without reaping it, so that Wait still sees its status.
+    siginfo_t info{};
+    if (pid_ <= 0 ||
+        ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+        info.si_pid != 0) {
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return ReadWhole(path).find(text) != std::string::npos;
+}
+
 ProcessResult BackgroundProcess::Wait(int timeout_seconds) {
   ProcessResult result;
   if (pid_ <= 0) return result;

@@ -169,6 +169,7 @@ TestServers TestServers::Load(const std::string& path) {
   s.proxy = env["KELTOS3_TEST_PROXY"];
   s.proxy_user = env["KELTOS3_TEST_PROXY_USER"];
   s.proxy_password = env["KELTOS3_TEST_PROXY_PASSWORD"];
+  s.s3_data = env["KELTOS3_TEST_S3_DATA"].empty() ? "" : HostPath(env["KELTOS3_TEST_S3_DATA"]);
   std::stringstream buckets(env["KELTOS3_TEST_PROXY_BUCKETS"]);
   for (std::string b; std::getline(buckets, b, ',');) {
     if (!b.empty()) s.proxy_buckets.push_back(b);

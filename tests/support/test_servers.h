@@ -41,6 +41,11 @@ struct TestServers {
   std::string proxy_password;
   // Buckets whose host names (bucket + "." + s3_host) the proxy can resolve.
   std::vector<std::string> proxy_buckets;
+  // Where the S3 test server keeps its objects as files (a bucket's object
+  // "a/b" is BUCKET/a/b._S3rver_object, its ETag in ._S3rver_object.md5
+  // beside it), for tests that damage a stored object behind the server's
+  // back; "" for a server whose storage cannot be reached (Ceph).
+  std::string s3_data;
 
   // The servers of this test run, read once from the file named by the
   // environment variable KELTOS3_TEST_SERVERS_FILE or, when it is unset or

@@ -103,7 +103,7 @@ TEST_F(SyncRemoteSafetyTest, RemoteRootWithAPathRoundTrips) {
   for (const std::string& key : RawS3::ListKeys(bucket_)) {
     const bool below = key.rfind("$folder$docs", 0) == 0 ||
                        key.rfind("$file$/docs", 0) == 0 ||
-                       key.rfind("$data$/docs", 0) == 0;
+                       key.rfind("$chunk$/docs", 0) == 0;
     EXPECT_TRUE(below) << key;
   }
 }

@@ -88,7 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
 
   const std::u16string file_key = FileKeyOf(units);
   FUZZ_CHECK(file_key.find(u'\\') == std::u16string::npos);
-  ChunkKeyOf(file_key, static_cast<std::int32_t>(size));
+  const std::u16string chunk = ChunkKeyOf(file_key, NewChunkToken(0), static_cast<std::int32_t>(size));
+  FUZZ_CHECK(size > 99999 || IsChunkKeyOf(chunk, file_key));
   FolderMarkerKeyOf(units);
   ParentDirectoryOf(units);
   return 0;
