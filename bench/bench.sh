@@ -158,6 +158,7 @@ library_store_read() {  # NAME_SUFFIX FILE
   once "put$1" "$KELTOS3" put "$2" "/bench/sample$1.bin"
   local stored
   stored="$(cat "$WORK/out.txt")"
+  rm -f "$WORK/back.bin"  # keltos3 get does not replace a file
   once "get$1" "$KELTOS3" get "$stored" "$WORK/back.bin"
   cmp -s "$2" "$WORK/back.bin" || { echo "bench.sh: keltos3 read back other bytes" >&2; exit 1; }
   "$KELTOS3" rm "$stored" >/dev/null
@@ -181,6 +182,7 @@ Transfers=$2"
   once "put$1" "$KELTOS3" put "$WORK/sample.bin" "/bench/sample$1.bin"
   local stored
   stored="$(cat "$WORK/out.txt")"
+  rm -f "$WORK/back.bin"  # keltos3 get does not replace a file
   once "get$1" "$KELTOS3" get "$stored" "$WORK/back.bin"
   cmp -s "$WORK/sample.bin" "$WORK/back.bin" || { echo "bench.sh: keltos3 read back other bytes" >&2; exit 1; }
   "$KELTOS3" rm "$stored" >/dev/null
