@@ -100,7 +100,8 @@ keltos3_tree() {
   diff -r "$WORK/a" "$WORK/b" >/dev/null || { echo "capacity_bench.sh: the trees differ" >&2; exit 1; }
   measure "keltos3 sync, idle (machine A)$suffix" "$KELTOS3" sync "$WORK/a" "$WORK/catalog-a" "$bucket"
   tail -n 1 "$WORK/out.txt"
-  grep -q '^0 actions carried out' "$WORK/out.txt" || { echo "capacity_bench.sh: the idle run acted" >&2; exit 1; }
+  grep -q '^summary: 0 uploaded (0 bytes), 0 downloaded (0 bytes), 0 deleted locally, 0 deleted remotely, 0 directories' \
+    "$WORK/out.txt" || { echo "capacity_bench.sh: the idle run acted" >&2; exit 1; }
 }
 
 # rclone_tree SUFFIX BUCKET: rclone copy up, down into a fresh directory, and
