@@ -203,6 +203,13 @@ int32_t CVirtualFileSystem::RefreshRecord(const std::u16string& key) {
   if (!platform::CurrentEnv()->SetLastWriteTime(root + key, local->second.time)) return 1;
   return RecordRemoteTime(key, remote_time);
 }
+#else
+int32_t CVirtualFileSystem::RefreshRecord(const std::u16string& key) {
+  if (m_pLocal == nullptr || !IsGuardedTarget(root, root, key)) return 1;
+  const auto local = m_pLocal->LoadedStamps().find(key);
+  if (local == m_pLocal->LoadedStamps().end()) return 1;
+  return platform::CurrentEnv()->SetLastWriteTime(root + key, local->second.time) ? 0 : 1;
+}
 #endif
 
 int32_t CVirtualFileSystem::CopyFileFrom(std::u16string dir,

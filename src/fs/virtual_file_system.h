@@ -148,11 +148,12 @@ class CVirtualFileSystem final : public CQUEXFSManager {
 #if defined(KELTOS3_SNAPSHOT_BUILD)
   // The remote side's record times the last whole-tree load found, by key.
   const CSortedMap<std::u16string>& RemoteTimes() const { return m_remoteTimes; }
-  // Writes the record times of `key` (a file the live sides hold alike)
-  // anew, for a record an earlier release wrote without the remote side's.
-  // 0, or 1 when it could not.
-  int32_t RefreshRecord(const std::u16string& key);
 #endif
+  // Writes the record times of `key` (a file the live sides hold alike)
+  // anew, for a record an earlier release wrote: without the remote side's
+  // time (snapshot-assisted build), or in whole seconds (standard build:
+  // the local file's full time).  0, or 1 when it could not.
+  int32_t RefreshRecord(const std::u16string& key);
 
   // The remote root the catalog belongs to, from its work folder.
   enum class RootRecord { kNone, kRead, kUnreadable };

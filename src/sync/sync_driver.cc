@@ -49,6 +49,32 @@ void RefreshEarlierRecords(const CSyncEngine& engine, const CQUEXFSManager& loca
     catalog->RefreshRecord(key);
   }
 }
+#else
+// Records an earlier release wrote hold whole seconds.  On the run that
+// gives the catalog its remote-root record, every file found unchanged on
+// both sides has its record written anew with the local file's full time,
+// so that from the next run on a save within the recorded second is a
+// change.  A record left as it was is seen as changed by a later run (one
+// more upload of the same content), never as unchanged.
+void RefreshWholeSecondRecords(const CSyncEngine& engine, const CLocalFileSystem& local,
+                               const CQUEXFSManager& remote, CVirtualFileSystem* catalog) {
+  const CSortedMap<std::u16string>& recorded = catalog->fileMap;
+  for (int i = 0; i < recorded.Count(); ++i) {
+    const std::u16string key = recorded.KeyAt(i);
+    if (!engine.Considers(key) || remote.fileMap.Find(key) < 0 ||
+        engine.LocalFileChanges().Find(key) >= 0 ||
+        engine.RemoteFileChanges().Find(key) >= 0) {
+      continue;
+    }
+    const auto live = local.LoadedStamps().find(key);
+    const auto record = catalog->LoadedStamps().find(key);
+    if (live == local.LoadedStamps().end() || record == catalog->LoadedStamps().end() ||
+        live->second.time == record->second.time) {
+      continue;
+    }
+    catalog->RefreshRecord(key);
+  }
+}
 #endif
 
 // The local tree must be there and be listed whole: a local root that is
@@ -201,6 +227,7 @@ int32_t RunSynchronization(const std::u16string& local_root,
   SyncTimeSources times;
   times.local = &local->LoadedStamps();
   times.catalog = &catalog->LoadedStamps();
+  times.whole_second_records = recorded_root.empty();
 #if defined(KELTOS3_SNAPSHOT_BUILD)
   times.remote_records = &catalog->RemoteTimes();
   times.remote_listed = &remote->ListedTimes();
@@ -242,6 +269,10 @@ int32_t RunSynchronization(const std::u16string& local_root,
   engine->ApplyActions(local.get(), remote.get(), catalog.get());
 #if defined(KELTOS3_SNAPSHOT_BUILD)
   if (!options.dry_run) RefreshEarlierRecords(*engine, *local, *remote, catalog.get());
+#else
+  if (!options.dry_run && times.whole_second_records) {
+    RefreshWholeSecondRecords(*engine, *local, *remote, catalog.get());
+  }
 #endif
   local.reset();  // the file systems go before the engine
   catalog.reset();

@@ -170,10 +170,10 @@ bool CSyncEngine::FileChanged(int32_t side, const std::u16string& key,
       const platform::FileTime l = live->second.time;
       const platform::FileTime c = recorded->second.time;
       if (l == c) return false;
-      // A record of whole seconds that the live time falls within was
-      // written by a release that kept seconds only.
+      // A record of whole seconds that the live time falls within may have
+      // been written by a release that kept seconds only.
       constexpr platform::FileTime kSecond = platform::kFileTimeTicksPerSecond;
-      return !(c % kSecond == 0 && l - l % kSecond == c);
+      return !(m_times.whole_second_records && c % kSecond == 0 && l - l % kSecond == c);
     }
   }
   return tree_time != catalog_time;

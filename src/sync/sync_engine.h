@@ -163,6 +163,13 @@ struct SyncTimeSources {
   const FileStampMap* local = nullptr;
   // The catalog's placeholders as its load saw them.
   const FileStampMap* catalog = nullptr;
+  // The catalog may hold records of an earlier release, which kept whole
+  // seconds: a record of a whole second that the live time falls within is
+  // then taken for the same time.  Off once the catalog was run with this
+  // release (it then holds its remote-root record), whose records are
+  // exact: a file given a whole second by a download and saved again within
+  // that second is changed.
+  bool whole_second_records = false;
 #if defined(KELTOS3_SNAPSHOT_BUILD)
   // The catalog's record of the time the remote side held after each
   // transfer (CVirtualFileSystem::RemoteTimes), and the remote load's own

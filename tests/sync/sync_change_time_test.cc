@@ -128,11 +128,29 @@ TEST_F(SyncChangeTimeTest, EarlierTimesAreChangesToo) {
   Exchange(tree);
 }
 
-// The catalog's times are left as an earlier release wrote them: whole
-// seconds (the standard build), or the time each record was written with
-// no record of the remote side (the snapshot-assisted build).  The next
-// runs send nothing again, and later edits, earlier times included, are
-// still seen.
+// A download gives the file the whole second its version is named with (the
+// standard build); a save within that second is an edit like any other.
+TEST_F(SyncChangeTimeTest, ASaveWithinTheSecondOfADownloadIsSent) {
+  Tree tree{{"notes.txt", "bread, milk"}};
+  a_.Put("notes.txt", "bread, milk", kT2);
+  fstest::SetMTime(a_.tree.At("notes.txt"), kT2, 300000000);
+  Exchange(tree);
+
+  b_.Put("notes.txt", "bread, milk, tea", kT2);
+  fstest::SetMTime(b_.tree.At("notes.txt"), kT2, 600000000);
+  tree["notes.txt"] = "bread, milk, tea";
+  EXPECT_EQ(Run(b_, SIDE_REMOTE), 1);
+  if (kSecondsOfTheServer) {
+    ExpectStored(tree);
+    return;
+  }
+  Exchange(tree);
+}
+
+// The catalog is left as an earlier release wrote it: no work folder, and
+// whole seconds (the standard build) or the time each record was written
+// (the snapshot-assisted build).  The next runs send nothing again, and
+// later edits, earlier times included, are still seen.
 TEST_F(SyncChangeTimeTest, CatalogOfAnEarlierReleaseMigratesWithoutTransfers) {
   Tree tree;
   for (int i = 0; i < 6; ++i) {
@@ -144,7 +162,7 @@ TEST_F(SyncChangeTimeTest, CatalogOfAnEarlierReleaseMigratesWithoutTransfers) {
   Exchange(tree);
 
   for (const Machine* m : {&a_, &b_}) {
-    std::filesystem::remove_all(m->catalog.At(".keltos3/remote-times"));
+    std::filesystem::remove_all(m->catalog.At(".keltos3"));
     for (const auto& [name, content] : tree) {
 #if defined(KELTOS3_SNAPSHOT_BUILD)
       fstest::SetMTime(m->catalog.At(name), std::time(nullptr));
