@@ -39,6 +39,7 @@ transfer() {
   stored="$("$KELTOS3" put "$WORK/sample.bin" "/bw/sample-$1.bin")"
   PUT_S=$(awk -v a="$start" -v b="$(now)" 'BEGIN { print b - a }')
   start=$(now)
+  rm -f "$WORK/back.bin"  # keltos3 get does not replace a file
   "$KELTOS3" get "$stored" "$WORK/back.bin" >/dev/null
   GET_S=$(awk -v a="$start" -v b="$(now)" 'BEGIN { print b - a }')
   cmp -s "$WORK/sample.bin" "$WORK/back.bin" || { echo "bandwidth_bench.sh: read back other bytes" >&2; exit 1; }

@@ -22,6 +22,7 @@ extern const Command kInit;
 
 struct InitOptions {
   std::string account, secret, host, port, ca, bucket, data_bucket, signature, region;
+  int transfers = 4;
   bool path_style = false;
   bool force = false;
 } g_init;
@@ -98,6 +99,9 @@ void DefineInit(CLI::App* app) {
   app->add_option("--data-bucket", g_init.data_bucket, "data bucket (QuexDataBucket; default quexs3data)");
   app->add_option("--signature", g_init.signature, "signature version 2 or 4 (SignatureVersion)");
   app->add_option("--region", g_init.region, "region of version-4 signatures (Region)");
+  app->add_option("--transfers", g_init.transfers,
+                  "transfers at once (Transfers, 1 to 32; default written: 4)")
+      ->check(CLI::Range(1, 32));
   app->add_flag("--path-style", g_init.path_style, "address buckets as host/bucket/key (PathStyle=1)")
       ->disable_flag_override();
   app->add_flag("--force", g_init.force, "replace an existing file")->disable_flag_override();
@@ -179,7 +183,11 @@ int RunInit() {
       "; Milliseconds the library pauses after every request.  Its built-in default,\n"
       "; 1000, costs a second per request (storing a 6-byte file takes about 6 s);\n"
       "; raise it only for a service that asks clients to slow down.\n"
-      "RequestPause=0\n";
+      "RequestPause=0\n"
+      "; Transfers at once: chunks of a stored file, chunks read ahead, files of a\n"
+      "; synchronisation.  Its built-in default, 1, sends each request after the one\n"
+      "; before; a few at once hide the time a distant service takes to answer.\n"
+      "Transfers=" + std::to_string(o.transfers) + "\n";
 
   // The per-user file unless KELTOS3_INI names another.
   const IniLocation location = LocateIniFile();
@@ -212,14 +220,15 @@ const Command kInit = {
     "init",
     "init [--account ID] [--secret KEY|-] [--host H] [--port P] [--ca FILE]\n"
     "                    [--bucket B] [--data-bucket B] [--signature 2|4]\n"
-    "                    [--region R] [--path-style] [--force]",
+    "                    [--region R] [--transfers N] [--path-style] [--force]",
     "Write a Kelto.ini with the scrambled credentials and the endpoint.",
     "The file goes to KELTOS3_INI when that is set, else to the per-user file\n"
     "$XDG_CONFIG_HOME/keltos3/Kelto.ini (~/.config/keltos3/Kelto.ini), private\n"
     "(mode 0600) from its creation.  An existing file is kept unless --force is\n"
     "given (it is then replaced whole).  The key pair comes from AWS_ACCESS_KEY_ID\n"
     "and AWS_SECRET_ACCESS_KEY when the options do not give it.  The file also\n"
-    "gets RequestPause=0 (the built-in pause costs a second per request), and for\n"
+    "gets RequestPause=0 (the built-in pause costs a second per request),\n"
+    "Transfers=4 (or --transfers N): up to that many transfers at once, and for\n"
     "keltos3 sync SyncCapacity=100000 and SyncConflicts=keep.",
     nullptr, DefineInit, RunInit};
 

@@ -3,15 +3,13 @@
 #include <climits>
 #include <optional>
 
+#include <cstdlib>
+
 #include "common/wide_string.h"
 #include "credentials.h"
+#include "settings/settings_table.h"
 
 namespace cli {
-
-const char kBuiltinHost[] = "s3.amazonaws.com";
-const char kBuiltinProxyServer[] = "127.0.0.1:3128";
-const char kBuiltinProxyPassword[] = "keltos3user";
-
 namespace {
 
 // Plain texts keep at most 259 UTF-16 characters.
@@ -79,10 +77,10 @@ class Builder {
     out_.push_back(s);
   }
 
-  // S3Port: a number 1..65535, else 443.
-  void Port(const char* key) {
+  // S3Port: a number 1..65535, else the default.
+  void Port(const char* key, const std::string& def) {
     EffectiveSetting s = Start(key);
-    s.value = "443";
+    s.value = def;
     if (s.from_file && !online_.Get(key)->empty()) {
       const long long port = ReadInteger(CutText(*online_.Get(key)));
       if (port >= 1 && port <= 65535) {
@@ -112,9 +110,9 @@ class Builder {
   }
 
   // RequestPause: negative values read as 0.
-  void Pause(const char* key) {
+  void Pause(const char* key, long long def) {
     EffectiveSetting s = Start(key);
-    long long pause = s.from_file ? ReadInteger(CutText(*online_.Get(key))) : 1000;
+    long long pause = s.from_file ? ReadInteger(CutText(*online_.Get(key))) : def;
     if (pause < 0) {
       pause = 0;
       s.note = "negative: 0 used";
@@ -123,24 +121,71 @@ class Builder {
     out_.push_back(s);
   }
 
-  // SyncCapacity: clamped into [100, 10000000].
-  void Capacity(const char* key) {
+  // SyncCapacity: clamped into [kMinSyncCapacity, kMaxSyncCapacity].
+  void Capacity(const char* key, long long def) {
     EffectiveSetting s = Start(key);
-    long long capacity = s.from_file ? ReadInteger(CutText(*online_.Get(key))) : 100;
-    if (capacity < 100) {
-      capacity = 100;
-      if (s.from_file) s.note = "below 100: 100 used";
-    } else if (capacity > 10000000) {
-      capacity = 10000000;
-      s.note = "above 10000000: 10000000 used";
+    s.value = std::to_string(Clamped(&s, s.from_file ? ReadInteger(CutText(*online_.Get(key))) : def,
+                                     kMinSyncCapacity, kMaxSyncCapacity));
+    out_.push_back(s);
+  }
+
+  // Transfers: clamped into [1, kMaxTransfers]; KELTOS3_TRANSFERS (what
+  // --transfers sets), when not empty, takes the file's place.
+  void Transfers(const char* key, long long def) {
+    EffectiveSetting s = Start(key);
+    long long transfers = s.from_file ? ReadInteger(CutText(*online_.Get(key))) : def;
+    const char* named = std::getenv("KELTOS3_TRANSFERS");
+    if (named != nullptr && named[0] != '\0') {
+      transfers = ReadInteger(named);
+      s.from_file = false;
+      s.note = "from KELTOS3_TRANSFERS (--transfers)";
     }
-    s.value = std::to_string(capacity);
+    s.value = std::to_string(Clamped(&s, transfers, 1, kMaxTransfers));
+    out_.push_back(s);
+  }
+
+  // SyncMaxDelete: percent in [0, 100]; an empty value gives the default.
+  void Share(const char* key, long long def) {
+    EffectiveSetting s = Start(key);
+    long long share = def;
+    if (s.from_file && !CutText(*online_.Get(key)).empty()) {
+      share = ReadInteger(CutText(*online_.Get(key)));
+    }
+    s.value = std::to_string(Clamped(&s, share, 0, 100));
+    out_.push_back(s);
+  }
+
+  // SyncConflicts: "keep" in any case keeps both contents; anything else
+  // means the fixed rules.
+  void Conflicts(const char* key) {
+    EffectiveSetting s = Start(key);
+    std::string text = s.from_file ? CutText(*online_.Get(key)) : "";
+    for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    s.value = text == "keep" ? "keep" : "rules";
     out_.push_back(s);
   }
 
   std::vector<EffectiveSetting> Take() { return std::move(out_); }
 
  private:
+  // `value` within [low, high], with a note on a value of the file moved
+  // there.
+  static long long Clamped(EffectiveSetting* s, long long value, long long low, long long high) {
+    if (value < low) {
+      if (s->from_file || !s->note.empty()) {
+        s->note += (s->note.empty() ? "" : "; ") + ("below " + std::to_string(low) + ": " +
+                                                    std::to_string(low) + " used");
+      }
+      return low;
+    }
+    if (value > high) {
+      s->note += (s->note.empty() ? "" : "; ") +
+                 ("above " + std::to_string(high) + ": " + std::to_string(high) + " used");
+      return high;
+    }
+    return value;
+  }
+
   EffectiveSetting Start(const char* key) const {
     EffectiveSetting s;
     s.key = key;
@@ -156,26 +201,48 @@ class Builder {
 
 std::vector<EffectiveSetting> ComputeEffectiveSettings(const IniSection& online) {
   Builder b(online);
-  b.Credential("ACCOUNT");
-  b.Credential("PASSWORD");
-  b.Text("QuexBucket", "quexs3backup");
-  b.Text("QuexDataBucket", "quexs3data");
-  b.Integer("QuexS3BufferSize", 1048576);
-  b.Flag("UseProxy");
-  b.Text("ProxyServer", kBuiltinProxyServer);
-  b.Text("ProxyUserName", "anonymous");
-  b.Text("ProxyPassword", kBuiltinProxyPassword, /*secret=*/true);
-  b.Flag("BandWidthLim");
-  b.Integer("UploadWidth", 200);
-  b.Integer("DownloadWidth", 200);
-  b.NonEmptyText("S3Host", kBuiltinHost);
-  b.Port("S3Port");
-  b.Text("CACertFile", "");
-  b.Pause("RequestPause");
-  b.SignatureVersion("SignatureVersion");
-  b.NonEmptyText("Region", "us-east-1");
-  b.Flag("PathStyle");
-  b.Capacity("SyncCapacity");
+  for (const SettingDefinition& setting : kSettingsTable) {
+    const std::string key = U16ToUtf8(setting.key);
+    const std::string def = U16ToUtf8(setting.def);
+    switch (setting.kind) {
+      case SettingKind::kCredential:
+        b.Credential(key.c_str());
+        break;
+      case SettingKind::kText:
+        b.Text(key.c_str(), def, /*secret=*/key == "ProxyPassword");
+        break;
+      case SettingKind::kNonEmptyText:
+        b.NonEmptyText(key.c_str(), def);
+        break;
+      case SettingKind::kInteger:
+        b.Integer(key.c_str(), ReadInteger(def));
+        break;
+      case SettingKind::kFlag:
+        b.Flag(key.c_str());
+        break;
+      case SettingKind::kPort:
+        b.Port(key.c_str(), def);
+        break;
+      case SettingKind::kSignatureVersion:
+        b.SignatureVersion(key.c_str());
+        break;
+      case SettingKind::kPause:
+        b.Pause(key.c_str(), ReadInteger(def));
+        break;
+      case SettingKind::kCapacity:
+        b.Capacity(key.c_str(), ReadInteger(def));
+        break;
+      case SettingKind::kShare:
+        b.Share(key.c_str(), ReadInteger(def));
+        break;
+      case SettingKind::kConflicts:
+        b.Conflicts(key.c_str());
+        break;
+      case SettingKind::kTransfers:
+        b.Transfers(key.c_str(), ReadInteger(def));
+        break;
+    }
+  }
   return b.Take();
 }
 

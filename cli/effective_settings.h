@@ -19,13 +19,9 @@ struct EffectiveSetting {
   std::string note;     // why a value in the file is not used, or empty
 };
 
-// Every key of section "ONLINE", in the order of the README's table.
+// Every key of section "ONLINE", in the order of the README's table, with
+// the library's own defaults (src/settings/settings_table.h).
 std::vector<EffectiveSetting> ComputeEffectiveSettings(const IniSection& online);
-
-// The built-in values.
-extern const char kBuiltinHost[];           // "s3.amazonaws.com"
-extern const char kBuiltinProxyServer[];    // "127.0.0.1:3128"
-extern const char kBuiltinProxyPassword[];  // 11 characters
 
 }  // namespace cli
 

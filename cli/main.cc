@@ -37,6 +37,9 @@ void PrintUsage(std::FILE* to) {
                "\n"
                "Options (before or after the command):\n"
                "  -v, --verbose  one trace line per request on stderr (KELTOS3_TRACE=stderr)\n"
+               "      --transfers N\n"
+               "                 up to N transfers at once (1 to 32), in place of the\n"
+               "                 settings' Transfers (KELTOS3_TRANSFERS=N)\n"
                "  -h, --help     show this help, or a command's with 'keltos3 help COMMAND'\n"
                "      --version  show the version of the program and of the library it loaded\n"
                "\n"
@@ -64,7 +67,10 @@ int main(int argc, char** argv) {
   // The command a raw command's arguments start after; -v is taken out of
   // them wherever it stands, so that it works after every command.
   size_t first = 0;
-  while (first < args.size() && !args[first].empty() && args[first][0] == '-') ++first;
+  while (first < args.size() && !args[first].empty() && args[first][0] == '-') {
+    if (args[first] == "--transfers") ++first;  // and its value
+    ++first;
+  }
   if (first < args.size() && args[first] != "help" && cli::FindCommand(args[first]) == nullptr) {
     std::fprintf(stderr, "keltos3: unknown command '%s'\nTry 'keltos3 --help'.\n",
                  args[first].c_str());
@@ -77,10 +83,12 @@ int main(int argc, char** argv) {
   bool verbose = false;
   bool version = false;
   bool help = false;
+  int transfers = 0;
   app.set_help_flag();
   app.add_flag("-h,--help", help)->disable_flag_override();
   app.add_flag("-v,--verbose", verbose)->disable_flag_override();
   app.add_flag("--version", version)->disable_flag_override();
+  app.add_option("--transfers", transfers)->check(CLI::Range(1, 32));
   app.require_subcommand(0, 1);
 
   std::vector<std::string> help_topic;
@@ -105,17 +113,25 @@ int main(int argc, char** argv) {
   std::vector<std::string> raw_args;
   try {
     if (raw != nullptr) {
-      // Everything after the command goes to it unparsed, but -v.
-      std::vector<std::string> ours(args.begin(), args.begin() + static_cast<long>(first) + 1);
+      // Everything after the command goes to it unparsed, but -v and
+      // --transfers (parsed as if they stood before the command).
+      std::vector<std::string> ours(args.begin(), args.begin() + static_cast<long>(first));
       for (size_t i = first + 1; i < args.size(); ++i) {
-        if (IsVerboseOption(args[i]) && std::find(args.begin() + static_cast<long>(first) + 1,
-                                                  args.begin() + static_cast<long>(i),
-                                                  "--") == args.begin() + static_cast<long>(i)) {
+        const bool before_end = std::find(args.begin() + static_cast<long>(first) + 1,
+                                          args.begin() + static_cast<long>(i),
+                                          "--") == args.begin() + static_cast<long>(i);
+        if (before_end && IsVerboseOption(args[i])) {
           verbose = true;
+        } else if (before_end && args[i] == "--transfers") {
+          ours.push_back(args[i]);
+          if (i + 1 < args.size()) ours.push_back(args[++i]);
+        } else if (before_end && args[i].rfind("--transfers=", 0) == 0) {
+          ours.push_back(args[i]);
         } else {
           raw_args.push_back(args[i]);
         }
       }
+      ours.push_back(args[first]);
       std::vector<std::string> reversed(ours.rbegin(), ours.rend());
       app.parse(reversed);
     } else {
@@ -139,6 +155,10 @@ int main(int argc, char** argv) {
   if (verbose) {
     // The library's trace channel reads this at every trace line.
     ::setenv("KELTOS3_TRACE", "stderr", 1);
+  }
+  if (transfers > 0) {
+    // The library reads this with its settings, at every operation.
+    ::setenv("KELTOS3_TRANSFERS", std::to_string(transfers).c_str(), 1);
   }
   if (help) {
     for (const cli::Command& command : cli::Commands()) {

@@ -100,6 +100,7 @@ const wchar_t* KeltoS3GetVersion(void) {
 
 int KeltoS3BucketExists(const wchar_t* bucket) {
   try {
+    const SettingsScope settings;  // read once for the whole call
     if (bucket == nullptr || bucket[0] == L'\0') return 0;
     ServiceListRequest request(u"");
     S3ListResult result = S3Client().ListObjects(request);
@@ -117,6 +118,7 @@ int KeltoS3BucketExists(const wchar_t* bucket) {
 
 int KeltoS3CreateBucket(const wchar_t* bucket) {
   try {
+    const SettingsScope settings;  // read once for the whole call
     if (bucket == nullptr || bucket[0] == L'\0') return 1;
     CreateBucketRequest create(WideToU16(bucket));
     return S3Client().PerformRequest(create).m_iRetry == 0 ? 0 : 1;
@@ -127,6 +129,7 @@ int KeltoS3CreateBucket(const wchar_t* bucket) {
 
 int KeltoS3GetStoredInfo(const wchar_t* stored_name, long long* size, long long* stored_time) {
   try {
+    const SettingsScope settings;  // read once for the whole call
     if (stored_name == nullptr) return 1;
     CS3Config config;
     const std::u16string bucket = config.GetBucket();
@@ -159,11 +162,13 @@ int KeltoS3GetStoredInfo(const wchar_t* stored_name, long long* size, long long*
 
 int KeltoS3AbandonWrite(KS3File* file) {
   try {
+    const SettingsScope settings;  // read once for the whole call
     CS3File* object = dynamic_cast<CS3File*>(file);
     if (object == nullptr) return 1;
     // While a version is written its records are appended, one per chunk
     // tried, and not yet loaded; a loaded index is a version being read,
     // whose chunks are not this object's to take back.
+    object->WaitForTransfers();  // chunks still going up are the version's too
     const CS3InfoIndex& written = object->GetIndex();
     if (written.IsLoaded() || written.Used() == 0) {
       object->Reset();

@@ -19,6 +19,7 @@ extern "C" {
 
 unsigned long long GetUsedSpace(void) {
   try {
+    const SettingsScope settings;  // read once for the whole call
     CS3Config config;
     const std::u16string bucket = config.GetDataBucket();
     uint64_t total = 0;
@@ -40,6 +41,7 @@ unsigned long long GetUsedSpace(void) {
 
 int DeleteS3File(const wchar_t* name) {
   try {
+    const SettingsScope settings;  // read once for the whole call
     if (name == nullptr) return 0;
     // Versions of earlier builds share chunk keys with the other versions
     // of their path: the removal reads them all first and deletes only what
@@ -62,6 +64,7 @@ int DeleteS3File(const wchar_t* name) {
 const wchar_t* GetDirList(void) {
   static thread_local std::wstring text;
   try {
+    const SettingsScope settings;  // read once for the whole call
     text.clear();
     CS3Config config;
     const std::u16string bucket = config.GetBucket();

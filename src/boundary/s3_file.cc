@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <optional>
 
+#include "boundary/chunk_transfer.h"
 #include "common/wide_string.h"
 #include "layout/chunk_check.h"
 #include "layout/object_keys.h"
@@ -18,15 +20,14 @@
 
 namespace {
 
-constexpr int kChunkAttempts = 5;
 #if !defined(KELTOS3_SNAPSHOT_BUILD)
 // Seconds a store waits at most for a stamp no version of its path has.
 constexpr int kStampWaitSeconds = 3;
 // Steps of that wait.
 constexpr uint32_t kStampWaitStepMs = 250;
-#endif
 
 std::u16string DateHeaderValue() { return BytesToU16(FormatHttpDate()); }
+#endif
 
 int32_t ChunkSizeSetting(CS3Config& config) {
   const int32_t size = config.GetBufferSize();
@@ -112,12 +113,14 @@ int CS3File::OpenVersion(const wchar_t* path) {
     m_iSize = static_cast<int64_t>(last.end + 1);
   }
   m_iState = kReading;
+  m_iCursorRecord = 0;
   return FetchChunk() ? 1 : 2;
 }
 
 // ---- Write ------------------------------------------------------------------
 
 void CS3File::StartNewVersion() {
+  DropTransfers();
 #if defined(KELTOS3_SNAPSHOT_BUILD)
   // The new version takes the index key of the one Open found: its chunks
   // go once the new one is stored.
@@ -159,45 +162,38 @@ uint8_t* CS3File::WriteBuffer() {
   return m_pWriteBuffer.get();
 }
 
-bool CS3File::ChunkIsListed(const std::u16string& key, int32_t length) {
-  ServiceListRequest listing(m_strDataBucket);
-  listing.m_query.Set(u"prefix", EncodeKeyForUrl(key));
-  const S3ListResult page = S3Client().ListObjects(listing);
-  if (page.m_iRetry != 0) return false;
-  // The size tells a whole chunk from one whose body was lost on the way
-  // (a PUT that arrived without it stores an empty object).
-  uint64_t size = 0;
-  return page.ListedSize(key, &size) && size == static_cast<uint64_t>(length);
-}
-
-bool CS3File::UploadChunk(int32_t length) {
+bool CS3File::AppendChunkRecord(int32_t length, std::u16string* key) {
   if (m_iChunkCounter >= CS3InfoIndex::kMaxRecords) return false;
   // Each version's chunks get keys of their own: whatever another version
   // of the path (or another path) stores, it never touches these.
   if (m_iChunkCounter == 0) {
     m_strChunkToken = NewChunkToken(platform::CurrentEnv()->NowUnixSeconds());
   }
-  const std::u16string key = ChunkKeyOf(m_strFileKey, m_strChunkToken, m_iChunkCounter);
+  *key = ChunkKeyOf(m_strFileKey, m_strChunkToken, m_iChunkCounter);
   const uint64_t start = static_cast<uint64_t>(m_iChunkCounter) *
                          static_cast<uint64_t>(m_iBufferSize);
   const uint64_t end = start + static_cast<uint64_t>(length) - 1;
   // The checksum lets a reader tell this chunk from bytes damaged on the
   // server or on the way.
   const uint32_t checksum = ChunkChecksum(WriteBuffer(), static_cast<size_t>(length));
-  if (!m_index.Append(start, end, key, checksum)) return false;
+  return m_index.Append(start, end, *key, checksum);
+}
+
+bool CS3File::UploadChunk(int32_t length) {
+  const int32_t transfers = CS3Config().GetTransfers();
+  if (transfers > 1) return UploadChunkAside(length, static_cast<size_t>(transfers));
+  // One transfer at a time: the chunk goes up here and now, after any that
+  // an earlier setting left in flight.
+  if (!SettleUploads(0)) return false;
+  std::u16string key;
+  if (!AppendChunkRecord(length, &key)) return false;
 
   // The filled buffer becomes the request's body for every attempt, and
   // comes back afterwards to take the next chunk.
   const int32_t capacity = m_iWriteBufferSize;
   m_upload.AdoptBody(std::move(m_pWriteBuffer), length);
   m_iWriteBufferSize = 0;
-  bool stored = false;
-  for (int attempt = 0; attempt < kChunkAttempts && !stored; ++attempt) {
-    m_upload.m_strKey = key;  // PerformRequest leaves it encoded
-    m_upload.SetHeader(u"x-amz-date", DateHeaderValue());
-    const S3Response answer = S3Client().PutObject(m_upload);
-    stored = answer.m_iRetry == 0 && ChunkIsListed(key, length);
-  }
+  const bool stored = UploadChunkBody(&m_upload, key, length);
   m_pWriteBuffer = m_upload.ReleaseBody();
   if (m_pWriteBuffer != nullptr) m_iWriteBufferSize = capacity;
   ++m_iChunkCounter;
@@ -297,16 +293,22 @@ int CS3File::WriteData(const char* data, int length, int last) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(data);
   const int64_t capacity = m_iBufferSize;
   const auto fail = [this]() {
+    // The store is over: the chunks still in flight are waited for, and
+    // no index object is stored.
+    SettleUploads(0);
     m_iState = kWriteFailed;
     return 1;
   };
+  // The index object names every chunk: it is stored only once every one
+  // of them is.
+  const auto finish = [this, &fail]() { return SettleUploads(0) ? FinishVersion() : fail(); };
 
   if (m_iBufferOffset + static_cast<int64_t>(length) < capacity) {
     if (length > 0) std::memcpy(WriteBuffer() + m_iBufferOffset, bytes, static_cast<size_t>(length));
     m_iBufferOffset += length;
     if (!last) return 0;
     if (!UploadChunk(m_iBufferOffset)) return fail();
-    return FinishVersion();
+    return finish();
   }
 
   // Fill the pending chunk, then send whole chunks straight from the data.
@@ -324,43 +326,35 @@ int CS3File::WriteData(const char* data, int length, int last) {
   m_iBufferOffset = static_cast<int32_t>(rest);
   if (!last) return 0;
   if (m_iBufferOffset > 0 && !UploadChunk(m_iBufferOffset)) return fail();
-  return FinishVersion();
+  return finish();
 }
 
 // ---- Read -------------------------------------------------------------------
 
-bool CS3File::FetchChunk() {
+bool CS3File::FetchChunk(bool read_ahead) {
   IndexRecord record;
   if (!m_index.CurrentRecord(&record)) {
     m_iState = kReadBroken;
     return false;
   }
   m_response.SetBody(nullptr, 0);  // one read chunk at a time
-  // The record says how long the chunk is: a longer answer is refused
-  // before it is read.
-  m_download.m_iAnswerLimit = static_cast<uint32_t>(record.ChunkLength());
-  for (int attempt = 0; attempt < kChunkAttempts; ++attempt) {
-    m_download.m_strKey = record.key;
-    m_download.SetHeader(u"x-amz-date", DateHeaderValue());
-    m_response = S3Client().GetObject(m_download);
-    if (m_response.m_iRetry != 0) break;
-    // Bytes of another length, or that are not the ones this version
-    // stored (damaged on the server or on the way, or a chunk of an earlier
-    // build that a later version of the path replaced), are a failed fetch,
-    // never content.
-    if (CheckChunk(record, m_response.GetBody(), m_response.GetBodyLength(),
-                   m_response.m_strETag) == ChunkFault::kNone) {
-      m_iBufferSize = m_response.GetBodyLength();
-      m_iBufferOffset = 0;
-      m_strS3SubFileName = record.key;
-      m_iEndOfData = m_index.Advance() ? 1 : 0;
-      m_iState = kReading;
-      return true;
-    }
+  bool fetched = false;
+  if (!TakeFetchedChunk(m_iCursorRecord, &fetched)) {
+    fetched = DownloadChunkBody(&m_download, record, &m_response);
   }
-  m_response.SetBody(nullptr, 0);
-  m_iState = kReadBroken;
-  return false;
+  if (!fetched) {
+    m_response.SetBody(nullptr, 0);
+    m_iState = kReadBroken;
+    return false;
+  }
+  m_iBufferSize = m_response.GetBodyLength();
+  m_iBufferOffset = 0;
+  m_strS3SubFileName = record.key;
+  m_iEndOfData = m_index.Advance() ? 1 : 0;
+  ++m_iCursorRecord;
+  m_iState = kReading;
+  if (read_ahead && !m_iEndOfData) StartReadAhead();
+  return true;
 }
 
 int32_t CS3File::BytesLeftInChunk() const {
@@ -398,7 +392,7 @@ int CS3File::ReadData(void* destination, unsigned int length) {
       Reset();
       return delivered;
     }
-    if (!FetchChunk()) {
+    if (!FetchChunk(/*read_ahead=*/true)) {
       Reset();
       return -1;
     }
@@ -464,6 +458,7 @@ int CS3File::SeekTo(long long offset, int origin) {
     return 1;
   }
   m_index.SetCursor(static_cast<int32_t>(number));
+  m_iCursorRecord = static_cast<int32_t>(number);
   if (!FetchChunk()) return 2;
   m_iBufferOffset = static_cast<int32_t>(target_bytes - record.start);
   m_iPosition = target;
@@ -479,6 +474,7 @@ int CS3File::SeekTo(long long offset, int origin) {
 // and a broken read or open leaves nothing to read.
 
 void CS3File::Abandon(int32_t state) noexcept {
+  DropTransfers();
   m_iPosition = 0;
   m_iSize = 0;
   m_iBufferOffset = 0;
@@ -489,6 +485,7 @@ void CS3File::Abandon(int32_t state) noexcept {
 
 int CS3File::Open(const wchar_t* path) {
   try {
+    const SettingsScope settings;
     return OpenVersion(path);
   } catch (...) {
     Abandon(kFresh);
@@ -498,6 +495,7 @@ int CS3File::Open(const wchar_t* path) {
 
 int CS3File::OpenForWriting(const std::u16string& path) {
   try {
+    const SettingsScope settings;
     PrepareOpen(path);
     m_index.SetIndexKey(IndexKeyOf(m_strFileKey));
     m_iState = kWriting;
@@ -510,6 +508,11 @@ int CS3File::OpenForWriting(const std::u16string& path) {
 
 int CS3File::Write(const char* data, int length, int last) {
   try {
+    // A Write that only fills the buffer needs no settings.
+    std::optional<SettingsScope> settings;
+    if (last != 0 || static_cast<int64_t>(m_iBufferOffset) + length >= m_iBufferSize) {
+      settings.emplace();
+    }
     return WriteData(data, length, last);
   } catch (...) {
     if (m_iState != kFresh) m_iState = kWriteFailed;
@@ -519,6 +522,9 @@ int CS3File::Write(const char* data, int length, int last) {
 
 int CS3File::Read(void* destination, unsigned int length) {
   try {
+    // A Read served from the chunk at hand needs no settings.
+    std::optional<SettingsScope> settings;
+    if (length > static_cast<unsigned int>(BytesLeftInChunk())) settings.emplace();
     return ReadData(destination, length);
   } catch (...) {
     Abandon(kFresh);
@@ -530,6 +536,7 @@ long long CS3File::GetSize() { return m_iSize; }
 
 int CS3File::Seek(long long offset, int origin) {
   try {
+    const SettingsScope settings;
     return SeekTo(offset, origin);
   } catch (...) {
     // The position stays; Read fails until a Seek succeeds, as after a
@@ -542,6 +549,7 @@ int CS3File::Seek(long long offset, int origin) {
 
 int CS3File::TestConnection() {
   try {
+    const SettingsScope settings;
     return S3Client().CheckService();
   } catch (...) {
     return 0;
@@ -573,6 +581,7 @@ void CS3File::SetVersionStamp(const std::u16string& stamp) {
 #endif
 
 void CS3File::Reset() {
+  DropTransfers();
 #if defined(KELTOS3_SNAPSHOT_BUILD)
   m_replacedChunks.clear();
 #endif

@@ -31,6 +31,23 @@
 // version of the opened name: the loaded index is dropped and chunk numbers
 // start again at 0.
 //
+// Transfers.  With "Transfers" N > 1 (read at each Write and each chunk a
+// Read needs), a stored file's chunks go up N at a time, each on a transfer
+// thread of its own (support/transfer_job.h) and each verified as when sent
+// alone; its record enters the index in chunk order when the chunk is
+// handed over.  A failure of any chunk fails the store: the Write that finds
+// it (at the latest the last one, which waits for every chunk before it
+// stores the index object) returns 1, having waited for the others, and no
+// index object is stored, so nothing of the failed store is listed.  A read
+// that moves forward (Read) fetches up to N chunks ahead of the one it
+// delivers from; a chunk fetched ahead is checked as one fetched alone, and
+// a failed one fails the Read that reaches it, as today.  Seek keeps the
+// chunks fetched ahead from its target on and drops the rest.  At most N
+// chunks are in flight besides the one being filled or read.  The threads
+// end with the transfers: the last Write, the end of the read, Reset,
+// Open, Seek past them and destruction wait for every transfer in flight.
+// With N = 1 every request is sent in the caller's thread, in order.
+//
 // Buckets: the object starts with the buckets of the settings.  The S3 file
 // system may set both names; from then on every request of the object (index
 // load and store, chunk store and fetch, verification listings, folder
@@ -42,6 +59,7 @@
 #define KELTOS3_SRC_BOUNDARY_S3_FILE_H_
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,6 +69,7 @@
 #include "s3/request_kinds.h"
 #include "s3/s3_message.h"
 #include "support/event_reporter.h"
+#include "support/transfer_job.h"
 
 class CS3File final : public KS3File {
  public:
@@ -152,9 +171,14 @@ class CS3File final : public KS3File {
   void SetFolderMarkersKnown() { m_bFolderMarkersKnown = true; }
 
   // Back to fresh: position, size, chunk counter and buffer offset 0, the
-  // index emptied.  The chunk size, the keys, the buckets and the stamp
-  // stay.
+  // index emptied, every transfer in flight waited for and dropped.  The
+  // chunk size, the keys, the buckets and the stamp stay.
   void Reset();
+
+  // Waits for every transfer in flight (see "Transfers"); a chunk upload
+  // that failed leaves the store failed.  For a caller that reads the
+  // index of a version being written.
+  void WaitForTransfers();
 
   // ---- Inspection (tests) ------------------------------------------------
 
@@ -207,12 +231,50 @@ class CS3File final : public KS3File {
   uint8_t* WriteBuffer();
 
   // Uploads the first `length` bytes of the write buffer as the next chunk
-  // and appends its record.  Returns false when it could not be stored.
+  // and appends its record; with Transfers > 1 on a transfer thread
+  // (UploadChunkAside).  Returns false when it could not be stored, or when
+  // a chunk sent before it failed.
   bool UploadChunk(int32_t length);
 
-  // True when a listing of the data bucket shows `key` with a size of
-  // `length` bytes.
-  bool ChunkIsListed(const std::u16string& key, int32_t length);
+  // Appends the record of the next chunk (`length` bytes of the write
+  // buffer) to the index; *key is its chunk key.  False when the version
+  // holds as many chunks as an index can.
+  bool AppendChunkRecord(int32_t length, std::u16string* key);
+
+  // ---- Transfers side by side (s3_file_transfers.cc) ---------------------
+
+  // A chunk going up on a transfer thread.
+  struct PendingUpload {
+    int32_t length = 0;
+    int32_t capacity = 0;  // of its buffer, the request's body
+    std::unique_ptr<PutObjectRequest> request;
+    std::unique_ptr<TransferJob> job;  // last: waited for before the rest goes
+  };
+  // A chunk fetched ahead on a transfer thread.
+  struct PendingFetch {
+    int32_t record = 0;  // its number in the index
+    std::unique_ptr<GetObjectRequest> request;
+    std::unique_ptr<S3Response> response;
+    std::unique_ptr<TransferJob> job;
+  };
+
+  // Hands the chunk over to a transfer thread once fewer than `limit`
+  // uploads are in flight.  False when it, or one sent before, failed.
+  bool UploadChunkAside(int32_t length, size_t limit);
+  // Waits for the oldest uploads until at most `keep` are in flight, counting
+  // what each stored.  False when one of them failed (the others stay in
+  // flight).
+  bool SettleUploads(size_t keep);
+  // When the oldest chunk fetched ahead is the one of `record`: waits for it
+  // and moves it into the read buffer (*fetched tells whether it arrived
+  // intact) and returns true.  Otherwise drops every chunk fetched ahead
+  // before `record` or not next to it, and returns false.
+  bool TakeFetchedChunk(int32_t record, bool* fetched);
+  // Starts fetching the records after the last one started (or after the
+  // cursor), until Transfers are in flight or the index ends.
+  void StartReadAhead();
+  // Waits for every transfer in flight and drops it, whatever it did.
+  void DropTransfers() noexcept;
 
   // Stores the index object and resets the object.  Returns Write's result.
   int FinishVersion();
@@ -229,10 +291,12 @@ class CS3File final : public KS3File {
 #endif
 
   // Fetches the chunk of the record at the index cursor into the read
-  // buffer and advances the cursor.  A chunk whose length, checksum or ETag
-  // does not match (CheckChunk) is fetched again, up to 5 attempts in all.
-  // On failure the state becomes read broken and false is returned.
-  bool FetchChunk();
+  // buffer (or takes it from those fetched ahead) and advances the cursor.
+  // A chunk whose length, checksum or ETag does not match (CheckChunk) is
+  // fetched again, up to 5 attempts in all.  On failure the state becomes
+  // read broken and false is returned.  With `read_ahead` the following
+  // chunks are fetched ahead (see "Transfers").
+  bool FetchChunk(bool read_ahead = false);
 
   // Bytes the read buffer holds from the buffer offset on.
   int32_t BytesLeftInChunk() const;
@@ -271,6 +335,14 @@ class CS3File final : public KS3File {
   std::unique_ptr<uint8_t[]> m_pWriteBuffer;
   int32_t m_iWriteBufferSize = 0;
   int32_t m_iState = kFresh;
+  // The number of the record at the index cursor.
+  int32_t m_iCursorRecord = 0;
+  // Transfers in flight, oldest first (the fetches of consecutive records),
+  // and write buffers that came back from finished uploads.
+  std::deque<std::unique_ptr<PendingUpload>> m_uploads;
+  std::deque<std::unique_ptr<PendingFetch>> m_fetches;
+  std::vector<std::unique_ptr<uint8_t[]>> m_spareBuffers;
+  bool m_bUploadFailed = false;
 };
 
 #endif  // KELTOS3_SRC_BOUNDARY_S3_FILE_H_

@@ -4,6 +4,7 @@
 
 #include "KeltoS3.h"
 #include "boundary/s3_file.h"
+#include "settings/s3_config.h"
 
 extern "C" {
 
@@ -11,6 +12,7 @@ int CreateS3FileObject(KS3File** out) {
   if (out == nullptr) return 1;
   DestroyS3FileObject(out);  // an object already held goes first
   try {
+    const SettingsScope settings;  // read once for the whole call
     CS3File* file = new (std::nothrow) CS3File();
     if (file == nullptr) return 1;
     *out = file;

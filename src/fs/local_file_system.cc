@@ -404,3 +404,36 @@ int32_t CLocalFileSystem::Release() {
   delete this;
   return 0;
 }
+
+// ---- Transfer lanes -----------------------------------------------------------
+
+CLocalFileSystem* CLocalFileSystem::NewTransferLane() const {
+  auto* lane = new CLocalFileSystem();
+  lane->root = root;
+  lane->dirMap = dirMap;
+  lane->fileMap = fileMap;
+  lane->fileStamps = fileStamps;
+  lane->stampsLoaded = stampsLoaded;
+  return lane;
+}
+
+namespace {
+
+void CopyStamp(const FileStampMap& from, FileStampMap* to, const std::u16string& key) {
+  const auto found = from.find(key);
+  if (found == from.end()) {
+    to->erase(key);
+  } else {
+    (*to)[key] = found->second;
+  }
+}
+
+}  // namespace
+
+void CLocalFileSystem::LendStamp(CLocalFileSystem* lane, const std::u16string& key) const {
+  CopyStamp(fileStamps, &lane->fileStamps, key);
+}
+
+void CLocalFileSystem::TakeStamp(const CLocalFileSystem& lane, const std::u16string& key) {
+  CopyStamp(lane.fileStamps, &fileStamps, key);
+}

@@ -157,6 +157,14 @@ class CLocalFileSystem final : public CQUEXFSManager {
   // The disk is not touched; the operations reach the same files under
   // either name.
   void StandFor(const std::map<std::u16string, std::u16string>& renames);
+  // A transfer lane (fs/quexfs_manager.h): a new object with this one's
+  // root, maps and stamps, and no stream.  The caller releases it.
+  CLocalFileSystem* NewTransferLane() const;
+  // What this object remembers of the file `key` (its stamp, or that it
+  // has none), copied to `lane` before a transfer there, and taken back
+  // from it afterwards.
+  void LendStamp(CLocalFileSystem* lane, const std::u16string& key) const;
+  void TakeStamp(const CLocalFileSystem& lane, const std::u16string& key);
 
  private:
   ~CLocalFileSystem() = default;

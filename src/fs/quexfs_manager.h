@@ -270,6 +270,22 @@ class CQUEXFSManager {
     m_byteListener = std::move(listener);
   }
 
+  // ---- Transfer lanes -------------------------------------------------------
+  //
+  // A transfer lane is a copy of a file system (made by the concrete
+  // class's NewTransferLane) that carries one transfer at a time on a
+  // thread of its own while the engine applies transfers side by side.
+  // These hand what a lane's transfer left over to the file system it was
+  // copied from, on the engine's thread.
+
+  // Takes over the failure note of `lane`'s last transfer, if it noted one.
+  void TakeLaneFailureNote(CQUEXFSManager* lane) {
+    std::u16string note = lane->TakeFailureNote();
+    if (!note.empty()) NoteFailure(std::move(note));
+  }
+  // Hands `n` bytes a lane moved to this object's byte listener.
+  void CountLaneBytes(std::uint64_t n) const { CountBytes(n); }
+
   // ---- Members read by the engine ---------------------------------------
 
   std::u16string root;

@@ -807,3 +807,37 @@ int32_t CS3FileSystem::Release() {
   delete this;
   return 0;
 }
+
+// ---- Transfer lanes -----------------------------------------------------------
+
+CS3FileSystem* CS3FileSystem::NewTransferLane() const {
+  auto* lane = new CS3FileSystem();
+  lane->root = root;
+  lane->dirMap = dirMap;
+  lane->fileMap = fileMap;
+  lane->bucket = bucket;
+  lane->storedFolders = storedFolders;
+  lane->storedPaths = storedPaths;
+  lane->wholeTreeLoaded = wholeTreeLoaded;
+#if defined(KELTOS3_SNAPSHOT_BUILD)
+  lane->listedTimes = listedTimes;
+  lane->listedIndexTags = listedIndexTags;
+#endif
+  return lane;
+}
+
+void CS3FileSystem::TakeTransfer(const CS3FileSystem& lane, const std::u16string& key) {
+  std::u16string in_bucket;
+  std::u16string remainder;
+  SplitBucket(root + key, &in_bucket, &remainder);
+  if (lane.storedPaths.count(in_bucket + remainder) != 0) {
+    storedPaths.insert(in_bucket + remainder);
+  }
+  for (size_t end = remainder.find(u'\\', 1); end != std::u16string::npos;
+       end = remainder.find(u'\\', end + 1)) {
+    const std::u16string folder = in_bucket + remainder.substr(0, end);
+    if (lane.storedFolders.count(folder) != 0) storedFolders.insert(folder);
+  }
+  const auto time = lane.transferTimes.find(key);
+  if (time != lane.transferTimes.end()) transferTimes[key] = time->second;
+}

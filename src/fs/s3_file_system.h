@@ -210,6 +210,14 @@ class CS3FileSystem final : public CQUEXFSManager {
   }
 #endif
 
+  // A transfer lane (fs/quexfs_manager.h): a new object with this one's
+  // root, maps and what it knows of the bucket, and no stream.  The caller
+  // releases it.
+  CS3FileSystem* NewTransferLane() const;
+  // Takes over what `lane` learnt by storing the tree key `key`: the
+  // path and its folders as stored, and the time after the transfer.
+  void TakeTransfer(const CS3FileSystem& lane, const std::u16string& key);
+
   // ---- The parts of the loads, public for tests -----------------------------
 
   // Splits `path`: one leading "\" is dropped; the bucket is the text up to

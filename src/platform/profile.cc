@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 #include <string_view>
 
 #include "common/wide_string.h"
@@ -128,9 +129,11 @@ class BoundedLineReader {
   bool complete_ = false;
 };
 
-// Finds the value; false when the file, the section or the key is missing.
-bool FindValue(std::u16string_view section, std::u16string_view key,
-               const std::u16string& ini_path, std::u16string* value) {
+// Calls visit(key bytes, value) for every key line of the first section
+// named `section`, in file order, until visit returns false.  Returns false
+// when the file cannot be opened.
+template <typename Visit>
+bool WalkSection(std::u16string_view section, const std::u16string& ini_path, Visit visit) {
   std::unique_ptr<File> file =
       CurrentEnv()->OpenFile(ini_path, FileOpenMode::kExistingReadOnly);
   if (file == nullptr) return false;
@@ -150,7 +153,7 @@ bool FindValue(std::u16string_view section, std::u16string_view key,
       const size_t close = line.rfind(']');
       if (close != std::string_view::npos) {
         // Only the first section of the name counts.
-        if (in_section) return false;
+        if (in_section) return true;
         in_section = NameMatches(TrimBytes(line.substr(1, close - 1)), section);
         continue;
       }
@@ -159,16 +162,27 @@ bool FindValue(std::u16string_view section, std::u16string_view key,
     if (!in_section) continue;
     const size_t equals = line.find('=');
     if (equals == std::string_view::npos) continue;
-    if (!NameMatches(TrimBytes(line.substr(0, equals)), key)) continue;
     std::string_view text = TrimBytes(line.substr(equals + 1));
     if (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') &&
         text.back() == text.front()) {
       text = text.substr(1, text.size() - 2);
     }
-    *value = CutAtNul(Utf8ToU16(text));
-    return true;
+    if (!visit(TrimBytes(line.substr(0, equals)), text)) return true;
   }
-  return false;
+  return true;
+}
+
+// Finds the value; false when the file, the section or the key is missing.
+bool FindValue(std::u16string_view section, std::u16string_view key,
+               const std::u16string& ini_path, std::u16string* value) {
+  bool found = false;
+  WalkSection(section, ini_path, [&](std::string_view name, std::string_view text) {
+    if (!NameMatches(name, key)) return true;
+    *value = CutAtNul(Utf8ToU16(text));
+    found = true;
+    return false;
+  });
+  return found;
 }
 
 }  // namespace
@@ -181,6 +195,25 @@ bool ReadProfileValue(const std::u16string& section, const std::u16string& key,
   while (!fallback.empty() && fallback.back() == u' ') fallback.pop_back();
   *value = std::move(fallback);
   return false;
+}
+
+bool ReadProfileSection(const std::u16string& section, const std::u16string& ini_path,
+                        std::vector<ProfileEntry>* entries) {
+  entries->clear();
+  std::set<std::u16string> seen;  // folded names
+  return WalkSection(TrimText(section), ini_path, [&](std::string_view name, std::string_view text) {
+    std::u16string key = Utf8ToU16(name);
+    std::u16string folded = key;
+    for (char16_t& c : folded) c = FoldCase(c);
+    // The first line of a key counts.
+    if (!seen.insert(std::move(folded)).second) return true;
+    entries->push_back(ProfileEntry{std::move(key), CutAtNul(Utf8ToU16(text))});
+    return true;
+  });
+}
+
+bool ProfileNamesEqual(std::u16string_view a, std::u16string_view b) {
+  return EqualsIgnoringCase(TrimText(a), TrimText(b));
 }
 
 std::uint32_t GetPrivateProfileString(const std::u16string& section,

@@ -25,6 +25,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -50,6 +52,24 @@ std::uint32_t GetPrivateProfileString(const std::u16string& section,
 bool ReadProfileValue(const std::u16string& section, const std::u16string& key,
                       const std::u16string& def, const std::u16string& ini_path,
                       std::u16string* value);
+
+// One key of a section and its value, as ReadProfileValue gives it.
+struct ProfileEntry {
+  std::u16string key;    // as the file spells it
+  std::u16string value;  // trimmed, unquoted, cut at a NUL; of any length
+};
+
+// Every key of `section` with its value, in the order of the file, each
+// key once (the first one counts), in one read of the file.  Returns false,
+// leaving *entries empty, when the file cannot be read; a missing section
+// gives true and no entry.
+bool ReadProfileSection(const std::u16string& section, const std::u16string& ini_path,
+                        std::vector<ProfileEntry>* entries);
+
+// Whether two section or key names are the same name: compared the way the
+// lookups compare them (blanks around trimmed, ASCII and Latin-1 letters
+// without regard to case).
+bool ProfileNamesEqual(std::u16string_view a, std::u16string_view b);
 
 }  // namespace platform
 

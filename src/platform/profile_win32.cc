@@ -9,6 +9,7 @@
 #include "platform/win32_api.h"
 
 #include <algorithm>
+#include <set>
 #include <vector>
 
 #include "platform/file_win32.h"
@@ -65,7 +66,64 @@ std::u16string ReadWhole(const std::wstring& section, const std::wstring& key,
   }
 }
 
+char16_t FoldCase(char16_t c) {
+  if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 0x20);
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 0x20);
+  return c;
+}
+
+std::u16string_view TrimBlanks(std::u16string_view text) {
+  const auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
 }  // namespace
+
+bool ProfileNamesEqual(std::u16string_view a, std::u16string_view b) {
+  a = TrimBlanks(a);
+  b = TrimBlanks(b);
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+  }
+  return true;
+}
+
+bool ReadProfileSection(const std::u16string& section, const std::u16string& ini_path,
+                        std::vector<ProfileEntry>* entries) {
+  entries->clear();
+  const std::wstring path = FullPath(ini_path);
+  if (!IsReadableDiskFile(path)) return false;
+  const std::wstring s = ToWide(section);
+  // A null key name lists the section's key names, each ended by a NUL.
+  DWORD size = kFirstReadSize;
+  std::vector<wchar_t> names;
+  for (;;) {
+    names.assign(size + 2, L'\0');
+    const DWORD n = ::GetPrivateProfileStringW(s.c_str(), nullptr, L"", names.data(), size,
+                                               path.c_str());
+    if (n + 2 < size || size >= kLargestReadSize) {
+      names.resize(n);
+      break;
+    }
+    size *= 2;
+  }
+  std::set<std::u16string> seen;  // folded names
+  for (size_t at = 0; at < names.size();) {
+    const size_t end = std::find(names.begin() + static_cast<long>(at), names.end(), L'\0') -
+                       names.begin();
+    const std::wstring key(names.data() + at, end - at);
+    at = end + 1;
+    if (key.empty()) continue;
+    std::u16string folded = FromWide(key);
+    for (char16_t& c : folded) c = FoldCase(c);
+    if (!seen.insert(std::move(folded)).second) continue;
+    entries->push_back(ProfileEntry{FromWide(key), ReadWhole(s, key, L"", path)});
+  }
+  return true;
+}
 
 std::uint32_t GetPrivateProfileString(const std::u16string& section,
                                       const std::u16string& key,

@@ -12,6 +12,7 @@
 #include "platform/http.h"
 #include "platform/last_error.h"
 #include "platform/path.h"
+#include "s3/shared_throttle.h"
 #include "s3/xml_text.h"
 #include "settings/s3_config.h"
 
@@ -270,6 +271,11 @@ std::u16string CNHttpRequest::Send() {
     }
   }
 
+  // Transfers that run side by side share the width through one timeline
+  // per direction (s3/shared_throttle.h); one transfer at a time keeps its
+  // own pacing.
+  const bool side_by_side = m_iBandwidthLimit && CS3Config().GetTransfers() > 1;
+
   // 8. The body: whole, or streamed chunk by chunk under the upload limit.
   if (m_iBodyLength > kOneShotBodyLimit) {
     if (!request->SendRequestStreamed(static_cast<std::uint64_t>(m_iBodyLength))) {
@@ -292,9 +298,11 @@ std::u16string CNHttpRequest::Send() {
                                          static_cast<std::uint32_t>(chunk), &written);
       if (m_iBandwidthLimit) {
         const std::uint32_t end = env->GetTickCount();
+        const std::uint32_t moved = ok ? static_cast<std::uint32_t>(chunk) : 0;
+        const bool last = offset + chunk >= m_iBodyLength;
         const std::uint32_t pause =
-            pacer.PauseAfter(start, end, n, ok ? static_cast<std::uint32_t>(chunk) : 0,
-                             m_iUploadWidth, offset + chunk >= m_iBodyLength);
+            side_by_side ? SharedThrottle::Uploads().PauseAfter(end, moved, m_iUploadWidth, last)
+                         : pacer.PauseAfter(start, end, n, moved, m_iUploadWidth, last);
         if (pause > 0) env->Sleep(pause);
         ChangeCount(&m_iSenderCount, -1);
       }
@@ -371,7 +379,9 @@ std::u16string CNHttpRequest::Send() {
     if (m_iBandwidthLimit) {
       const std::uint32_t end = env->GetTickCount();
       const std::uint32_t pause =
-          pacer.PauseAfter(start, end, n, got, m_iDownloadWidth, got == 0);
+          side_by_side
+              ? SharedThrottle::Downloads().PauseAfter(end, got, m_iDownloadWidth, got == 0)
+              : pacer.PauseAfter(start, end, n, got, m_iDownloadWidth, got == 0);
       if (pause > 0) env->Sleep(pause);
       ChangeCount(&m_iReceiverCount, -1);
     }

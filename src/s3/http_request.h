@@ -11,6 +11,9 @@
 // "DownloadWidth", read at construction) acts on every chunk of an upload
 // and every piece of an answer: the transfers of one direction that are
 // inside a chunk at the same moment share the width (see s3/throttle.h).
+// With "Transfers" above 1 the pieces of every transfer of a direction are
+// booked on one timeline of the process instead, so that their sum keeps
+// to the width (s3/shared_throttle.h).
 // The two counters of those transfers belong to the process and are changed
 // only under the named mutex kSenderMutexName.  With the limit off neither
 // the counters nor the mutex are touched.

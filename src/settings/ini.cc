@@ -51,7 +51,11 @@ std::u16string CIni::GetString(const char16_t* section, const char16_t* key,
 uint32_t CIni::GetHexBlock(const char16_t* section, const char16_t* key,
                            uint8_t* out, uint32_t out_length,
                            uint32_t offset) const {
-  const std::u16string text = GetString(section, key, nullptr);
+  return DecodeHexBlock(GetString(section, key, nullptr), out, out_length, offset);
+}
+
+uint32_t CIni::DecodeHexBlock(const std::u16string& text, uint8_t* out,
+                              uint32_t out_length, uint32_t offset) {
   const size_t pairs = text.size() / 2;
   if (offset >= pairs) return 0;
   for (const char16_t c : text) {

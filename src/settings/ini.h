@@ -43,6 +43,10 @@ class CIni {
   uint32_t GetHexBlock(const char16_t* section, const char16_t* key,
                        uint8_t* out, uint32_t out_length, uint32_t offset) const;
 
+  // The same reading of hexadecimal text already at hand.
+  static uint32_t DecodeHexBlock(const std::u16string& text, uint8_t* out,
+                                 uint32_t out_length, uint32_t offset);
+
   // chars[j] = NOT (chars[j] XOR key[j mod 18]) on 16 bits, for j in
   // [0, count), with the key "Ab4Moon2Is9Bright3".  Its own inverse: the
   // same call scrambles a plain text and unscrambles a scrambled one.

@@ -1,5 +1,6 @@
 // The application of a run's action table (see sync_engine.h).
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <set>
@@ -7,8 +8,10 @@
 
 #include "common/wide_string.h"
 #include "fs/quexfs_manager.h"
+#include "settings/s3_config.h"
 #include "support/event_reporter.h"
 #include "sync/sync_engine.h"
+#include "sync/transfer_lanes.h"
 #if defined(KELTOS3_SNAPSHOT_BUILD)
 #include "snapshot/snapshot_pass.h"
 #endif
@@ -77,9 +80,10 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
   add_group(u"FILEDELETE", false);
   add_group(u"DIRDELETE", true);
 
-  auto operate = [&](const std::u16string& group, const SyncAction& a) -> int32_t {
-    CQUEXFSManager* target = side(a.m_iTarget);
-    CQUEXFSManager* source = side(a.m_iSource);
+  // The operation of one action between `target` and `source`: the run's
+  // file systems, or those of a transfer lane.
+  auto operate_on = [](const std::u16string& group, const SyncAction& a,
+                       CQUEXFSManager* target, CQUEXFSManager* source) -> int32_t {
     if (target == nullptr || source == nullptr) return 1;
     if (group == u"DIRADD") return target->CreateDir(a.m_strName);
     if (group == u"FILEADD") {
@@ -96,8 +100,23 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
     if (group == u"DIRDELETE") return target->RemoveDir(target->GetRoot(), a.m_strName);
     return 1;
   };
+  auto operate = [&](const std::u16string& group, const SyncAction& a) -> int32_t {
+    return operate_on(group, a, side(a.m_iTarget), side(a.m_iSource));
+  };
 
-  enum class Status { kNotReached, kWaiting, kSucceeded, kFailed, kSkipped, kNotRun };
+  // With "Transfers" N > 1 the file transfers of a group run up to N at a
+  // time on transfer lanes (sync/transfer_lanes.h); everything else, the
+  // catalog records among it, runs here, in the order of the walk, once
+  // what it needs ended.  A transfer is started when the walk reaches it
+  // and finished (reported, recorded as succeeded or failed, its dependents
+  // run or skipped) on this thread when it ended, so the observer is only
+  // ever called from here; its OnActionStart comes when the transfer is
+  // finished, right before its bytes and its OnAction.  The walk waits for
+  // every transfer of a group before it enters the next.
+  TransferLanes lanes(local, remote, m_bDryRun ? 1 : CS3Config().GetTransfers());
+  std::deque<std::u16string> ready;  // transfers waiting for a lane
+
+  enum class Status { kNotReached, kWaiting, kRunning, kSucceeded, kFailed, kSkipped, kNotRun };
   std::map<std::u16string, Status> status;
   for (const std::u16string& key : walk) status[key] = Status::kNotReached;
   std::map<std::u16string, std::vector<std::u16string>> waiting_on;
@@ -123,19 +142,12 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
     status[key] = Status::kSkipped;
     resolve(key);
   };
-  auto run = [&](const std::u16string& key) {
+  // The end of an action that ran (r: its result): reported, recorded,
+  // its dependents run or skipped.
+  auto finish = [&](const std::u16string& key, int32_t r) {
     const SyncAction a = m_actions.Lookup(key);
     const std::u16string group = GroupOf(key);
-    Trace(key + u" : " + a.m_strName + u" from " + Decimal(a.m_iSource) + u" to " +
-          Decimal(a.m_iTarget) + u" datetime is " + a.m_strTime + u"\r\n");
-    int32_t r = 0;
-    if (m_bDryRun) {
-      Notify(key, a, SyncObserver::Outcome::kPlanned, 0);
-    } else {
-      if (m_pObserver != nullptr) m_pObserver->OnActionStart(key, a);
-      r = operate(group, a);
-      Notify(key, a, SyncObserver::Outcome::kDone, r);
-    }
+    if (!m_bDryRun) Notify(key, a, SyncObserver::Outcome::kDone, r);
 #if defined(KELTOS3_SNAPSHOT_BUILD)
     if ((group == u"FILEADD" || group == u"FILEUPDATE") && a.m_strSourceName.empty() &&
         ShouldDefer(r, a.m_iSource)) {
@@ -147,6 +159,63 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
     const bool ok = group == u"DIRADD" ? (r == 0 || r == 1) : r == 0;
     status[key] = ok ? Status::kSucceeded : Status::kFailed;
     resolve(key);
+  };
+  auto run = [&](const std::u16string& key) {
+    const SyncAction a = m_actions.Lookup(key);
+    const std::u16string group = GroupOf(key);
+    Trace(key + u" : " + a.m_strName + u" from " + Decimal(a.m_iSource) + u" to " +
+          Decimal(a.m_iTarget) + u" datetime is " + a.m_strTime + u"\r\n");
+    if (m_bDryRun) {
+      Notify(key, a, SyncObserver::Outcome::kPlanned, 0);
+      finish(key, 0);
+      return;
+    }
+    if ((group == u"FILEADD" || group == u"FILEUPDATE") && lanes.Carries(a)) {
+      status[key] = Status::kRunning;
+      ready.push_back(key);
+      return;
+    }
+    if (m_pObserver != nullptr) m_pObserver->OnActionStart(key, a);
+    finish(key, operate(group, a));
+  };
+  // Starts the transfers that are ready while lanes are free.
+  auto start_ready = [&]() {
+    while (!ready.empty() && lanes.HasFreeLane()) {
+      const std::u16string key = ready.front();
+      ready.pop_front();
+      const std::u16string group = GroupOf(key);
+      lanes.Start(key, m_actions.Lookup(key),
+                  [group, a = m_actions.Lookup(key), operate_on](CQUEXFSManager* target,
+                                                                  CQUEXFSManager* source) {
+                    return operate_on(group, a, target, source);
+                  });
+    }
+  };
+  // Waits for the transfer that ends first and finishes it.
+  auto finish_one = [&]() {
+    std::u16string key;
+    int32_t r = 0;
+    lanes.WaitForOne(&key, &r);
+    if (m_pObserver != nullptr) m_pObserver->OnActionStart(key, m_actions.Lookup(key));
+    lanes.HandOver(key);
+    finish(key, r);
+  };
+  // Starts what is ready, waiting for lanes as they free, so that the walk
+  // goes on with at most N transfers in flight.
+  auto keep_going = [&]() {
+    start_ready();
+    while (!ready.empty()) {
+      finish_one();
+      start_ready();
+    }
+  };
+  // Finishes every transfer, and whatever their ends made ready.
+  auto drain = [&]() {
+    keep_going();
+    while (lanes.Busy()) {
+      finish_one();
+      keep_going();
+    }
   };
   // A stop request ends the application between paths: once it came, only
   // the rest of a path already carried runs (the catalog record of a
@@ -206,9 +275,16 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
     }
   };
 
+  std::u16string walking;
   for (const std::u16string& key : walk) {
+    if (GroupOf(key) != walking) {
+      drain();  // the groups keep their order
+      walking = GroupOf(key);
+    }
     if (status[key] == Status::kNotReached) process(key);
+    keep_going();
   }
+  drain();
   if (m_bStopped) return 0;  // what waits was not run: the next run finds it
   // What still waits needs something that waits for it in turn.
   for (const std::u16string& key : walk) {

@@ -173,6 +173,8 @@ int32_t RunSynchronization(const std::u16string& local_root,
   SyncRunFacts unused;
   if (facts == nullptr) facts = &unused;
   if (PathsOverlap(local_root, catalog_root)) return kSyncRunCatalogOverlap;
+  // The settings are read once for the whole run.
+  const SettingsScope settings;
 
   // Keys are joined to the root as root + "\name".
   std::u16string remote_root = s3_root;

@@ -82,8 +82,18 @@
 // from a snapshot copy (snapshot/snapshot_pass.h).  The engine object holds
 // COM initialised for its lifetime.
 //
+// Transfers side by side ("Transfers" N > 1): ApplyActions carries up to N
+// file transfers of a group at once on transfer lanes (copies of the local
+// and remote file systems, sync/transfer_lanes.h) when both live sides are
+// a local and an S3 file system.  Every other action, the catalog records
+// among them, and every call of the observer stay on the calling thread,
+// in the order of the walk; a transfer is finished there (reported,
+// recorded, its dependents run or skipped) when it ended, and the walk
+// waits for every transfer of a group before it enters the next.
+//
 // The engine holds no pointers to the file systems; they are passed to each
-// operation.  Thread safety: none; one run on one thread.
+// operation.  Thread safety: none; one run on one thread (which alone
+// starts and waits for the transfer threads of the run).
 
 #ifndef KELTOS3_SRC_SYNC_SYNC_ENGINE_H_
 #define KELTOS3_SRC_SYNC_SYNC_ENGINE_H_

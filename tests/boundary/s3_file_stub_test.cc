@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,8 @@ std::string Rule(const std::string& method, const std::string& path, int status,
   if (!body_field.empty()) rule += "," + body_field;
   return rule + "}";
 }
+
+std::u16string Utf16Digit(int i) { return std::u16string(1, static_cast<char16_t>(u'0' + i)); }
 
 std::string Body(const std::string& text) { return "\"body\":" + JsonString(text); }
 std::string RawBody(const std::string& bytes) {
@@ -246,6 +249,75 @@ TEST_F(S3FileStubTest, AnswersLongerThanExpectedAreRefused) {
   EXPECT_EQ(Count(StubServer::Requests(fixture_.data_bucket()), "GET"), 0);
   ServeIndex(index + std::string(99999 * (32 + 2 * 20) - index.size(), '\0'));
   EXPECT_EQ(file.Open(L"\\h.bin_S"), 1);
+}
+
+// ---- Transfers side by side ------------------------------------------------
+
+class ParallelS3FileStubTest : public S3FileStubTest {
+ protected:
+  void SetUp() override {
+    S3FileStubTest::SetUp();
+    testsupport::StoreSettings settings = fixture_.settings();
+    settings.extra = "Transfers=4\n";
+    fixture_.WriteSettings(settings);
+  }
+
+  // The TCP connections `requests` came over.
+  static size_t Connections(const std::vector<StubRequest>& requests) {
+    std::set<std::string> seen;
+    for (const StubRequest& r : requests) seen.insert(r.connection);
+    return seen.size();
+  }
+};
+
+// Chunks go up four at a time; one that keeps failing fails the store, and
+// no index object is stored although the chunks around it were.
+TEST_F(ParallelS3FileStubTest, ChunkFailingMidWayFailsTheStoreAndListsNothing) {
+  Script(fixture_.bucket(),
+         {Rule("GET", "?prefix=", 200, Body(StubListing({}, false))), Rule("PUT", "", 200, "")});
+  Script(fixture_.data_bucket(),
+         {Rule("PUT", "00002", 500, ""), Rule("PUT", "", 200, "\"delay_ms\":100"),
+          Rule("GET", "%5F00005", 200, "\"list_prefix\":500"),
+          Rule("GET", "?prefix=", 200, "\"list_prefix\":1000")});
+  CS3File file;
+  ASSERT_EQ(file.Open(L"\\p.bin"), 0);
+  const std::string content(5500, 'p');
+  EXPECT_EQ(file.Write(content.data(), 2500, 0) + file.Write(content.data() + 2500, 3000, 1), 1);
+  EXPECT_EQ(file.Write("x", 1, 1), 1);  // the failed store stays failed
+
+  const std::vector<StubRequest> data = StubServer::Requests(fixture_.data_bucket());
+  EXPECT_EQ(Count(data, "PUT", "00002"), 25);  // five attempts of five sends
+  EXPECT_GE(Count(data, "PUT", "00001"), 1);
+  std::vector<StubRequest> puts;
+  for (const StubRequest& r : data) {
+    if (r.method == "PUT") puts.push_back(r);
+  }
+  EXPECT_GT(Connections(puts), 1u) << "the chunks went up one after another";
+  EXPECT_EQ(Count(StubServer::Requests(fixture_.bucket()), "PUT"), 0);
+}
+
+// Chunks are fetched ahead; one that cannot be fetched fails the Read that
+// reaches it, after the chunks before it were delivered, as when read alone.
+TEST_F(ParallelS3FileStubTest, FailingReadAheadReportsLikeToday) {
+  std::string index;
+  for (int i = 0; i < 4; ++i) {
+    index += Record(1000 * i, 1000 * i + 999, u"$data$/h.bin_0000" + Utf16Digit(i));
+  }
+  ServeIndex(index);
+  Script(fixture_.data_bucket(),
+         {Rule("GET", "00002", 500, ""),
+          Rule("GET", "0000", 200, "\"delay_ms\":50," + Body(std::string(1000, 'c')))});
+  CS3File file;
+  ASSERT_EQ(file.Open(L"\\h.bin_S"), 1);
+  std::string buffer(1000, '\0');
+  EXPECT_EQ(file.Read(buffer.data(), 1000), 1000);
+  EXPECT_EQ(file.Read(buffer.data(), 1000), 1000);  // chunk 1, and 2 and 3 ahead
+  EXPECT_EQ(buffer, std::string(1000, 'c'));
+  EXPECT_EQ(file.Read(buffer.data(), 1000), -1);
+  EXPECT_EQ(file.Read(buffer.data(), 1000), 0);  // reset, as after any failed fetch
+  const std::vector<StubRequest> data = StubServer::Requests(fixture_.data_bucket());
+  EXPECT_EQ(Count(data, "GET", "00002"), 5);
+  EXPECT_EQ(Count(data, "GET", "00003"), 1);  // fetched ahead, never delivered
 }
 
 }  // namespace

@@ -485,6 +485,64 @@ TEST_F(S3FileTest, ChunkSizeOfZeroOrBelowFallsBackToOneMebibyte) {
   }
 }
 
+// With Transfers 4 the chunks go up and come down side by side: every byte
+// arrives in its place, through reads in pieces that straddle chunks and
+// seeks ahead of, into and behind what was fetched ahead.
+TEST_F(S3FileTest, ParallelTransfersKeepEveryByteInPlace) {
+  testsupport::StoreSettings settings = fixture_.settings();
+  settings.extra = "Transfers=4\n";
+  fixture_.WriteSettings(settings);
+  const std::string content = RandomBytes(10500, 41);
+  ASSERT_EQ(Store(u"\\par\\ten.bin", content, 700), 0);
+  const std::vector<IndexRecord> records = StoredRecords("/par/ten.bin");
+  ASSERT_EQ(records.size(), 11u);
+  for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(records[i].start, 1000 * i);
+
+  CS3File file;
+  ASSERT_EQ(file.Open(Wide(StoredName(u"\\par\\ten.bin")).c_str()), 1);
+  EXPECT_EQ(ReadAll(&file, 333), content);
+  ASSERT_EQ(file.Open(Wide(StoredName(u"\\par\\ten.bin")).c_str()), 1);
+  const auto read_at = [&file](long long offset, size_t n) {
+    EXPECT_EQ(file.Seek(offset, 0), 0);
+    std::string out(n, '\0');
+    EXPECT_EQ(file.Read(out.data(), static_cast<unsigned>(n)), static_cast<int>(n));
+    return out;
+  };
+  EXPECT_EQ(read_at(1500, 2600), content.substr(1500, 2600));  // fetches ahead
+  EXPECT_EQ(read_at(5200, 1000), content.substr(5200, 1000));  // among those ahead
+  EXPECT_EQ(read_at(9999, 501), content.substr(9999, 501));    // beyond them
+  EXPECT_EQ(read_at(10, 3000), content.substr(10, 3000));      // behind them
+}
+
+// Every operation reads the INI file once, however many requests it sends
+// (each request used to read it a dozen times).
+TEST_F(S3FileTest, EachOperationReadsTheSettingsOnce) {
+  int reads = 0;
+  const std::u16string ini = fixture_.ini().ini_path();
+  fixture_.env().SetOpenFileHook([&](const std::u16string& path, platform::FileOpenMode mode,
+                                     platform::Env* target) {
+    if (path == ini) ++reads;
+    return target->OpenFile(path, mode);
+  });
+  KS3File* file = nullptr;
+  ASSERT_EQ(CreateS3FileObject(&file), 0);
+  EXPECT_EQ(reads, 1);
+  UseFixedStamp(static_cast<CS3File*>(file));
+  ASSERT_EQ(file->Open(L"\\sub\\once.bin"), 0);
+  EXPECT_EQ(reads, 2);
+  const std::string content = RandomBytes(3500, 7);
+  ASSERT_EQ(file->Write(content.data(), 100, 0), 0);  // fills the buffer only
+  ASSERT_EQ(file->Write(content.data() + 100, 3400, 1), 0);
+  EXPECT_EQ(reads, 3);
+  ASSERT_EQ(file->Open(Wide(StoredName(u"\\sub\\once.bin")).c_str()), 1);
+  std::string back(content.size() + 1, '\0');
+  EXPECT_EQ(file->Read(back.data(), 10), 10);  // from the chunk at hand
+  EXPECT_EQ(file->Read(back.data() + 10, static_cast<unsigned>(content.size())), 3490);
+  EXPECT_EQ(back.substr(0, content.size()), content);
+  EXPECT_EQ(reads, 5);
+  EXPECT_EQ(DestroyS3FileObject(&file), 0);
+}
+
 TEST_F(S3FileTest, TestConnectionReachesTheService) {
   KS3File* file = nullptr;
   ASSERT_EQ(CreateS3FileObject(&file), 0);

@@ -63,6 +63,9 @@ class Keltos3CliTest : public ::testing::Test {
             {"Region", u8(c.GetRegion())},
             {"PathStyle", std::to_string(c.IsPathStyle())},
             {"SyncCapacity", std::to_string(c.GetSyncCapacity())},
+            {"SyncMaxDelete", std::to_string(c.GetSyncMaxDelete())},
+            {"SyncConflicts", c.GetSyncConflicts() == kSyncConflictsKeep ? "keep" : "rules"},
+            {"Transfers", std::to_string(c.GetTransfers())},
             {"ACCOUNT", u8(c.GetAccount())},
             {"PASSWORD", u8(c.GetPassword())},
             {"ProxyPassword", u8(c.GetProxyPassword())}};
@@ -163,6 +166,7 @@ TEST_F(Keltos3CliTest, InitWritesWhatTheLibraryReads) {
   EXPECT_EQ(lib.at("SignatureVersion"), "4");
   EXPECT_EQ(lib.at("Region"), "eu-west-3");
   EXPECT_EQ(lib.at("PathStyle"), "1");
+  EXPECT_EQ(lib.at("Transfers"), "4");  // the recommended value
   EXPECT_NE(Run({"config"}).out.find("https://s3.localhost:9443/backups/"), std::string::npos);
 
   // An existing file stays unless --force is given.
@@ -313,7 +317,10 @@ TEST_F(Keltos3CliTest, ConfigShowsWhatTheLibraryUsesWithSecretsMasked) {
                  "SignatureVersion=3\n"
                  "Region=\n"
                  "PathStyle=true\n"
-                 "SyncCapacity=50\n");
+                 "SyncCapacity=50\n"
+                 "SyncMaxDelete=120\n"
+                 "SyncConflicts=KEEP\n"
+                 "Transfers=99\n");
   const ProcessResult r = Run({"config"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   const auto shown = ConfigValues(r.out);
@@ -335,6 +342,9 @@ TEST_F(Keltos3CliTest, ConfigShowsWhatTheLibraryUsesWithSecretsMasked) {
   EXPECT_NE(r.out.find("not a port number"), std::string::npos);
   EXPECT_NE(r.out.find("not hex"), std::string::npos);
   EXPECT_NE(r.out.find("not 2 or 4"), std::string::npos);
+  // --transfers stands in for the file's value, before or after the command.
+  EXPECT_EQ(ConfigValues(Run({"--transfers", "3", "config"}).out).at("Transfers"), "3");
+  EXPECT_EQ(ConfigValues(Run({"config", "--transfers=5"}).out).at("Transfers"), "5");
 }
 
 TEST_F(Keltos3CliTest, ScrambleGivesTheIniValue) {

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <future>
+#include <thread>
 
 #include "support/ini_fixture.h"
 #include "support/test_env.h"
@@ -141,16 +142,43 @@ TEST_F(S3ConfigTest, KnownScrambledValueAndKeltos3IniFile) {
   EXPECT_EQ(CS3Config().GetBucket(), u"quexs3backup");
 }
 
-TEST_F(S3ConfigTest, EveryGetterReadsTheFileAtEachCall) {
-  CS3Config config;
+// A value reads the file once and keeps what it read; the next value sees
+// an edit.  Inside a scope every value shares the scope's reading, also in a
+// thread given the scope's value, and nested scopes share the outer one's.
+TEST_F(S3ConfigTest, OneReadingPerValueAndPerScope) {
+  int reads = 0;
+  env_.SetOpenFileHook([&](const std::u16string& path, platform::FileOpenMode mode,
+                           platform::Env* target) {
+    if (path == ini_.ini_path()) ++reads;
+    return target->OpenFile(path, mode);
+  });
   ini_.WriteOnline("QuexBucket=one\nUseProxy=1\nS3Port=8443\n");
+  const CS3Config config;
+  EXPECT_EQ(reads, 1);
+  ini_.WriteOnline("QuexBucket=two\n");
   EXPECT_EQ(config.GetBucket(), u"one");
   EXPECT_EQ(config.UseProxy(), 1);
   EXPECT_EQ(config.GetPort(), 8443);
-  ini_.WriteOnline("QuexBucket=two\n");
-  EXPECT_EQ(config.GetBucket(), u"two");
-  EXPECT_EQ(config.UseProxy(), 0);
-  EXPECT_EQ(config.GetPort(), 443);
+  EXPECT_EQ(reads, 1);
+  EXPECT_EQ(CS3Config().GetBucket(), u"two");
+  EXPECT_EQ(reads, 2);
+
+  {
+    const SettingsScope operation;
+    EXPECT_EQ(reads, 3);
+    ini_.WriteOnline("QuexBucket=three\n");
+    EXPECT_EQ(CS3Config().GetBucket(), u"two");
+    const SettingsScope nested;
+    EXPECT_EQ(CS3Config().GetBucket(), u"two");
+    std::thread([&] {
+      EXPECT_EQ(CS3Config::ReadNow().GetBucket(), u"three");  // reads: 4
+      const SettingsScope worker(operation.settings());
+      EXPECT_EQ(CS3Config().GetBucket(), u"two");
+    }).join();
+    EXPECT_EQ(reads, 4);
+  }
+  EXPECT_EQ(CS3Config().GetBucket(), u"three");
+  EXPECT_EQ(reads, 5);
 }
 
 TEST_F(S3ConfigTest, CredentialEdgeCases) {
@@ -199,12 +227,12 @@ TEST_F(S3ConfigTest, TextsIntegersAndFlagsAsTheyAreRead) {
   // Blanks around a value are trimmed by the reading, so only a quoted
   // blank survives to make " 1" read as off.
   ini_.WriteOnline("UseProxy=\" 1\"\nBandWidthLim=  1  \nQuexS3BufferSize=99999999999\n");
-  EXPECT_EQ(config.UseProxy(), 0);
-  EXPECT_EQ(config.IsBandwidthLimited(), 1);
-  EXPECT_EQ(config.GetBufferSize(), INT32_MAX);
+  EXPECT_EQ(CS3Config().UseProxy(), 0);
+  EXPECT_EQ(CS3Config().IsBandwidthLimited(), 1);
+  EXPECT_EQ(CS3Config().GetBufferSize(), INT32_MAX);
   ini_.WriteOnline("UseProxy=1x\nQuexS3BufferSize=-99999999999\n");
-  EXPECT_EQ(config.UseProxy(), 0);
-  EXPECT_EQ(config.GetBufferSize(), INT32_MIN);
+  EXPECT_EQ(CS3Config().UseProxy(), 0);
+  EXPECT_EQ(CS3Config().GetBufferSize(), INT32_MIN);
 }
 
 TEST_F(S3ConfigTest, AdditionsFallBackOnUnusableValues) {
@@ -232,6 +260,15 @@ TEST_F(S3ConfigTest, AdditionsFallBackOnUnusableValues) {
   EXPECT_EQ(with("SyncCapacity=-3\n").GetSyncCapacity(), 100);
   EXPECT_EQ(with("SyncCapacity=250000\n").GetSyncCapacity(), 250000);
   EXPECT_EQ(with("SyncCapacity=99999999999\n").GetSyncCapacity(), 10000000);
+  EXPECT_EQ(with("").GetTransfers(), 1);
+  EXPECT_EQ(with("Transfers=0\n").GetTransfers(), 1);
+  EXPECT_EQ(with("Transfers=8\n").GetTransfers(), 8);
+  EXPECT_EQ(with("Transfers=1000\n").GetTransfers(), kMaxTransfers);
+  // The host program's --transfers takes the file's place.
+  env_.SetEnvironmentVariable("KELTOS3_TRANSFERS", "4");
+  EXPECT_EQ(with("Transfers=8\n").GetTransfers(), 4);
+  env_.SetEnvironmentVariable("KELTOS3_TRANSFERS", "");
+  EXPECT_EQ(with("Transfers=8\n").GetTransfers(), 8);
 }
 
 }  // namespace

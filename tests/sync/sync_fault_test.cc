@@ -9,10 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "KeltoS3.h"
@@ -136,6 +140,79 @@ TEST_F(SyncFaultTest, CatalogRecordsThatCannotBeWrittenAreFailures) {
   expected["new1.txt"] = "content of new1.txt";
   expected["new2.txt"] = "content of new2.txt";
   expected["docs/new3.txt"] = "content of docs/new3.txt";
+  RecoverTo(expected);
+}
+
+// Four transfers at once: an upload whose local reads break and a download
+// whose local writes break fail alone; every other transfer is recorded in
+// the catalog, each record after its own transfer, and a failed one leaves
+// its record alone.  The work runs on other threads, the host's callback
+// only on its own.
+TEST_F(SyncFaultTest, ParallelTransfersKeepTheCatalogRules) {
+  fixture_.env().SetEnvironmentVariable("KELTOS3_TRANSFERS", "4");
+  for (int i = 0; i < 6; ++i) a_.Put("up/u" + std::to_string(i) + ".bin", RandomBytes(2500, 20 + i), kT2);
+  for (int i = 0; i < 3; ++i) b_.Put("down" + std::to_string(i) + ".bin", RandomBytes(1800, 30 + i), kT2);
+  ASSERT_EQ(b_.Sync(bucket_, nullptr), KELTOS3_SYNC_OK);
+
+  const std::string tree = a_.tree.path();
+  std::mutex mu;
+  std::set<std::thread::id> workers;
+  int work_files = 0;
+  fixture_.env().SetOpenFileHook(
+      [&](const std::u16string& path, platform::FileOpenMode mode,
+          platform::Env* target) -> std::unique_ptr<platform::File> {
+        std::unique_ptr<platform::File> file = target->OpenFile(path, mode);
+        std::string p = U16ToUtf8(path);
+        std::replace(p.begin(), p.end(), '\\', '/');
+        if (file == nullptr || p.rfind(tree + "/", 0) != 0) return file;
+        const bool broken_read = p.find("u3.bin") != std::string::npos;
+        bool broken_write = false;
+        {
+          const std::lock_guard<std::mutex> lock(mu);
+          workers.insert(std::this_thread::get_id());
+          // The work file of the first download (work files have names of
+          // their own).
+          broken_write = mode == platform::FileOpenMode::kCreateNew && work_files++ == 0;
+        }
+        if (!broken_read && !broken_write) return file;
+        return std::make_unique<FaultyFile>(std::move(file), nullptr, broken_read ? 1000 : FaultyFile::kNever,
+                                            broken_write ? 1000 : FaultyFile::kNever);
+      });
+  std::vector<SeenAction> actions;
+  bool callbacks_here = true;
+  const std::thread::id host = std::this_thread::get_id();
+  EXPECT_EQ(a_.Sync(bucket_, &actions, 0,
+                    [&](const SeenAction&) { callbacks_here &= std::this_thread::get_id() == host; }),
+            KELTOS3_SYNC_OK);
+  fixture_.env().SetOpenFileHook(nullptr);
+  EXPECT_TRUE(callbacks_here);
+  workers.erase(host);
+  EXPECT_GE(workers.size(), 2u) << "the transfers did not run side by side";
+
+  std::map<std::string, size_t> done_at;  // live transfers done
+  Names failed;
+  for (size_t i = 0; i < actions.size(); ++i) {
+    const SeenAction& a = actions[i];
+    if (a.key.rfind("FILE", 0) != 0) continue;
+    if (a.target != 0 && a.outcome == KELTOS3_SYNC_DONE && a.result == 0) done_at[a.name] = i;
+    if (a.target != 0 && a.result != 0) failed.push_back(a.name);
+    if (a.target == 0) {
+      if (done_at.count(a.name) != 0) {
+        EXPECT_EQ(a.outcome, KELTOS3_SYNC_DONE) << a.name;
+      } else {
+        EXPECT_EQ(a.outcome, KELTOS3_SYNC_SKIPPED) << a.name << " recorded before or without its transfer";
+      }
+    }
+  }
+  EXPECT_EQ(failed.size(), 2u) << ::testing::PrintToString(Describe(actions));
+  EXPECT_EQ(done_at.size(), 7u) << ::testing::PrintToString(Describe(actions));
+  EXPECT_FALSE(std::filesystem::exists(a_.catalog.At("up/u3.bin")));
+  EXPECT_TRUE(std::filesystem::exists(a_.catalog.At("up/u2.bin")));
+
+  Tree expected = base_;
+  expected["up/"] = "";
+  for (int i = 0; i < 6; ++i) expected["up/u" + std::to_string(i) + ".bin"] = RandomBytes(2500, 20 + i);
+  for (int i = 0; i < 3; ++i) expected["down" + std::to_string(i) + ".bin"] = RandomBytes(1800, 30 + i);
   RecoverTo(expected);
 }
 
