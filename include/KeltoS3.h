@@ -24,7 +24,7 @@
 // KELTOS3_API marks what the library exports.  On Windows the library is
 // KeltoS3.dll: the functions below are exported under their plain names
 // with the cdecl convention whatever the host compiler's default, and
-// wchar_t is UTF-16 (see README.md for linking from other compilers).
+// wchar_t is UTF-16 (see docs/windows.md for linking from other compilers).
 #if defined(_WIN32)
 #if defined(KELTOS3_BUILDING_LIBRARY)
 #define KELTOS3_API __declspec(dllexport)
