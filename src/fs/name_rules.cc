@@ -144,7 +144,11 @@ NameRulesOutcome ApplyNameRules(
       if (rules.fold_case) groups[folded(key)].emplace_back(key, bits);
     }
 
-    for (const auto& [group, members] : groups) {
+    for (const auto& entry : groups) {
+      // Named references, not a structured binding: the lambdas below
+      // capture them, which clang before 16 refuses for bindings.
+      const std::u16string& group = entry.first;
+      const auto& members = entry.second;
       const std::u16string folded_parent = ParentOf(group);
       std::vector<std::u16string> local_keys;
       for (const auto& [key, bits] : members) {
