@@ -36,6 +36,11 @@ std::u16string LibraryPath(const std::string& path);
 // Wine.
 std::string HostPath(const std::string& posix_path);
 
+// Whether the library reads the INI file through Env::OpenFile, where a
+// test can count the readings: the POSIX reader does, the Win32 one reads
+// through GetPrivateProfileStringW, which no seam sees.
+bool IniReadsAreSeen();
+
 }  // namespace testsupport
 
 #endif  // KELTOS3_TESTS_SUPPORT_TEST_PLATFORM_H_

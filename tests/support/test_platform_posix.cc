@@ -15,4 +15,6 @@ void UnsetEnv(const std::string& name) { ::unsetenv(name.c_str()); }
 
 std::string HostPath(const std::string& posix_path) { return posix_path; }
 
+bool IniReadsAreSeen() { return true; }
+
 }  // namespace testsupport

@@ -24,4 +24,6 @@ std::string HostPath(const std::string& posix_path) {
   return out;
 }
 
+bool IniReadsAreSeen() { return false; }
+
 }  // namespace testsupport

@@ -154,7 +154,8 @@ TEST_F(SyncFaultTest, ParallelTransfersKeepTheCatalogRules) {
   for (int i = 0; i < 3; ++i) b_.Put("down" + std::to_string(i) + ".bin", RandomBytes(1800, 30 + i), kT2);
   ASSERT_EQ(b_.Sync(bucket_, nullptr), KELTOS3_SYNC_OK);
 
-  const std::string tree = a_.tree.path();
+  std::string tree = a_.tree.path();
+  std::replace(tree.begin(), tree.end(), '\\', '/');
   std::mutex mu;
   std::set<std::thread::id> workers;
   int work_files = 0;
