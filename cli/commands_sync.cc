@@ -15,6 +15,7 @@
 #include "command.h"
 #include "interrupt.h"
 #include "options.h"
+#include "remote.h"
 #include "sync_tally.h"
 #include "wide_text.h"
 
@@ -101,6 +102,23 @@ std::string NotRunMessage(int result, const KeltoS3SyncReport& report) {
 
 // Trees that could not be loaded are failures (1); refusals, which need the
 // user's decision, are 4.
+// Why the remote tree could not be loaded, as far as keltos3 can tell: a
+// bucket the account does not have, or the library's words for the last
+// failure.  The bucket is looked up only after the failure, so that an
+// account without the right to list its buckets still synchronises.
+std::string RemoteFailedMessage(const std::string& remote_text) {
+  const std::string cause = LastFailure("");
+  const size_t begin = remote_text.find_first_not_of('\\');
+  const std::string bucket =
+      begin == std::string::npos ? "" : remote_text.substr(begin, remote_text.find('\\', begin) - begin);
+  if (!bucket.empty() && BucketState(bucket) == 0) {
+    return "the remote tree could not be loaded: the bucket '" + bucket +
+           "' does not exist; create it with 'keltos3 mb " + bucket + "'; nothing was changed";
+  }
+  if (cause.empty()) return NotRunMessage(KELTOS3_SYNC_REMOTE_FAILED, KeltoS3SyncReport{});
+  return "the remote tree could not be loaded: " + cause + "; nothing was changed";
+}
+
 int NotRunExitCode(int result) {
   switch (result) {
     case KELTOS3_SYNC_REMOTE_EMPTY:
@@ -151,6 +169,9 @@ int RunSync(const std::vector<std::string>& args) {
   if (options.positional().size() != 3) {
     return UsageError(kSync, "give LOCALROOT, CATALOGROOT and REMOTEROOT");
   }
+  RemoteSettings settings;
+  int exit_code = kExitOk;
+  if (!PrepareRemote(kSync, &settings, &exit_code)) return exit_code;
   int max_delete = -1;
   if (const auto text = options.Value("max-delete")) {
     if (!ParsePercent(*text, &max_delete)) {
@@ -219,7 +240,9 @@ int RunSync(const std::vector<std::string>& args) {
       std::error_code ec;
       for (const std::filesystem::path& dir : made) std::filesystem::remove(dir, ec);
     }
-    const std::string message = NotRunMessage(result, report);
+    const std::string message = result == KELTOS3_SYNC_REMOTE_FAILED
+                                    ? RemoteFailedMessage(remote_text)
+                                    : NotRunMessage(result, report);
     const int code = NotRunExitCode(result);
     std::fprintf(stderr, "keltos3 sync: %s\n", message.c_str());
     if (json || runs > 1) tally.Finish(code == kExitRefused ? "refused" : "failed", code, message, false, runs);

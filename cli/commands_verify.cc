@@ -12,6 +12,7 @@
 #include "command.h"
 #include "options.h"
 #include "progress.h"
+#include "remote.h"
 #include "stored_names.h"
 #include "wide_text.h"
 
@@ -104,6 +105,9 @@ int RunVerify(const std::vector<std::string>& args) {
   ParsedOptions options;
   std::string error;
   if (!ParseOptions(args, {{"bucket", true}}, &options, &error)) return UsageError(kVerify, error);
+  RemoteSettings settings;
+  int exit_code = kExitOk;
+  if (!PrepareRemote(kVerify, &settings, &exit_code)) return exit_code;
   std::vector<std::wstring> names;
   for (const std::string& argument : options.positional()) {
     names.push_back(StoredNameArgument(argument));
@@ -173,6 +177,9 @@ int RunPrune(const std::vector<std::string>& args) {
     return UsageError(kPrune, error);
   }
   if (!options.positional().empty()) return UsageError(kPrune, "takes no NAME");
+  RemoteSettings settings;
+  int exit_code = kExitOk;
+  if (!PrepareRemote(kPrune, &settings, &exit_code)) return exit_code;
   PruneRun run;
   run.dry_run = options.Flag("dry-run");
   if (const auto text = options.Value("min-age")) {

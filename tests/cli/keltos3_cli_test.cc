@@ -167,6 +167,8 @@ TEST_F(Keltos3CliTest, InitWritesWhatTheLibraryReads) {
   EXPECT_EQ(lib.at("Region"), "eu-west-3");
   EXPECT_EQ(lib.at("PathStyle"), "1");
   EXPECT_EQ(lib.at("Transfers"), "4");  // the recommended value
+  EXPECT_EQ(lib.at("SyncCapacity"), "100000");
+  EXPECT_EQ(lib.at("SyncConflicts"), "keep");
   EXPECT_NE(Run({"config"}).out.find("https://s3.localhost:9443/backups/"), std::string::npos);
 
   // An existing file stays unless --force is given.
@@ -245,9 +247,11 @@ TEST_F(Keltos3CliTest, SettingsThatCannotBeReadAreAnError) {
   EXPECT_NE(r.err.find("no settings: run 'keltos3 init'"), std::string::npos) << r.err;
 
   dir_.WriteFile("Kelto.ini", "[elsewhere]\nS3Host=s3.localhost\n");
-  for (const char* command : {"check", "ls", "du"}) {
-    r = Run({command});
-    EXPECT_EQ(r.exit_code, 1) << command;
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"check"}, {"ls"}, {"du"}, {"verify"}, {"prune", "--dry-run"},
+           {"sync", dir_.PathOf("."), dir_.PathOf("catalog"), "bucket"}}) {
+    r = Run(args);
+    EXPECT_EQ(r.exit_code, 1) << args[0];
     EXPECT_NE(r.err.find(ini() + " has no [ONLINE] section"), std::string::npos) << r.err;
   }
 

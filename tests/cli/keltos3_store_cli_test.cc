@@ -85,6 +85,14 @@ TEST_F(Keltos3StoreCliTest, MbCreatesTheBucketsCheckNamesAMissingOne) {
     EXPECT_EQ(r.exit_code, 1) << args[0];
     EXPECT_NE(r.err.find("does not exist; create it with 'keltos3 mb'"), std::string::npos) << r.err;
   }
+  // sync names the bucket of its remote root.
+  std::filesystem::create_directories(home_.PathOf("tree"));
+  r = Run({"sync", home_.PathOf("tree"), home_.PathOf("catalog"), settings.bucket + "/docs"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("the bucket '" + settings.bucket + "' does not exist; create it with "
+                       "'keltos3 mb " + settings.bucket + "'"),
+            std::string::npos)
+      << r.err;
 
   EXPECT_EQ(Run({"mb", "Not_A_Bucket"}).exit_code, 2);
   r = Run({"mb"});
