@@ -13,8 +13,8 @@
 // look deleted there.
 //
 // To create a placeholder is to create the full path as an empty file,
-// replacing an existing one, and close it at once; its outcome is not
-// examined.
+// replacing an existing one, and close it at once; whether that and its
+// time took effect is checked (see Records).
 //
 // Records.  A file record is the time the live sides hold after the
 // transfer it records (the "record times" below).  Creating the

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -200,6 +201,64 @@ TEST_F(Keltos3SyncTest, NamesThatCannotBeKeysAreLeftOutAndNamed) {
   EXPECT_EQ(Snapshot(b_.tree.path()), (Tree{{"ok.txt", "fine"}}));
 }
 
+// With SyncConflicts=keep an edit on both sides is named as a conflict and
+// both contents stay on both machines; a run that would delete most of the
+// recorded files, or one against another remote root than the catalog's,
+// is refused with exit 4, changes nothing, and says what to do.
+TEST_F(Keltos3SyncTest, ConflictsAreNamedAndUnsafeRunsRefused) {
+  const Tree files = Files(10);
+  for (const auto& [path, content] : files) a_.Put(path, content, kT1);
+  ASSERT_EQ(Sync(a_).exit_code, 0);
+  ASSERT_EQ(Sync(b_).exit_code, 0);
+
+#if !defined(KELTOS3_SNAPSHOT_BUILD)
+  Settings("SyncConflicts=keep\n");
+  a_.Put("f008.txt", "edited on a", kT1 + 60);
+  b_.Put("f008.txt", "edited on b", kT1 + 120);
+  ASSERT_EQ(Sync(a_).exit_code, 0);
+  ProcessResult conflict = Sync(b_);
+  EXPECT_EQ(conflict.exit_code, 0) << conflict.out << conflict.err;
+  EXPECT_NE(conflict.out.find("CONFLICT: \\f008.txt was changed on both sides; the local version "
+                              "is kept, the other is kept as \\f008 (conflict copy 2010-06-01 "
+                              "12-01-00).txt"),
+            std::string::npos)
+      << conflict.out;
+  ASSERT_EQ(Sync(a_).exit_code, 0);
+  Tree both = files;
+  both["f008.txt"] = "edited on b";
+  both["f008 (conflict copy 2010-06-01 12-01-00).txt"] = "edited on a";
+  EXPECT_EQ(Snapshot(a_.tree.path()), both);
+  EXPECT_EQ(Snapshot(b_.tree.path()), both);
+#endif
+  const Tree before = Snapshot(b_.tree.path());
+
+  // Most of a's files gone (a restore of an old copy, a wrong mount): a
+  // refuses, b's tree keeps every file, until each machine is told.
+  for (int i = 0; i < 8; ++i) std::filesystem::remove(a_.tree.At("f00" + std::to_string(i) + ".txt"));
+  ProcessResult r = Sync(a_);
+  EXPECT_EQ(r.exit_code, 4) << r.out << r.err;
+  EXPECT_NE(r.err.find("the run would delete 8 of the "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("run again with --max-delete 100"), std::string::npos) << r.err;
+  EXPECT_EQ(Sync(b_).exit_code, 0);
+  EXPECT_EQ(Snapshot(b_.tree.path()), before);
+  EXPECT_EQ(Sync(a_, {"--max-delete", "100"}).exit_code, 0);
+  EXPECT_EQ(Sync(b_).exit_code, 4);
+  EXPECT_EQ(Sync(b_, {"--max-delete", "100"}).exit_code, 0);
+  EXPECT_EQ(Snapshot(b_.tree.path()), Snapshot(a_.tree.path()));
+  EXPECT_EQ(Snapshot(b_.tree.path()).count("f000.txt"), 0u);
+
+  // The same catalog against another bucket: refused before anything.
+  const std::string other = StoreFixture::UniqueBucket("clisync-other");
+  ASSERT_TRUE(RawS3::CreateBucket(other));
+  const Tree kept = Snapshot(a_.tree.path());
+  r = Sync(a_, {}, {}, other);
+  EXPECT_EQ(r.exit_code, 4) << r.out << r.err;
+  EXPECT_NE(r.err.find("use a new catalog folder to pair this tree with another remote root"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(Snapshot(a_.tree.path()), kept);
+}
+
 // A file only the owner may read, or a tree on a read-only mount, is read
 // for the upload, with no write access; a file that cannot be read at all
 // fails on the local side, and says so.
@@ -265,6 +324,8 @@ TEST_F(Keltos3SyncTest, CtrlCStopsCleanlyAndASecondOneAtOnce) {
 
   // A large file is under way when the second Ctrl-C comes: the program
   // ends at once, without a summary; the next run sends that file whole.
+  // The trace on stderr shows when its first chunk went up, so both
+  // signals come while it is in flight.
   const std::string other = StoreFixture::UniqueBucket("clisync-ctrlc");
   ASSERT_TRUE(RawS3::CreateBucket(other));
   Machine c;
@@ -273,8 +334,10 @@ TEST_F(Keltos3SyncTest, CtrlCStopsCleanlyAndASecondOneAtOnce) {
   c.Put("a.txt", "small", kT1);
   c.Put("b.bin", large, kT1);
   {
-    BackgroundProcess sync(Command(c, {}, {}, other), ProcessEnv());
-    ASSERT_TRUE(sync.WaitForOutput("upload \\a.txt", 120));
+    Env traced = ProcessEnv();
+    traced["KELTOS3_TRACE"] = "stderr";
+    BackgroundProcess sync(Command(c, {}, {}, other), traced);
+    ASSERT_TRUE(sync.WaitForError("b.bin_", 120));
     sync.Signal(SIGINT);
     ASSERT_TRUE(sync.WaitForError("stopping after", 60));
     sync.Signal(SIGINT);
