@@ -100,8 +100,6 @@ std::string NotRunMessage(int result, const KeltoS3SyncReport& report) {
   }
 }
 
-// Trees that could not be loaded are failures (1); refusals, which need the
-// user's decision, are 4.
 // Why the remote tree could not be loaded, as far as keltos3 can tell: a
 // bucket the account does not have, or the library's words for the last
 // failure.  The bucket is looked up only after the failure, so that an
@@ -110,7 +108,9 @@ std::string RemoteFailedMessage(const std::string& remote_text) {
   const std::string cause = LastFailure("");
   const size_t begin = remote_text.find_first_not_of('\\');
   const std::string bucket =
-      begin == std::string::npos ? "" : remote_text.substr(begin, remote_text.find('\\', begin) - begin);
+      begin == std::string::npos
+          ? ""
+          : remote_text.substr(begin, remote_text.find('\\', begin) - begin);
   if (!bucket.empty() && BucketState(bucket) == 0) {
     return "the remote tree could not be loaded: the bucket '" + bucket +
            "' does not exist; create it with 'keltos3 mb " + bucket + "'; nothing was changed";
@@ -119,6 +119,8 @@ std::string RemoteFailedMessage(const std::string& remote_text) {
   return "the remote tree could not be loaded: " + cause + "; nothing was changed";
 }
 
+// Trees that could not be loaded are failures (1); refusals, which need the
+// user's decision, are 4.
 int NotRunExitCode(int result) {
   switch (result) {
     case KELTOS3_SYNC_REMOTE_EMPTY:
