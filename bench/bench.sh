@@ -178,13 +178,7 @@ sync_up() {  # NAME BUCKET
 library_rows() {  # SUFFIX TRANSFERS RUN
   write_ini "RequestPause=0
 Transfers=$2"
-  once "put$1" "$KELTOS3" put "$WORK/sample.bin" "/bench/sample$1.bin"
-  local stored
-  stored="$(cat "$WORK/out.txt")"
-  rm -f "$WORK/back.bin"  # keltos3 get does not replace a file
-  once "get$1" "$KELTOS3" get "$stored" "$WORK/back.bin"
-  cmp -s "$WORK/sample.bin" "$WORK/back.bin" || { echo "bench.sh: keltos3 read back other bytes" >&2; exit 1; }
-  "$KELTOS3" rm "$stored" >/dev/null
+  library_store_read "$1" "$WORK/sample.bin"
   sync_up "sync95$1" "sync95-keltos3$1-$3"
 }
 

@@ -27,10 +27,13 @@
 #include <cstdint>
 #include <mutex>
 
+#include "s3/throttle.h"
+
 class SharedThrottle {
  public:
-  static constexpr std::int64_t kMaxCreditMs = 100;
-  static constexpr std::uint32_t kMinPauseMs = 10;
+  // The same credit and shortest pause as one exchange's pacer.
+  static constexpr std::int64_t kMaxCreditMs = ThrottlePacer::kMaxCreditMs;
+  static constexpr std::uint32_t kMinPauseMs = ThrottlePacer::kMinPauseMs;
 
   // The timelines of the process, one per direction.
   static SharedThrottle& Uploads();
