@@ -9,6 +9,7 @@
 
 #include "KeltoS3.h"
 #include "boundary/s3_file.h"
+#include "common/layout_policy.h"
 #include "common/wide_string.h"
 #include "layout/info_index.h"
 #include "layout/object_keys.h"
@@ -91,11 +92,10 @@ const wchar_t* KeltoS3GetLastErrorText(void) {
 }
 
 const wchar_t* KeltoS3GetVersion(void) {
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-  return L"KeltoS3 " KELTOS3_WIDE(KELTOS3_VERSION) L", snapshot-assisted build";
-#else
+  if (CurrentLayout().InUseRetry() != nullptr) {
+    return L"KeltoS3 " KELTOS3_WIDE(KELTOS3_VERSION) L", snapshot-assisted build";
+  }
   return L"KeltoS3 " KELTOS3_WIDE(KELTOS3_VERSION) L", standard build";
-#endif
 }
 
 int KeltoS3BucketExists(const wchar_t* bucket) {

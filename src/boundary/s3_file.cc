@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "boundary/chunk_transfer.h"
+#include "common/layout_policy.h"
 #include "common/wide_string.h"
 #include "layout/chunk_check.h"
 #include "layout/object_keys.h"
@@ -20,14 +21,15 @@
 
 namespace {
 
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
+// Versions named by stamps (the standard layout), or one per path.
+bool Versioned() { return CurrentLayout().VersionedKeys(); }
+
 // Seconds a store waits at most for a stamp no version of its path has.
 constexpr int kStampWaitSeconds = 3;
 // Steps of that wait.
 constexpr uint32_t kStampWaitStepMs = 250;
 
 std::u16string DateHeaderValue() { return BytesToU16(FormatHttpDate()); }
-#endif
 
 int32_t ChunkSizeSetting(CS3Config& config) {
   const int32_t size = config.GetBufferSize();
@@ -39,9 +41,7 @@ int32_t ChunkSizeSetting(CS3Config& config) {
 CS3File::CS3File()
     : m_strBucket(CS3Config().GetBucket()),
       m_strDataBucket(CS3Config().GetDataBucket()),
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-      m_strStamp(DateHeaderValue()),
-#endif
+      m_strStamp(Versioned() ? DateHeaderValue() : std::u16string()),
       m_upload(m_strDataBucket, std::u16string()),
       m_download(m_strDataBucket, std::u16string()) {
   CS3Config config;
@@ -49,11 +49,9 @@ CS3File::CS3File()
   // A chunk is content: its answer text would be cut out of binary bytes
   // and decoded for nobody.
   m_download.m_bBytesOnly = true;
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
   // The index reads its own names from the settings; it takes the object's
   // stamp so that both always agree.
   m_index.SetStamp(m_strStamp);
-#endif
   WriteBuffer();
 }
 
@@ -121,13 +119,13 @@ int CS3File::OpenVersion(const wchar_t* path) {
 
 void CS3File::StartNewVersion() {
   DropTransfers();
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-  // The new version takes the index key of the one Open found: its chunks
-  // go once the new one is stored.
   m_replacedChunks.clear();
-  IndexRecord record;
-  for (int32_t i = 0; m_index.Record(i, &record); ++i) m_replacedChunks.push_back(record.key);
-#endif
+  if (!Versioned()) {
+    // The new version takes the index key of the one Open found: its chunks
+    // go once the new one is stored.
+    IndexRecord record;
+    for (int32_t i = 0; m_index.Record(i, &record); ++i) m_replacedChunks.push_back(record.key);
+  }
   m_index.Reset();
   m_iPosition = 0;
   m_iSize = 0;
@@ -135,14 +133,14 @@ void CS3File::StartNewVersion() {
   m_iBufferOffset = 0;
   m_iEndOfData = 0;
   m_response.SetBody(nullptr, 0);
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-  // Storing a path again is the normal case here (one version per path), and
-  // the version read by Open left its first chunk's length as chunk size:
-  // the new version would be cut into chunks of that length, too many of
-  // them for one index when the file has grown.
-  CS3Config config;
-  m_iBufferSize = ChunkSizeSetting(config);
-#endif
+  if (!Versioned()) {
+    // Storing a path again is the normal case here (one version per path),
+    // and the version read by Open left its first chunk's length as chunk
+    // size: the new version would be cut into chunks of that length, too
+    // many of them for one index when the file has grown.
+    CS3Config config;
+    m_iBufferSize = ChunkSizeSetting(config);
+  }
   m_iState = kWriting;
 }
 
@@ -201,7 +199,6 @@ bool CS3File::UploadChunk(int32_t length) {
   return stored;
 }
 
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
 bool CS3File::TakeFreeStamp() {
   platform::Env* env = platform::CurrentEnv();
   // The wait is bounded by its steps as well, whatever the clock does.
@@ -228,9 +225,7 @@ bool CS3File::TakeFreeStamp() {
     m_index.SetStamp(m_strStamp);
   }
 }
-#endif
 
-#if defined(KELTOS3_SNAPSHOT_BUILD)
 void CS3File::ReleaseReplacedChunks() {
   std::vector<std::u16string> chunks;
   chunks.swap(m_replacedChunks);
@@ -255,7 +250,6 @@ void CS3File::ReleaseReplacedChunks() {
   // found by prune.
   RemoveVersions(removal, listing);
 }
-#endif
 
 std::vector<std::u16string> CS3File::GetStoredChunkKeys() const {
   std::vector<std::u16string> keys;
@@ -267,18 +261,14 @@ std::vector<std::u16string> CS3File::GetStoredChunkKeys() const {
 
 int CS3File::FinishVersion() {
   bool stored = true;
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-  if (!m_bStampSet) stored = TakeFreeStamp();
-#endif
+  if (Versioned() && !m_bStampSet) stored = TakeFreeStamp();
   stored = stored && m_index.Store();
   if (stored) {
     m_strStoredIndexKey = m_index.IndexKey();
     m_strStoredFileKey = m_strFileKey;
     m_strStoredToken = m_strChunkToken;
     m_iStoredChunks = m_iChunkCounter;
-#if defined(KELTOS3_SNAPSHOT_BUILD)
     ReleaseReplacedChunks();
-#endif
   }
   Reset();
   return stored ? 0 : 1;
@@ -572,19 +562,15 @@ void CS3File::SetDataBucket(const std::u16string& bucket) {
   m_iNamesSet = 1;
 }
 
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
 void CS3File::SetVersionStamp(const std::u16string& stamp) {
   m_strStamp = stamp;
   m_bStampSet = true;
   m_index.SetStamp(stamp);
 }
-#endif
 
 void CS3File::Reset() {
   DropTransfers();
-#if defined(KELTOS3_SNAPSHOT_BUILD)
   m_replacedChunks.clear();
-#endif
   m_iPosition = 0;
   m_iSize = 0;
   m_iChunkCounter = 0;

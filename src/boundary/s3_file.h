@@ -83,7 +83,7 @@ class CS3File final : public KS3File {
   // second that no version of the path has (at most a few seconds) and
   // names the version with it; when none is free the Write fails.  A stamp
   // set with SetVersionStamp is used as it is.  The snapshot-assisted
-  // build (KELTOS3_SNAPSHOT_BUILD) has no stamp: a version is stored under
+  // layout (common/layout_policy.h) has no stamp: a version is stored under
   // the index key of the path it was opened on, replacing the one stored
   // there, and a Write after an Open that found a version uses the chunk
   // size of the settings again; once the new version is stored, the chunks
@@ -155,12 +155,11 @@ class CS3File final : public KS3File {
   // bucket given (see the file comment).
   void SetBucket(const std::u16string& bucket);
   void SetDataBucket(const std::u16string& bucket);
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
   // The stamp the index object of the next stored version is named with,
   // even when a version of the path has it already (that version's index
-  // object is then replaced).
+  // object is then replaced).  The snapshot-assisted layout names no
+  // version with a stamp.
   void SetVersionStamp(const std::u16string& stamp);
-#endif
 
   // The version the last successful final Write stored: the key of its
   // index object and the keys of its chunks, in order.  Empty before one.
@@ -188,9 +187,7 @@ class CS3File final : public KS3File {
   const std::u16string& GetFileKey() const { return m_strFileKey; }
   const std::u16string& GetBucket() const { return m_strBucket; }
   const std::u16string& GetDataBucket() const { return m_strDataBucket; }
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
   const std::u16string& GetVersionStamp() const { return m_strStamp; }
-#endif
   const std::u16string& GetSubFileName() const { return m_strS3SubFileName; }
   const CS3InfoIndex& GetIndex() const { return m_index; }
 
@@ -279,16 +276,14 @@ class CS3File final : public KS3File {
   // Stores the index object and resets the object.  Returns Write's result.
   int FinishVersion();
 
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
   // Makes the stamp one that no stored version of the path has, waiting
   // for the next second when it is taken.  False when none became free or
   // the path's versions could not be listed.
   bool TakeFreeStamp();
-#else
-  // After the version was stored over the one Open found: removes the
-  // replaced version's chunks that no index object names any more.
+  // Snapshot-assisted layout, after the version was stored over the one
+  // Open found: removes the replaced version's chunks that no index object
+  // names any more.
   void ReleaseReplacedChunks();
-#endif
 
   // Fetches the chunk of the record at the index cursor into the read
   // buffer (or takes it from those fetched ahead) and advances the cursor.
@@ -304,16 +299,12 @@ class CS3File final : public KS3File {
   std::u16string m_strFileKey;
   std::u16string m_strBucket;          // backup bucket
   std::u16string m_strDataBucket;
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
   std::u16string m_strStamp;
   bool m_bStampSet = false;            // SetVersionStamp named the versions
-#endif
   std::u16string m_strChunkToken;      // of the version being written
-#if defined(KELTOS3_SNAPSHOT_BUILD)
   // The chunks of the version Open found, which the one being written
-  // replaces under the same index key.
+  // replaces under the same index key (snapshot-assisted layout).
   std::vector<std::u16string> m_replacedChunks;
-#endif
   std::u16string m_strStoredIndexKey;  // the version stored last
   std::u16string m_strStoredFileKey;
   std::u16string m_strStoredToken;

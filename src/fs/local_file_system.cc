@@ -2,12 +2,12 @@
 
 #include <memory>
 
+#include "common/layout_policy.h"
 #include "fs/tree_guard.h"
 #include "fs/tree_names.h"
 #include "platform/env.h"
 #include "platform/file.h"
 
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
 namespace {
 
 // Gives the open work file the source's recorded time for source_name.  An
@@ -23,7 +23,6 @@ bool StampCopy(platform::File* file, CQUEXFSManager* source,
 }
 
 }  // namespace
-#endif
 
 // ---- Loads -------------------------------------------------------------------
 
@@ -195,14 +194,11 @@ int32_t CLocalFileSystem::ReceiveCopy(const std::u16string& dir,
   }
   source->CloseStream();
 
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-  if (complete && source_name != nullptr) {
+  // The snapshot-assisted layout's copies carry no time.
+  if (complete && source_name != nullptr && CurrentLayout().CarriesFileTimes()) {
     complete = StampCopy(file.get(), source, *source_name);
     if (!complete) NoteFailure(u"the local file's time could not be set");
   }
-#else
-  (void)source_name;  // copies carry no time
-#endif
   if (complete) {
     complete = file->Sync();
     if (!complete) NoteFailure(u"the local file could not be flushed to disk");
@@ -376,7 +372,6 @@ int32_t CLocalFileSystem::ReadStream(uint8_t* buffer, int32_t size) {
   return n;
 }
 
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
 int32_t CLocalFileSystem::SetModifiedTime(std::u16string dir,
                                           std::u16string name,
                                           std::u16string time) {
@@ -389,7 +384,6 @@ int32_t CLocalFileSystem::SetModifiedTime(std::u16string dir,
 std::u16string CLocalFileSystem::GetModifiedTime(std::u16string key) {
   return LookupFileTime(key);
 }
-#endif
 
 int32_t CLocalFileSystem::WriteStream(const uint8_t* buffer, int32_t size) {
   return stream.Write(buffer, size);

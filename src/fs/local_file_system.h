@@ -132,11 +132,9 @@ class CLocalFileSystem final : public CQUEXFSManager {
   int32_t OpenStream(std::u16string dir, std::u16string name) override;
   int32_t OpenStream(std::u16string path) override;
   int32_t ReadStream(uint8_t* buffer, int32_t size) override;
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
   int32_t SetModifiedTime(std::u16string dir, std::u16string name,
                           std::u16string time) override;
   std::u16string GetModifiedTime(std::u16string key) override;
-#endif
   int32_t WriteStream(const uint8_t* buffer, int32_t size) override;
   int32_t CloseStream() override;
 

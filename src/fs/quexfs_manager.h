@@ -28,10 +28,12 @@
 // Slot order.  The thirty operations are declared in their fixed slot order
 // (0..29); a dir-and-name form and its path form are one operation in two
 // consecutive slots.  Do not reorder, insert or remove declarations.  The
-// snapshot-assisted build (KELTOS3_SNAPSHOT_BUILD) carries no file times: it
-// has neither SetModifiedTime nor GetModifiedTime, so its interface has 28
-// slots, WriteStream at 25, CloseStream at 26 and Release at 27, and its
-// copies leave every target with the time at which it was written.
+// snapshot-assisted layout (common/layout_policy.h) carries no file times:
+// its copies leave every target with the time at which it was written and
+// never call SetModifiedTime or GetModifiedTime.  Both layouts share this
+// one table of thirty slots: it never crosses the library's boundary (the
+// file systems are made and released inside the synchronisation entry), so
+// nothing outside sees its slot numbers.
 //
 // Ownership.  A file system is created with new and destroyed only through
 // Release(), which deletes the object; the base has no virtual destructor.
@@ -179,15 +181,13 @@ class CQUEXFSManager {
   // the read failed.
   virtual int32_t ReadStream(uint8_t* buffer, int32_t size) = 0;        // 24
 
-  // Slots 25 and 26 carry file times; the snapshot-assisted build has
-  // neither of them (its slot 25 is WriteStream).
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
+  // Slots 25 and 26 carry file times; the snapshot-assisted layout does
+  // not call them.
   // Sets the last-write time of dir + name from a time text.
   virtual int32_t SetModifiedTime(std::u16string dir, std::u16string name,
                                   std::u16string time) = 0;             // 25
   // The time text fileMap holds for key, or the empty text.
   virtual std::u16string GetModifiedTime(std::u16string key) = 0;       // 26
-#endif
 
   // Writes `size` bytes to the current stream.  0 on success, 1 when no
   // stream is open.

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "boundary/s3_file.h"
+#include "common/layout_policy.h"
 #include "common/wide_string.h"
 #include "fs/s3_tree_listing.h"
 #include "fs/tree_names.h"
@@ -24,25 +25,23 @@
 
 namespace {
 
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
+// Versions named by stamps (the standard layout), or one per path.
+bool Versioned() { return CurrentLayout().VersionedKeys(); }
+
 // The stamp of a version written without a source time: the time text of
 // this moment.
 std::u16string TimeOfWriting() {
   return FormatTimeText(platform::FileTimeFromUnixSeconds(
       platform::CurrentEnv()->NowUnixSeconds()));
 }
-#endif
 
 // The key the index object of `remainder` (a path in the bucket) is stored
 // under when its version is named with `stamp`.  The snapshot-assisted
-// build keeps one version per path, under the path's own index key.
+// layout keeps one version per path, under the path's own index key.
 std::u16string StoredIndexKey(const std::u16string& remainder,
-                              [[maybe_unused]] const std::u16string& stamp) {
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
+                              const std::u16string& stamp) {
+  if (!Versioned()) return IndexKeyOf(FileKeyOf(remainder));
   return VersionedIndexKey(IndexKeyOf(FileKeyOf(remainder)), stamp);
-#else
-  return IndexKeyOf(FileKeyOf(remainder));
-#endif
 }
 
 // The chunk key of every record of the loaded `index`, in order.
@@ -67,7 +66,6 @@ bool ToRootKey(const std::u16string& root_path, std::u16string* key) {
   return true;
 }
 
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
 // The stamp of `key` when it is the index object of a version of
 // `remainder` in the form this file system stores and lists (a time-text
 // stamp); the empty text for any other key (the host's own versions, with
@@ -75,7 +73,7 @@ bool ToRootKey(const std::u16string& root_path, std::u16string* key) {
 std::u16string SyncVersionStamp(const std::u16string& key,
                                 const std::u16string& remainder) {
   const std::u16string head = FileKeyOf(remainder) + u"_";
-  if (key.size() != head.size() + kIndexSuffixLength - 1 ||
+  if (key.size() != head.size() + kStampedIndexSuffixLength - 1 ||
       key.compare(0, head.size(), head) != 0) {
     return std::u16string();
   }
@@ -85,9 +83,7 @@ std::u16string SyncVersionStamp(const std::u16string& key,
   }
   return stamp;
 }
-#endif
 
-#if defined(KELTOS3_SNAPSHOT_BUILD)
 // The time a listing gives the index object `key` of `bucket`, to the
 // millisecond where the server gives it (ListedExactTime), or the empty
 // text when it is not listed.
@@ -101,7 +97,6 @@ std::u16string ListedTimeOf(const std::u16string& bucket, const std::u16string& 
   }
   return std::u16string();
 }
-#endif
 
 // One trailing "\" dropped, as the object path of a folder drops it.
 std::u16string WithoutTrailingBackslash(std::u16string path) {
@@ -231,10 +226,8 @@ int CS3FileSystem::OpenFileObject(CS3File* file, const std::u16string& path,
 int32_t CS3FileSystem::LoadTree(std::u16string path) {
   dirMap.RemoveAll();
   fileMap.RemoveAll();
-#if defined(KELTOS3_SNAPSHOT_BUILD)
   listedTimes.clear();
   listedIndexTags.clear();
-#endif
   wholeTreeLoaded = false;
   const int32_t loaded = LoadRemoteTree(ListingRemainder(path));
   wholeTreeLoaded = loaded == 0 && path.empty();
@@ -245,10 +238,8 @@ int32_t CS3FileSystem::LoadTree() { return LoadTree(std::u16string()); }
 
 int32_t CS3FileSystem::LoadFiles(std::u16string path) {
   fileMap.RemoveAll();
-#if defined(KELTOS3_SNAPSHOT_BUILD)
   listedTimes.clear();
   listedIndexTags.clear();
-#endif
   wholeTreeLoaded = false;
   ListFiles(ListingRemainder(path));
   return 0;
@@ -311,11 +302,12 @@ int32_t CS3FileSystem::LoadRemoteTree(const std::u16string& remainder) {
     if (complete && previous_complete && shape == previous) return 0;
     previous_complete = complete;
     previous = shape;
-#if !defined(KELTOS3_SNAPSHOT_BUILD)  // which lists again at once
     // The same wait as after every request: a second listing right away
-    // would most likely miss the same changes as the first.
-    platform::CurrentEnv()->Sleep(static_cast<uint32_t>(CS3Config().GetRequestPause()));
-#endif
+    // would most likely miss the same changes as the first.  (The
+    // snapshot-assisted layout lists again at once.)
+    if (CurrentLayout().PausesBetweenListings()) {
+      platform::CurrentEnv()->Sleep(static_cast<uint32_t>(CS3Config().GetRequestPause()));
+    }
   }
   return 1;
 }
@@ -346,13 +338,13 @@ int32_t CS3FileSystem::ListPages(const std::u16string& prefix, bool folders) {
         continue;
       }
       if (kind == IndexKeyKind::kOtherBuild) return kLoadOtherLayout;
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-      fileMap.Set(key, stamp);
-#else
-      fileMap.Set(key, ListedFileTime(entry.last_modified));
-      listedTimes[key] = ListedExactTime(entry.last_modified);
-      listedIndexTags[key] = entry.etag + u" " + entry.last_modified;
-#endif
+      if (Versioned()) {
+        fileMap.Set(key, stamp);
+      } else {
+        fileMap.Set(key, ListedFileTime(entry.last_modified));
+        listedTimes[key] = ListedExactTime(entry.last_modified);
+        listedIndexTags[key] = entry.etag + u" " + entry.last_modified;
+      }
     }
     if (page.damaged) return 1;
   }
@@ -421,20 +413,20 @@ int32_t CS3FileSystem::ReservedOp(std::u16string, std::u16string, int32_t) {
 // ---- Files ---------------------------------------------------------------------
 
 CS3FileSystem::Superseded CS3FileSystem::FindReplacedVersion(
-    [[maybe_unused]] const std::u16string& remainder, const std::u16string& name,
+    const std::u16string& remainder, const std::u16string& name,
     const std::u16string& index_key) {
   Superseded replaced;
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-  // Only the listed version can share the new one's key: both are named
-  // with the same stamp.
-  const std::u16string stamp = GetModifiedTime(name);
-  if (!IsVersionStamp(stamp) || StoredIndexKey(remainder, stamp) != index_key) {
+  if (Versioned()) {
+    // Only the listed version can share the new one's key: both are named
+    // with the same stamp.
+    const std::u16string stamp = GetModifiedTime(name);
+    if (!IsVersionStamp(stamp) || StoredIndexKey(remainder, stamp) != index_key) {
+      return replaced;
+    }
+  } else if (fileMap.Find(name) < 0) {
+    // A path's one version always has the key the new one takes.
     return replaced;
   }
-#else
-  // A path's one version always has the key the new one takes.
-  if (fileMap.Find(name) < 0) return replaced;
-#endif
   replaced.index_key = index_key;
   replaced.known = ReadChunkKeys(bucket, index_key, &replaced.chunk_keys);
   return replaced;
@@ -443,7 +435,7 @@ CS3FileSystem::Superseded CS3FileSystem::FindReplacedVersion(
 void CS3FileSystem::RemoveOtherVersions(const std::u16string& remainder,
                                         const Uploaded& stored,
                                         const Superseded& replaced,
-                                        [[maybe_unused]] bool look_for_others) {
+                                        bool look_for_others) {
   VersionRemoval removal;
   removal.bucket = bucket;
   removal.data_bucket = bucket;
@@ -461,19 +453,21 @@ void CS3FileSystem::RemoveOtherVersions(const std::u16string& remainder,
       }
     }
   }
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-  // One index object per path: the new one took the place of the old.
-  if (removal.released_chunks.empty()) return;
-  // Chunks with a token belong to the replaced version alone; only chunks
-  // of an earlier build, which other index objects of the path may name,
-  // need the path's index objects read.
   PathIndexObjects listing;
-  listing.complete = true;
-  if (!std::all_of(removal.released_chunks.begin(), removal.released_chunks.end(),
-                   HasChunkToken)) {
-    listing = ListPathIndexObjects(bucket, remainder);
+  if (!Versioned()) {
+    // One index object per path: the new one took the place of the old.
+    if (removal.released_chunks.empty()) return;
+    // Chunks with a token belong to the replaced version alone; only chunks
+    // of an earlier build, which other index objects of the path may name,
+    // need the path's index objects read.
+    listing.complete = true;
+    if (!std::all_of(removal.released_chunks.begin(), removal.released_chunks.end(),
+                     HasChunkToken)) {
+      listing = ListPathIndexObjects(bucket, remainder);
+    }
+    RemoveVersions(removal, listing);
+    return;
   }
-#else
   // Every other version of the path in this form goes, up to the newer of
   // the new one's stamp and the one the last load listed (which the new
   // version replaces, also when it is older: a file replaced by an older
@@ -484,7 +478,7 @@ void CS3FileSystem::RemoveOtherVersions(const std::u16string& remainder,
   // (a change, or a conflict, for that run to settle; removing it would
   // lose that machine's edit).
   if (!look_for_others && removal.released_chunks.empty()) return;
-  const PathIndexObjects listing = ListPathIndexObjects(bucket, remainder);
+  listing = ListPathIndexObjects(bucket, remainder);
   const std::u16string own = SyncVersionStamp(stored.index_key, remainder);
   const std::u16string limit = std::max(own, stored.listed_stamp);
   for (const std::u16string& key : listing.keys) {
@@ -494,7 +488,6 @@ void CS3FileSystem::RemoveOtherVersions(const std::u16string& remainder,
     }
   }
   if (removal.index_keys.empty() && removal.released_chunks.empty()) return;
-#endif
   // The new version is stored whatever this gives; what could not be
   // removed now goes with the next store or removal of the path.
   RemoveVersions(removal, listing);
@@ -506,9 +499,7 @@ int32_t CS3FileSystem::ReceiveUpload(const std::u16string& remainder,
                                      const std::u16string& stamp) {
   Uploaded stored;
   stored.index_key = StoredIndexKey(remainder, stamp);
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-  stored.listed_stamp = GetModifiedTime(name);
-#endif
+  if (Versioned()) stored.listed_stamp = GetModifiedTime(name);
   // Read before the upload: the new index object may take its key.
   const Superseded replaced = FindReplacedVersion(remainder, name, stored.index_key);
 
@@ -516,9 +507,7 @@ int32_t CS3FileSystem::ReceiveUpload(const std::u16string& remainder,
   // The first Write starts a new version of the path whatever Open would
   // find, so no stored version is looked for.
   OpenFileObject(file.get(), remainder, /*for_writing=*/true);
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-  file->SetVersionStamp(stamp);
-#endif
+  if (Versioned()) file->SetVersionStamp(stamp);
 
   uint8_t buffer[kCopyBlockSize];
   int32_t n = 0;
@@ -531,14 +520,13 @@ int32_t CS3FileSystem::ReceiveUpload(const std::u16string& remainder,
       return 1;
     }
     const int last = n != kCopyBlockSize ? 1 : 0;
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-    // The last Write replaces the path's one index object: not when another
-    // machine stored (or removed) the path since the load.
-    if (last && !ListedVersionUnchanged(remainder, name)) {
+    // The last Write replaces the path's one index object (snapshot-assisted
+    // layout): not when another machine stored (or removed) the path since
+    // the load.
+    if (last && !Versioned() && !ListedVersionUnchanged(remainder, name)) {
       source->CloseStream();
       return 1;
     }
-#endif
     if (file->Write(reinterpret_cast<const char*>(buffer), n, last) != 0) {
       source->CloseStream();
       return 1;
@@ -550,15 +538,10 @@ int32_t CS3FileSystem::ReceiveUpload(const std::u16string& remainder,
   const bool unlisted = PathKnownUnlisted(remainder, name);
   storedPaths.insert(bucket + remainder);
   RemoveOtherVersions(remainder, stored, replaced, !unlisted);
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-  transferTimes[name] = stamp;
-#else
-  transferTimes[name] = ListedTimeOf(bucket, stored.index_key);
-#endif
+  transferTimes[name] = Versioned() ? stamp : ListedTimeOf(bucket, stored.index_key);
   return 0;
 }
 
-#if defined(KELTOS3_SNAPSHOT_BUILD)
 bool CS3FileSystem::ListedVersionUnchanged(const std::u16string& remainder,
                                            const std::u16string& name) {
   // A path the load did not list is new to this run; a store of it from
@@ -577,7 +560,6 @@ bool CS3FileSystem::ListedVersionUnchanged(const std::u16string& remainder,
   }
   return false;
 }
-#endif
 
 int32_t CS3FileSystem::Upload(const std::u16string& dir,
                               const std::u16string& name,
@@ -589,15 +571,12 @@ int32_t CS3FileSystem::Upload(const std::u16string& dir,
   if (bucket.empty() || !IsSafeTreeName(remainder)) return 1;
   const int32_t opened = source->OpenStream(sourceDir, sourceName);
   if (opened != 0) return opened;
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
+  if (!Versioned()) return ReceiveUpload(remainder, name, source, std::u16string());
   // The stamp names the index object; one the listing cannot read back
   // (empty, for a key the source never loaded) would hide the copy.
   std::u16string stamp = source->GetModifiedTime(sourceName);
   if (!IsVersionStamp(stamp)) stamp = TimeOfWriting();
   return ReceiveUpload(remainder, name, source, stamp);
-#else
-  return ReceiveUpload(remainder, name, source, std::u16string());
-#endif
 }
 
 int32_t CS3FileSystem::CopyFileFrom(std::u16string dir, std::u16string name,
@@ -615,13 +594,10 @@ int32_t CS3FileSystem::WriteFileFrom(std::u16string dir, std::u16string name,
     source->CloseStream();
     return 1;
   }
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
   // No source time is known here; the file object's own default stamp (an
   // RFC 1123 date) would not list back as this path.
-  return ReceiveUpload(remainder, name, source, TimeOfWriting());
-#else
-  return ReceiveUpload(remainder, name, source, std::u16string());
-#endif
+  return ReceiveUpload(remainder, name, source,
+                       Versioned() ? TimeOfWriting() : std::u16string());
 }
 
 int32_t CS3FileSystem::WriteFileFrom(std::u16string path,
@@ -637,25 +613,26 @@ int32_t CS3FileSystem::RemoveFile(std::u16string dir, std::u16string name) {
   removal.bucket = bucket;
   removal.data_bucket = bucket;
   removal.path = remainder;
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-  // Without a loaded stamp there is no version to address: an empty one
-  // would name an object that was never stored.
-  const std::u16string stamp = GetModifiedTime(name);
-  if (!IsVersionStamp(stamp)) return 0;
-  const PathIndexObjects listing = ListPathIndexObjects(bucket, remainder);
-  // The listed version, and the older ones of the path that earlier stores
-  // left behind (they would be listed in its place).  Newer ones, stored
-  // since the load, stay.
-  for (const std::u16string& key : listing.keys) {
-    const std::u16string listed = SyncVersionStamp(key, remainder);
-    if (!listed.empty() && listed <= stamp) removal.index_keys.push_back(key);
+  PathIndexObjects listing;
+  if (Versioned()) {
+    // Without a loaded stamp there is no version to address: an empty one
+    // would name an object that was never stored.
+    const std::u16string stamp = GetModifiedTime(name);
+    if (!IsVersionStamp(stamp)) return 0;
+    listing = ListPathIndexObjects(bucket, remainder);
+    // The listed version, and the older ones of the path that earlier
+    // stores left behind (they would be listed in its place).  Newer ones,
+    // stored since the load, stay.
+    for (const std::u16string& key : listing.keys) {
+      const std::u16string listed = SyncVersionStamp(key, remainder);
+      if (!listed.empty() && listed <= stamp) removal.index_keys.push_back(key);
+    }
+  } else {
+    // Only a path the last load listed has a version to address.
+    if (fileMap.Find(name) < 0) return 0;
+    listing = ListPathIndexObjects(bucket, remainder);
+    removal.index_keys.push_back(StoredIndexKey(remainder, std::u16string()));
   }
-#else
-  // Only a path the last load listed has a version to address.
-  if (fileMap.Find(name) < 0) return 0;
-  const PathIndexObjects listing = ListPathIndexObjects(bucket, remainder);
-  removal.index_keys.push_back(StoredIndexKey(remainder, std::u16string()));
-#endif
   // While an index object stays, the file is still listed: report the
   // failure, so that the catalog keeps its record and the next run deletes
   // the file again instead of fetching it back.
@@ -695,20 +672,13 @@ int32_t CS3FileSystem::OpenStream(std::u16string dir, std::u16string name) {
   if (streamOpen) return 1;
   const std::u16string remainder = Address(dir + name);
   stream = NewFileObject(bucket);
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-  const std::u16string stamp = GetModifiedTime(name);
-  const bool listed = IsVersionStamp(stamp);
-#else
-  const bool listed = fileMap.Find(name) >= 0;
-#endif
+  const std::u16string stamp = Versioned() ? GetModifiedTime(name) : std::u16string();
+  const bool listed = Versioned() ? IsVersionStamp(stamp) : fileMap.Find(name) >= 0;
   if (bucket.empty() || !IsSafeTreeName(remainder) || !listed) {
     return 3;  // no listed version to read
   }
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-  const std::u16string stored = StoredNameOf(remainder, stamp);
-#else
-  const std::u16string& stored = remainder;  // one version, under the path
-#endif
+  // The snapshot-assisted layout's one version lies under the path itself.
+  const std::u16string stored = Versioned() ? StoredNameOf(remainder, stamp) : remainder;
   // 0 means the listed version is gone: read as it is, it would pass for
   // an empty file.
   if (OpenFileObject(stream.get(), stored) != 1) {
@@ -735,7 +705,6 @@ int32_t CS3FileSystem::ReadStream(uint8_t* buffer, int32_t size) {
   return stream->Read(buffer, static_cast<unsigned int>(size));
 }
 
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
 int32_t CS3FileSystem::SetModifiedTime(std::u16string, std::u16string,
                                        std::u16string) {
   return 0;
@@ -744,7 +713,6 @@ int32_t CS3FileSystem::SetModifiedTime(std::u16string, std::u16string,
 std::u16string CS3FileSystem::GetModifiedTime(std::u16string key) {
   return LookupFileTime(key);
 }
-#endif
 
 int32_t CS3FileSystem::WriteStream(const uint8_t* buffer, int32_t size) {
   if (!streamOpen) return 1;
@@ -757,9 +725,7 @@ int32_t CS3FileSystem::WriteStream(const uint8_t* buffer, int32_t size) {
     streamVersion.chunk_keys = RecordKeysOf(stream->GetIndex());
     stream = NewFileObject(streamVersion.bucket);
     stream->OpenForWriting(streamPath);
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-    stream->SetVersionStamp(TimeOfWriting());
-#endif
+    if (Versioned()) stream->SetVersionStamp(TimeOfWriting());
     streamWritten = 1;
     streamBytes = 0;
   }
@@ -773,16 +739,10 @@ int32_t CS3FileSystem::WriteStream(const uint8_t* buffer, int32_t size) {
 int32_t CS3FileSystem::FinishWrittenStream() {
   const int finished = stream->Write(nullptr, 0, 1);
   Uploaded stored;
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
   stored.index_key = StoredIndexKey(streamPath, stream->GetVersionStamp());
-#else
-  stored.index_key = StoredIndexKey(streamPath, std::u16string());
-#endif
   stored.chunk_keys = stream->GetStoredChunkKeys();
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
   // The stream opened the version the load listed.
-  stored.listed_stamp = SyncVersionStamp(streamVersion.index_key, streamPath);
-#endif
+  if (Versioned()) stored.listed_stamp = SyncVersionStamp(streamVersion.index_key, streamPath);
   streamWritten = 0;
   streamBytes = 0;
   stream = NewFileObject(streamVersion.bucket);
@@ -819,10 +779,8 @@ CS3FileSystem* CS3FileSystem::NewTransferLane() const {
   lane->storedFolders = storedFolders;
   lane->storedPaths = storedPaths;
   lane->wholeTreeLoaded = wholeTreeLoaded;
-#if defined(KELTOS3_SNAPSHOT_BUILD)
   lane->listedTimes = listedTimes;
   lane->listedIndexTags = listedIndexTags;
-#endif
   return lane;
 }
 

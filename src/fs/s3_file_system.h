@@ -25,7 +25,7 @@
 // (fs/tree_names.h), and versions the host stored through its own file
 // objects (HTTP-date stamps; fs/s3_tree_listing.h).
 //
-// Snapshot-assisted build (KELTOS3_SNAPSHOT_BUILD): one version per path,
+// Snapshot-assisted layout (common/layout_policy.h): one version per path,
 // its index object "$file$/docs/a.txt_Info"; fileMap holds the listing's
 // LastModified of that object (to the second); uploads carry no time;
 // LoadTree lists again without pausing; a replaced version's index object
@@ -181,11 +181,9 @@ class CS3FileSystem final : public CQUEXFSManager {
   int32_t OpenStream(std::u16string dir, std::u16string name) override;
   int32_t OpenStream(std::u16string path) override;
   int32_t ReadStream(uint8_t* buffer, int32_t size) override;
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
   int32_t SetModifiedTime(std::u16string dir, std::u16string name,
                           std::u16string time) override;
   std::u16string GetModifiedTime(std::u16string key) override;
-#endif
   int32_t WriteStream(const uint8_t* buffer, int32_t size) override;
   int32_t CloseStream() override;
 
@@ -202,13 +200,12 @@ class CS3FileSystem final : public CQUEXFSManager {
     const auto found = transferTimes.find(key);
     return found == transferTimes.end() ? std::u16string() : found->second;
   }
-#if defined(KELTOS3_SNAPSHOT_BUILD)
   // The listing's time of each path the last load listed, with its
-  // milliseconds where the server gives them (fileMap keeps seconds).
+  // milliseconds where the server gives them (fileMap keeps seconds);
+  // snapshot-assisted layout, empty in the standard one.
   const std::map<std::u16string, std::u16string>& ListedTimes() const {
     return listedTimes;
   }
-#endif
 
   // A transfer lane (fs/quexfs_manager.h): a new object with this one's
   // root, maps and what it knows of the bucket, and no stream.  The caller
@@ -314,14 +311,12 @@ class CS3FileSystem final : public CQUEXFSManager {
   // replaces.  0, or 2 when storing failed.
   int32_t FinishWrittenStream();
 
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-  // True when the index object of `remainder` (the tree key `name`) is
+  // Snapshot-assisted layout: true when the index object of `remainder` (the tree key `name`) is
   // still the one the last load listed (the same ETag and listed time), or
   // the load listed none: a store may then replace it.  Another machine's newer
   // version is never replaced by an older edit of a run that loaded the
   // tree before it was stored; that is a change for the next run.
   bool ListedVersionUnchanged(const std::u16string& remainder, const std::u16string& name);
-#endif
 
   // A fresh file object whose requests all go to `in_bucket`.
   static std::unique_ptr<CS3File> NewFileObject(const std::u16string& in_bucket);
@@ -382,12 +377,11 @@ class CS3FileSystem final : public CQUEXFSManager {
   bool wholeTreeLoaded = false;
   // TimeAfterTransfer by tree key.
   std::map<std::u16string, std::u16string> transferTimes;
-#if defined(KELTOS3_SNAPSHOT_BUILD)
+  // Snapshot-assisted layout: the listed times, and the ETag and
+  // LastModified text each path's index object was listed with (fileMap
+  // holds the time alone, to the second).
   std::map<std::u16string, std::u16string> listedTimes;
-  // The ETag and LastModified text each path's index object was listed
-  // with (fileMap holds the time alone, to the second).
   std::map<std::u16string, std::u16string> listedIndexTags;
-#endif
 };
 
 #endif  // KELTOS3_SRC_FS_S3_FILE_SYSTEM_H_

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "common/layout_policy.h"
 #include "fs/tree_names.h"
 #include "s3/xml_text.h"
 #include "support/time_text.h"
@@ -106,12 +107,12 @@ bool FolderMarkerTreeKey(const std::u16string& key, std::u16string* tree_key) {
 bool IndexObjectTreeEntry(const std::u16string& key, std::u16string* tree_key,
                           std::u16string* stamp) {
   const std::u16string_view text(key);
-  if (text.size() < kFilePrefix.size() + kIndexSuffixLength) return false;
+  if (text.size() < kFilePrefix.size() + kStampedIndexSuffixLength) return false;
   if (text.substr(text.size() - kInfoSuffix.size()) != kInfoSuffix) {
     return false;
   }
   if (text.substr(0, kFilePrefix.size()) != kFilePrefix) return false;
-  const size_t path_end = text.size() - kIndexSuffixLength;
+  const size_t path_end = text.size() - kStampedIndexSuffixLength;
   if (text[path_end] != u'_') return false;
   std::u16string listed_stamp(text.substr(path_end + 1, kStampLength));
   if (!IsVersionStamp(listed_stamp)) return false;
@@ -165,26 +166,23 @@ IndexKeyKind ClassifyIndexKey(const std::u16string& key, std::u16string* tree_ke
   std::u16string stamped_key;
   std::u16string listed_stamp;
   const bool stamped = IndexObjectTreeEntry(key, &stamped_key, &listed_stamp);
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-  if (stamped) {
-    *tree_key = std::move(stamped_key);
-    *stamp = std::move(listed_stamp);
-    return IndexKeyKind::kThisBuild;
+  if (CurrentLayout().VersionedKeys()) {
+    if (stamped) {
+      *tree_key = std::move(stamped_key);
+      *stamp = std::move(listed_stamp);
+      return IndexKeyKind::kThisBuild;
+    }
+    return IndexObjectTreeKey(key, tree_key) ? IndexKeyKind::kOtherBuild
+                                             : IndexKeyKind::kNone;
   }
-  return IndexObjectTreeKey(key, tree_key) ? IndexKeyKind::kOtherBuild
-                                           : IndexKeyKind::kNone;
-#else
-  (void)stamp;
   if (stamped) {
     *tree_key = std::move(stamped_key);
     return IndexKeyKind::kOtherBuild;
   }
   return IndexObjectTreeKey(key, tree_key) ? IndexKeyKind::kThisBuild
                                            : IndexKeyKind::kNone;
-#endif
 }
 
-#if defined(KELTOS3_SNAPSHOT_BUILD)
 std::u16string ListedFileTime(const std::u16string& last_modified) {
   constexpr platform::FileTime kUnset = ~platform::FileTime{0};
   platform::FileTime time = kUnset;
@@ -202,4 +200,3 @@ std::u16string ListedExactTime(const std::u16string& last_modified) {
   const std::u16string text = FormatTimeTextWithMilliseconds(time);
   return text.empty() ? last_modified : text;
 }
-#endif

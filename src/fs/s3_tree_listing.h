@@ -55,7 +55,7 @@ ListingPage ReadListingPage(const std::u16string& text);
 // "2008-09-20T06:33:34.000Z".
 constexpr size_t kStampLength = 24;
 // "_" + stamp + "_Info".
-constexpr size_t kIndexSuffixLength = 1 + kStampLength + 5;
+constexpr size_t kStampedIndexSuffixLength = 1 + kStampLength + 5;
 
 // True when `text` has the shape of a time text ("%04d-%02d-%02dT%02d:%02d:
 // %02d.%03dZ", 24 characters) and names a possible date and time.
@@ -87,25 +87,24 @@ bool IndexObjectTreeKey(const std::u16string& key, std::u16string* tree_key);
 // GMT") + "_Info": a version the host stored through its own file object.
 bool IsHostVersionKey(const std::u16string& key);
 
-// What a listed key below "$file$" is to this build of the library.
+// What a listed key below "$file$" is to the current layout
+// (common/layout_policy.h).
 enum class IndexKeyKind {
   kNone,         // not an index object of a safe path: not part of the tree
-  kThisBuild,    // a version in this build's form: *tree_key (and, in the
-                 // standard build, *stamp) are set
+  kThisBuild,    // a version in this layout's form: *tree_key (and, in
+                 // the standard layout, *stamp) are set
   kHostVersion,  // a version the host stored itself: not part of the tree
-  kOtherBuild,   // an index object in the other build's form: *tree_key is
+  kOtherBuild,   // an index object in the other layout's form: *tree_key is
                  // set
 };
 
-// Classifies the listed key `key`.  The standard build's form ends with
+// Classifies the listed key `key`.  The standard layout's form ends with
 // "_" + a time text + "_Info" (IndexObjectTreeEntry); the snapshot-assisted
-// build's form is any other "$file$/..._Info" key of a safe path
+// layout's form is any other "$file$/..._Info" key of a safe path
 // (IndexObjectTreeKey).  A key with an HTTP-date stamp is a host version in
-// both builds.  The outputs are left alone for kNone and kHostVersion.
+// both layouts.  The outputs are left alone for kNone and kHostVersion.
 IndexKeyKind ClassifyIndexKey(const std::u16string& key, std::u16string* tree_key,
                               std::u16string* stamp);
-
-#if defined(KELTOS3_SNAPSHOT_BUILD)
 
 // The time a listed index object gives its path: its "<LastModified>" text
 // to the second, milliseconds written as 000 (the precision of the times on
@@ -117,6 +116,5 @@ std::u16string ListedFileTime(const std::u16string& last_modified);
 // The same with the text's milliseconds kept, where the server gives them:
 // what tells two stores within one second apart.
 std::u16string ListedExactTime(const std::u16string& last_modified);
-#endif
 
 #endif  // KELTOS3_SRC_FS_S3_TREE_LISTING_H_

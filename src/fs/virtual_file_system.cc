@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "common/layout_policy.h"
 #include "common/wide_string.h"
 #include "fs/local_file_system.h"
 #include "fs/s3_file_system.h"
@@ -16,9 +17,8 @@ namespace {
 // The work folder and what it holds, below the root.
 constexpr char16_t kWorkFolder[] = u"\\.keltos3";
 constexpr char16_t kRemoteRootFile[] = u"\\.keltos3\\remote-root";
-#if defined(KELTOS3_SNAPSHOT_BUILD)
+// The remote side's times of the snapshot-assisted layout's records.
 constexpr char16_t kRemoteTimesFolder[] = u"\\.keltos3\\remote-times";
-#endif
 
 // The longest remote-root record read.
 constexpr std::uint32_t kRootRecordLimit = 4096;
@@ -32,10 +32,9 @@ int32_t CVirtualFileSystem::LoadTree(std::u16string path) {
   fileMap.RemoveAll();
   const int32_t result =
       ScanDirectoryTree(path, ScanVariant::kFull, /*skip_dot_dirs=*/true, &m_stamps);
-#if defined(KELTOS3_SNAPSHOT_BUILD)
   m_remoteTimes = CSortedMap<std::u16string>(fileMap.Capacity(),
                                              SortedMapWhenFull::kKeepLowest);
-  if (path.empty() && !m_bRemoteTimesTree) {
+  if (!CurrentLayout().CarriesFileTimes() && path.empty() && !m_bRemoteTimesTree) {
     ScopedFileSystem<CVirtualFileSystem> times(new CVirtualFileSystem());
     times->m_bRemoteTimesTree = true;
     times->SetRoot(root + kRemoteTimesFolder);
@@ -47,7 +46,6 @@ int32_t CVirtualFileSystem::LoadTree(std::u16string path) {
       m_remoteTimes.Set(key, FormatTimeTextWithMilliseconds(stamp.time));
     }
   }
-#endif
   return result;
 }
 
@@ -93,9 +91,7 @@ int32_t CVirtualFileSystem::CreateDir(std::u16string path) {
 int32_t CVirtualFileSystem::RemoveDir(std::u16string dir, std::u16string name) {
   if (!IsGuardedTarget(root, dir, name)) return 1;
   const int32_t removed = RemoveDirectoryOnDisk(dir + name);
-#if defined(KELTOS3_SNAPSHOT_BUILD)
   if (removed == 0) ForgetRemoteTime(KeyBelowRoot(root, dir, name), /*directory=*/true);
-#endif
   return removed;
 }
 
@@ -122,7 +118,7 @@ bool CVirtualFileSystem::CreatePlaceholder(const std::u16string& path) {
 }
 
 int32_t CVirtualFileSystem::Record(const std::u16string& dir, const std::u16string& name,
-                                   [[maybe_unused]] const CQUEXFSManager* source,
+                                   const CQUEXFSManager* source,
                                    const std::u16string& source_time) {
   platform::Env* const env = platform::CurrentEnv();
   const std::u16string key = KeyBelowRoot(root, dir, name);
@@ -131,17 +127,18 @@ int32_t CVirtualFileSystem::Record(const std::u16string& dir, const std::u16stri
     const auto found = m_pLocal->LoadedStamps().find(key);
     if (found != m_pLocal->LoadedStamps().end()) local = &found->second;
   }
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-  // The local file's full time where it was the source: its time text,
-  // which named the remote version, is the record's to the second, and a
-  // second save within that second is still seen.
-  if (local != nullptr && source != nullptr &&
-      source == static_cast<const CQUEXFSManager*>(m_pLocal)) {
-    return env->SetLastWriteTime(dir + name, local->time) ? 0 : 1;
+  if (CurrentLayout().CarriesFileTimes()) {
+    // The local file's full time where it was the source: its time text,
+    // which named the remote version, is the record's to the second, and a
+    // second save within that second is still seen.
+    if (local != nullptr && source != nullptr &&
+        source == static_cast<const CQUEXFSManager*>(m_pLocal)) {
+      return env->SetLastWriteTime(dir + name, local->time) ? 0 : 1;
+    }
+    return SetWriteTimeFromText(dir + name, source_time);
   }
-  return SetWriteTimeFromText(dir + name, source_time);
-#else
-  (void)source_time;
+  // The snapshot-assisted layout: the local side's time, and the remote
+  // side's own time kept beside the record.
   int32_t result = 0;
   if (local != nullptr && !env->SetLastWriteTime(dir + name, local->time)) result = 1;
   if (m_pRemote != nullptr && !key.empty()) {
@@ -155,10 +152,8 @@ int32_t CVirtualFileSystem::Record(const std::u16string& dir, const std::u16stri
     if (RecordRemoteTime(key, remote_time) != 0) result = 1;
   }
   return result;
-#endif
 }
 
-#if defined(KELTOS3_SNAPSHOT_BUILD)
 int32_t CVirtualFileSystem::RecordRemoteTime(const std::u16string& key,
                                              const std::u16string& time) {
   // Without a time the record of the remote side goes: the next run then
@@ -179,7 +174,7 @@ int32_t CVirtualFileSystem::RecordRemoteTime(const std::u16string& key,
 }
 
 void CVirtualFileSystem::ForgetRemoteTime(const std::u16string& key, bool directory) {
-  if (m_bRemoteTimesTree || key.empty()) return;
+  if (CurrentLayout().CarriesFileTimes() || m_bRemoteTimesTree || key.empty()) return;
   const std::u16string name = kRemoteTimesFolder + key;
   if (!IsGuardedTarget(root, root, name)) return;
   platform::Env* const env = platform::CurrentEnv();
@@ -191,6 +186,7 @@ void CVirtualFileSystem::ForgetRemoteTime(const std::u16string& key, bool direct
 }
 
 int32_t CVirtualFileSystem::RefreshRecord(const std::u16string& key) {
+  if (CurrentLayout().CarriesFileTimes()) return RefreshWholeSecondRecord(key);
   if (m_pLocal == nullptr || m_pRemote == nullptr || !IsGuardedTarget(root, root, key)) {
     return 1;
   }
@@ -203,14 +199,13 @@ int32_t CVirtualFileSystem::RefreshRecord(const std::u16string& key) {
   if (!platform::CurrentEnv()->SetLastWriteTime(root + key, local->second.time)) return 1;
   return RecordRemoteTime(key, remote_time);
 }
-#else
-int32_t CVirtualFileSystem::RefreshRecord(const std::u16string& key) {
+
+int32_t CVirtualFileSystem::RefreshWholeSecondRecord(const std::u16string& key) {
   if (m_pLocal == nullptr || !IsGuardedTarget(root, root, key)) return 1;
   const auto local = m_pLocal->LoadedStamps().find(key);
   if (local == m_pLocal->LoadedStamps().end()) return 1;
   return platform::CurrentEnv()->SetLastWriteTime(root + key, local->second.time) ? 0 : 1;
 }
-#endif
 
 int32_t CVirtualFileSystem::CopyFileFrom(std::u16string dir,
                                          std::u16string name,
@@ -219,13 +214,9 @@ int32_t CVirtualFileSystem::CopyFileFrom(std::u16string dir,
                                          std::u16string sourceName) {
   if (!IsGuardedTarget(root, dir, name)) return 1;
   if (!CreatePlaceholder(dir + name)) return 1;
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-  const std::u16string time =
-      source != nullptr ? source->GetModifiedTime(sourceName) : std::u16string();
-#else
-  (void)sourceName;
-  const std::u16string time;
-#endif
+  const std::u16string time = source != nullptr && CurrentLayout().CarriesFileTimes()
+                                  ? source->GetModifiedTime(sourceName)
+                                  : std::u16string();
   return Record(dir, name, source, time);
 }
 
@@ -245,9 +236,7 @@ int32_t CVirtualFileSystem::RemoveFile(std::u16string dir,
                                        std::u16string name) {
   if (!IsGuardedTarget(root, dir, name)) return 1;
   if (!platform::CurrentEnv()->DeleteFile(dir + name)) return 1;
-#if defined(KELTOS3_SNAPSHOT_BUILD)
   ForgetRemoteTime(KeyBelowRoot(root, dir, name), /*directory=*/false);
-#endif
   return 0;
 }
 
@@ -344,7 +333,6 @@ int32_t CVirtualFileSystem::ReadStream(uint8_t* buffer, int32_t size) {
   return stream.Read(buffer, size);
 }
 
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
 int32_t CVirtualFileSystem::SetModifiedTime(std::u16string dir,
                                             std::u16string name,
                                             std::u16string time) {
@@ -355,7 +343,6 @@ int32_t CVirtualFileSystem::SetModifiedTime(std::u16string dir,
 std::u16string CVirtualFileSystem::GetModifiedTime(std::u16string key) {
   return LookupFileTime(key);
 }
-#endif
 
 int32_t CVirtualFileSystem::WriteStream(const uint8_t* buffer, int32_t size) {
   return stream.Write(buffer, size);

@@ -122,11 +122,9 @@ class CVirtualFileSystem final : public CQUEXFSManager {
   int32_t OpenStream(std::u16string dir, std::u16string name) override;
   int32_t OpenStream(std::u16string path) override;
   int32_t ReadStream(uint8_t* buffer, int32_t size) override;
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
   int32_t SetModifiedTime(std::u16string dir, std::u16string name,
                           std::u16string time) override;
   std::u16string GetModifiedTime(std::u16string key) override;
-#endif
   int32_t WriteStream(const uint8_t* buffer, int32_t size) override;
   int32_t CloseStream() override;
 
@@ -145,10 +143,9 @@ class CVirtualFileSystem final : public CQUEXFSManager {
   // The placeholders as the last load saw them, at full precision.
   const FileStampMap& LoadedStamps() const { return m_stamps; }
 
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-  // The remote side's record times the last whole-tree load found, by key.
+  // The remote side's record times the last whole-tree load found, by key
+  // (snapshot-assisted layout; empty in the standard one).
   const CSortedMap<std::u16string>& RemoteTimes() const { return m_remoteTimes; }
-#endif
   // Writes the record times of `key` (a file the live sides hold alike)
   // anew, for a record an earlier release wrote: without the remote side's
   // time (snapshot-assisted build), or in whole seconds (standard build:
@@ -173,21 +170,21 @@ class CVirtualFileSystem final : public CQUEXFSManager {
   // none).  0, or 1 when a time could not be written.
   int32_t Record(const std::u16string& dir, const std::u16string& name,
                  const CQUEXFSManager* source, const std::u16string& source_time);
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-  // The remote side's record time of `key`: written, or removed for an
-  // empty text.  0, or 1 when it could not be written.
+  // The remote side's record time of `key` (snapshot-assisted layout):
+  // written, or removed for an empty text.  0, or 1 when it could not be
+  // written.
   int32_t RecordRemoteTime(const std::u16string& key, const std::u16string& time);
+  // Nothing in the standard layout.
   void ForgetRemoteTime(const std::u16string& key, bool directory);
-#endif
+  // RefreshRecord of the standard layout.
+  int32_t RefreshWholeSecondRecord(const std::u16string& key);
 
   DiskStream stream;
   FileStampMap m_stamps;
   const CLocalFileSystem* m_pLocal = nullptr;
   const CS3FileSystem* m_pRemote = nullptr;
-#if defined(KELTOS3_SNAPSHOT_BUILD)
   CSortedMap<std::u16string> m_remoteTimes;
   bool m_bRemoteTimesTree = false;  // this object is that tree
-#endif
 };
 
 #endif  // KELTOS3_SRC_FS_VIRTUAL_FILE_SYSTEM_H_

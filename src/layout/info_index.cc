@@ -5,20 +5,16 @@
 #include <memory>
 
 
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
 CS3InfoIndex::CS3InfoIndex(const std::u16string& bucket,
                            const std::u16string& data_bucket,
                            const std::u16string& stamp)
     : m_strBucket(bucket), m_strDataBucket(data_bucket), m_strStamp(stamp) {
   Reset();
 }
-#else
+
 CS3InfoIndex::CS3InfoIndex(const std::u16string& bucket,
                            const std::u16string& data_bucket)
-    : m_strBucket(bucket), m_strDataBucket(data_bucket) {
-  Reset();
-}
-#endif
+    : CS3InfoIndex(bucket, data_bucket, std::u16string()) {}
 
 CS3InfoIndex::~CS3InfoIndex() = default;
 

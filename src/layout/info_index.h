@@ -45,17 +45,14 @@ class CS3InfoIndex {
   static uint32_t MaxObjectBytes(const std::u16string& index_key);
 
   // Reads both bucket names from the settings; the stamp is the current
-  // RFC 1123 date text.  (The snapshot-assisted build, KELTOS3_SNAPSHOT_BUILD,
-  // keeps one version per path and has no stamp.)
+  // RFC 1123 date text.  (The snapshot-assisted layout keeps one version
+  // per path and has no stamp: it is empty there and Store ignores it.)
   CS3InfoIndex();
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
   // With the given names and stamp; reads no settings.
   CS3InfoIndex(const std::u16string& bucket, const std::u16string& data_bucket,
                const std::u16string& stamp);
-#else
-  // With the given names; reads no settings.
+  // With the given names and no stamp; reads no settings.
   CS3InfoIndex(const std::u16string& bucket, const std::u16string& data_bucket);
-#endif
   CS3InfoIndex(const CS3InfoIndex&) = delete;
   CS3InfoIndex& operator=(const CS3InfoIndex&) = delete;
   ~CS3InfoIndex();
@@ -100,7 +97,7 @@ class CS3InfoIndex {
   // Replaces the index key by the versioned key (index key without "_Info",
   // "_", stamp, "_Info") and stores the bytes used under it in the backup
   // bucket.  Returns true when the store succeeded.  The snapshot-assisted
-  // build stores under the index key itself, replacing what is stored there.
+  // layout stores under the index key itself, replacing what is stored there.
   bool Store();
 
   // Record i of a loaded index.  Returns false for i outside [0, Count()).
@@ -129,13 +126,8 @@ class CS3InfoIndex {
   const std::u16string& IndexKey() const { return m_strIndexKey; }
   const std::u16string& Bucket() const { return m_strBucket; }
   const std::u16string& DataBucket() const { return m_strDataBucket; }
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
   const std::u16string& Stamp() const { return m_strStamp; }
-#endif
-
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
   void SetStamp(const std::u16string& stamp) { m_strStamp = stamp; }
-#endif
   void SetBucket(const std::u16string& bucket) { m_strBucket = bucket; }
   void SetDataBucket(const std::u16string& bucket) { m_strDataBucket = bucket; }
 
@@ -155,9 +147,7 @@ class CS3InfoIndex {
   std::u16string m_strIndexKey;
   std::u16string m_strBucket;             // index objects
   std::u16string m_strDataBucket;         // chunks
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
   std::u16string m_strStamp;
-#endif
 };
 
 #endif  // KELTOS3_SRC_LAYOUT_INFO_INDEX_H_

@@ -1,6 +1,7 @@
 // The parts of CS3InfoIndex that talk to the store: construction from the
 // settings, Load and Store.
 
+#include "common/layout_policy.h"
 #include "common/wide_string.h"
 #include "layout/chunk_check.h"
 #include "layout/info_index.h"
@@ -18,14 +19,10 @@ std::u16string SettingsDataBucket() { return CS3Config().GetDataBucket(); }
 
 }  // namespace
 
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
 CS3InfoIndex::CS3InfoIndex()
     : CS3InfoIndex(SettingsBucket(), SettingsDataBucket(),
-                   BytesToU16(FormatHttpDate())) {}
-#else
-CS3InfoIndex::CS3InfoIndex()
-    : CS3InfoIndex(SettingsBucket(), SettingsDataBucket()) {}
-#endif
+                   CurrentLayout().VersionedKeys() ? BytesToU16(FormatHttpDate())
+                                                   : std::u16string()) {}
 
 bool CS3InfoIndex::Load(const std::u16string& index_key, bool* fetched) {
   m_strIndexKey = index_key;
@@ -57,9 +54,9 @@ bool CS3InfoIndex::Load(const std::u16string& index_key, bool* fetched) {
 }
 
 bool CS3InfoIndex::Store() {
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-  m_strIndexKey = VersionedIndexKey(m_strIndexKey, m_strStamp);
-#endif
+  if (CurrentLayout().VersionedKeys()) {
+    m_strIndexKey = VersionedIndexKey(m_strIndexKey, m_strStamp);
+  }
   PutObjectRequest put(m_strBucket, m_strIndexKey);
   put.SetBody(m_pBuffer.get(), m_iUsed);
   const S3Response answer = S3Client().PutObject(put);

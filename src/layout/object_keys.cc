@@ -13,16 +13,10 @@
 
 namespace {
 
-constexpr char16_t kFilePrefix[] = u"$file$";
 constexpr char16_t kDataPrefix[] = u"$data$";
 constexpr char16_t kChunkPrefix[] = u"$chunk$";
-constexpr size_t kFilePrefixLength = 6;
 // "_" and five digits after the chunk token or the path.
 constexpr size_t kNumberLength = 6;
-constexpr char16_t kIndexSuffix[] = u"_Info";
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-constexpr size_t kIndexSuffixLength = 5;
-#endif
 
 }  // namespace
 
@@ -48,7 +42,6 @@ std::u16string IndexKeyOf(const std::u16string& file_key) {
   return file_key + kIndexSuffix;
 }
 
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
 std::u16string VersionedIndexKey(const std::u16string& index_key,
                                  const std::u16string& stamp) {
   const size_t keep = index_key.size() > kIndexSuffixLength
@@ -56,7 +49,6 @@ std::u16string VersionedIndexKey(const std::u16string& index_key,
                           : 0;
   return index_key.substr(0, keep) + u"_" + stamp + kIndexSuffix;
 }
-#endif
 
 namespace {
 
@@ -228,9 +220,7 @@ std::u16string PathOfStoredName(const std::u16string& name) {
   return name;
 }
 
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
 std::u16string StoredNameOf(const std::u16string& path,
                             const std::u16string& stamp) {
   return path + u"_" + stamp;
 }
-#endif

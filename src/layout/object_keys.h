@@ -29,9 +29,9 @@
 // ("/docs/a.txt").  A stored name is a path followed by "_" and the version
 // stamp; it is what Open and DeleteS3File take to address one version.
 //
-// The snapshot-assisted build (KELTOS3_SNAPSHOT_BUILD) keeps one version per
-// path: the index object is stored under the file key + "_Info" itself, and
-// the stored name is the plain path.  It has no versioned keys.
+// The snapshot-assisted layout (common/layout_policy.h) keeps one version
+// per path: the index object is stored under the file key + "_Info" itself,
+// and the stored name is the plain path.  It uses no versioned keys.
 //
 // All functions are total: any text gives a defined key.
 
@@ -40,6 +40,12 @@
 
 #include <cstdint>
 #include <string>
+
+// Every index object key begins with kFilePrefix and ends with kIndexSuffix.
+constexpr char16_t kFilePrefix[] = u"$file$";
+constexpr size_t kFilePrefixLength = 6;
+constexpr char16_t kIndexSuffix[] = u"_Info";
+constexpr size_t kIndexSuffixLength = 5;
 
 // Every "\" of `path` replaced by "/".
 std::u16string KeyFormOf(const std::u16string& path);
@@ -61,12 +67,10 @@ std::u16string FileKeyOf(const std::u16string& path);
 // The index key a file key is looked up under: file key + "_Info".
 std::u16string IndexKeyOf(const std::u16string& file_key);
 
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
 // The key a finished version's index object is stored under: `index_key`
 // without its last five characters ("_Info"), then "_" + stamp + "_Info".
 std::u16string VersionedIndexKey(const std::u16string& index_key,
                                  const std::u16string& stamp);
-#endif
 
 // Characters of a chunk token.
 constexpr size_t kChunkTokenLength = 33;
@@ -118,10 +122,8 @@ bool HasChunkToken(const std::u16string& key);
 // 19:36:42 GMT"); otherwise the name itself (an unstamped version).
 std::u16string PathOfStoredName(const std::u16string& name);
 
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
 // The stored name of a version: path + "_" + stamp.
 std::u16string StoredNameOf(const std::u16string& path,
                             const std::u16string& stamp);
-#endif
 
 #endif  // KELTOS3_SRC_LAYOUT_OBJECT_KEYS_H_

@@ -17,10 +17,6 @@
 
 namespace {
 
-constexpr char16_t kFilePrefix[] = u"$file$";
-constexpr char16_t kIndexSuffix[] = u"_Info";
-constexpr size_t kFilePrefixLength = 6;
-constexpr size_t kIndexSuffixLength = 5;
 constexpr int kChunkAttempts = 5;
 
 bool IsIndexObjectKey(const std::u16string& key) {

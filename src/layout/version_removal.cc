@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr char16_t kIndexSuffix[] = u"_Info";
-constexpr size_t kIndexSuffixLength = 5;
 
 bool EndsWithIndexSuffix(const std::u16string& key) {
   return key.size() >= kIndexSuffixLength &&

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "common/layout_policy.h"
 #include "common/wide_string.h"
 #include "platform/env.h"
 #include "platform/http.h"
@@ -421,7 +422,7 @@ std::u16string CNHttpRequest::Send() {
       std::min<std::uint32_t>(status, std::numeric_limits<std::int32_t>::max()));
 
   // 13. Anything but 2xx failed; an S3 error document is reported.  The
-  // snapshot-assisted build also reports any other error answer whole.
+  // snapshot-assisted layout also reports any other error answer whole.
   if (m_response.m_iStatus < 200 || m_response.m_iStatus > 299) {
     if (text.find(kErrorStart) != std::u16string::npos &&
         text.find(kErrorEnd) != std::u16string::npos) {
@@ -430,9 +431,10 @@ std::u16string CNHttpRequest::Send() {
       platform::SetLastErrorText(u"the server answered with HTTP status " +
                                  Utf8ToU16(std::to_string(m_response.m_iStatus)));
     }
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-    if (text.find(kErrorStart) == std::u16string::npos) Report(text + u"\r\n");
-#endif
+    if (CurrentLayout().ReportsPlainErrorAnswers() &&
+        text.find(kErrorStart) == std::u16string::npos) {
+      Report(text + u"\r\n");
+    }
     m_response.m_iRetry = 1;
   }
 

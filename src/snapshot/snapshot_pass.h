@@ -37,10 +37,15 @@
 #include <cstdint>
 #include <string>
 
+#include "common/layout_policy.h"
 #include "sync/sync_engine.h"
 #include "sync/sync_types.h"
 
 class CQUEXFSManager;
+
+// The snapshot-assisted layout (common/layout_policy.h), whose in-use pass
+// is the one below.
+const LayoutPolicy& SnapshotLayout();
 
 // Wide characters in each output buffer handed to the agent.
 constexpr int kSnapshotPathBufferLength = 260;

@@ -10,11 +10,9 @@
 #include "fs/quexfs_manager.h"
 #include "settings/s3_config.h"
 #include "support/event_reporter.h"
+#include "sync/in_use_pass.h"
 #include "sync/sync_engine.h"
 #include "sync/transfer_lanes.h"
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-#include "snapshot/snapshot_pass.h"
-#endif
 
 namespace {
 
@@ -55,10 +53,8 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
     plan.bound = m_strBound;
     m_pObserver->OnPlan(plan);
   }
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-  ResetDeferredTable(&m_deferred);
+  if (m_pInUsePass != nullptr) m_pInUsePass->ResetDeferred(&m_deferred);
   std::set<std::u16string> deferred;
-#endif
 
   // The walk: the groups in their fixed order, each ascending, except the
   // directory removals, deepest first.
@@ -126,18 +122,17 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
   std::function<void(const std::u16string&)> resolve;
   auto skip = [&](const std::u16string& key) {
     const SyncAction a = m_actions.Lookup(key);
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-    // The catalog half of a transfer set aside for the snapshot pass goes
+    // The catalog half of a transfer set aside for the in-use pass goes
     // with it.
     const std::u16string group = GroupOf(key);
-    if (a.m_iTarget == SIDE_CATALOG && (group == u"FILEADD" || group == u"FILEUPDATE")) {
+    if (m_pInUsePass != nullptr && a.m_iTarget == SIDE_CATALOG &&
+        (group == u"FILEADD" || group == u"FILEUPDATE")) {
       for (const std::u16string& need : m_needs[key]) {
         if (deferred.count(need) != 0 && m_actions.Lookup(need).m_strName == a.m_strName) {
           m_deferred.Set(key, a);
         }
       }
     }
-#endif
     Notify(key, a, SyncObserver::Outcome::kSkipped, 0);
     status[key] = Status::kSkipped;
     resolve(key);
@@ -148,13 +143,11 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
     const SyncAction a = m_actions.Lookup(key);
     const std::u16string group = GroupOf(key);
     if (!m_bDryRun) Notify(key, a, SyncObserver::Outcome::kDone, r);
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-    if ((group == u"FILEADD" || group == u"FILEUPDATE") && a.m_strSourceName.empty() &&
-        ShouldDefer(r, a.m_iSource)) {
+    if (m_pInUsePass != nullptr && (group == u"FILEADD" || group == u"FILEUPDATE") &&
+        a.m_strSourceName.empty() && m_pInUsePass->ShouldDefer(r, a.m_iSource)) {
       m_deferred.Set(key, a);
       deferred.insert(key);
     }
-#endif
     // A directory that exists already (1) is as good as a new one.
     const bool ok = group == u"DIRADD" ? (r == 0 || r == 1) : r == 0;
     status[key] = ok ? Status::kSucceeded : Status::kFailed;
@@ -290,8 +283,6 @@ int32_t CSyncEngine::ApplyActions(CQUEXFSManager* local, CQUEXFSManager* remote,
   for (const std::u16string& key : walk) {
     if (status[key] == Status::kWaiting) skip(key);
   }
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-  RunSnapshotPass(m_deferred, sides, m_pObserver);
-#endif
+  if (m_pInUsePass != nullptr) m_pInUsePass->Run(m_deferred, sides, m_pObserver);
   return 0;
 }

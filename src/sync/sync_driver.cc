@@ -5,6 +5,7 @@
 #include <set>
 #include <vector>
 
+#include "common/layout_policy.h"
 #include "common/wide_string.h"
 #include "fs/local_file_system.h"
 #include "fs/name_rules.h"
@@ -34,11 +35,11 @@ std::u16string RemoteRootText(CS3Config& config, const std::u16string& remote_ro
          path;
 }
 
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-// Records an earlier release wrote hold the time of writing and nothing of
-// the remote side.  Once a run found such a file unchanged on both sides,
-// its record is written anew with the time each side holds, so that from
-// now on an earlier time is a change there too.
+// Snapshot-assisted layout.  Records an earlier release wrote hold the
+// time of writing and nothing of the remote side.  Once a run found such a
+// file unchanged on both sides, its record is written anew with the time
+// each side holds, so that from now on an earlier time is a change there
+// too.
 void RefreshEarlierRecords(const CSyncEngine& engine, const CQUEXFSManager& local,
                            const CQUEXFSManager& remote, CVirtualFileSystem* catalog) {
   const CSortedMap<std::u16string>& recorded = catalog->fileMap;
@@ -53,8 +54,8 @@ void RefreshEarlierRecords(const CSyncEngine& engine, const CQUEXFSManager& loca
     catalog->RefreshRecord(key);
   }
 }
-#else
-// Records an earlier release wrote hold whole seconds.  On the run that
+
+// Standard layout.  Records an earlier release wrote hold whole seconds.  On the run that
 // gives the catalog its remote-root record, every file found unchanged on
 // both sides has its record written anew with the local file's full time,
 // so that from the next run on a save within the recorded second is a
@@ -79,7 +80,6 @@ void RefreshWholeSecondRecords(const CSyncEngine& engine, const CLocalFileSystem
     catalog->RefreshRecord(key);
   }
 }
-#endif
 
 // The local tree must be there and be listed whole: a local root that is
 // not mounted, or a directory that cannot be read, would otherwise look like
@@ -264,10 +264,10 @@ int32_t RunSynchronization(const std::u16string& local_root,
   times.local = &local->LoadedStamps();
   times.catalog = &catalog->LoadedStamps();
   times.whole_second_records = recorded_root.empty();
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-  times.remote_records = &catalog->RemoteTimes();
-  times.remote_listed = &remote->ListedTimes();
-#endif
+  if (!CurrentLayout().CarriesFileTimes()) {
+    times.remote_records = &catalog->RemoteTimes();
+    times.remote_listed = &remote->ListedTimes();
+  }
   engine->SetTimeSources(times);
   engine->SetLeftOut(names.excluded);
   catalog->SetLiveSides(local.get(), remote.get());
@@ -304,13 +304,13 @@ int32_t RunSynchronization(const std::u16string& local_root,
     catalog->WriteRemoteRoot(facts->run_remote_root);
   }
   engine->ApplyActions(local.get(), remote.get(), catalog.get());
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-  if (!options.dry_run) RefreshEarlierRecords(*engine, *local, *remote, catalog.get());
-#else
-  if (!options.dry_run && times.whole_second_records) {
+  if (options.dry_run) {
+    // nothing is written
+  } else if (!CurrentLayout().CarriesFileTimes()) {
+    RefreshEarlierRecords(*engine, *local, *remote, catalog.get());
+  } else if (times.whole_second_records) {
     RefreshWholeSecondRecords(*engine, *local, *remote, catalog.get());
   }
-#endif
   local.reset();  // the file systems go before the engine
   catalog.reset();
   remote.reset();

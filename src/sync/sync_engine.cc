@@ -5,9 +5,8 @@
 #include "common/wide_string.h"
 #include "fs/quexfs_manager.h"
 #include "support/event_reporter.h"
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-#include "snapshot/snapshot_pass.h"
-#endif
+#include "common/layout_policy.h"
+#include "sync/in_use_pass.h"
 
 namespace {
 
@@ -37,7 +36,6 @@ int ChangeTableCapacity(int capacity) {
   return capacity > kLargest / 2 ? kLargest : 2 * capacity;
 }
 
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
 // The time text one second after `text`, or `text` when it does not
 // convert.
 std::u16string NextSecond(const std::u16string& text) {
@@ -47,7 +45,6 @@ std::u16string NextSecond(const std::u16string& text) {
       CQUEXFSManager::FormatTimeText(time + platform::kFileTimeTicksPerSecond);
   return next.empty() ? text : next;
 }
-#endif
 
 }  // namespace
 
@@ -65,20 +62,15 @@ CSyncEngine::CSyncEngine(int capacity)
       m_localFileChanges(ChangeTableCapacity(capacity)),
       m_remoteFileChanges(ChangeTableCapacity(capacity)),
       m_actions(capacity),
-#if defined(KELTOS3_SNAPSHOT_BUILD)
       m_deferred(capacity),
-#endif
-      m_iSequenceDigits(SequenceDigits(capacity)) {
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-  InitializeEngineCom();
-#endif
+      m_iSequenceDigits(SequenceDigits(capacity)),
+      m_pInUsePass(CurrentLayout().InUseRetry()) {
+  if (m_pInUsePass != nullptr) m_pInUsePass->EngineStarted();
 }
 
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-CSyncEngine::~CSyncEngine() { UninitializeEngineCom(); }
-#else
-CSyncEngine::~CSyncEngine() = default;
-#endif
+CSyncEngine::~CSyncEngine() {
+  if (m_pInUsePass != nullptr) m_pInUsePass->EngineEnded();
+}
 
 int32_t CSyncEngine::RunSync(CQUEXFSManager* local, CQUEXFSManager* remote,
                              CQUEXFSManager* catalog) {
@@ -104,18 +96,16 @@ int32_t CSyncEngine::Plan(CQUEXFSManager* local, CQUEXFSManager* remote,
   DetectDirChanges(remote, catalog, &m_remoteDirChanges);
   DetectFileChanges(local, catalog, &m_localFileChanges);
   DetectFileChanges(remote, catalog, &m_remoteFileChanges);
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
   // An edit saved within the second of the recorded version carries the
   // next second (DetectChanges); the local tree gives that time for it, so
   // that its upload names the new version with it.
-  for (int i = 0; i < m_localFileChanges.Count(); ++i) {
+  for (int i = 0; CurrentLayout().CarriesFileTimes() && i < m_localFileChanges.Count(); ++i) {
     const SyncChange change = m_localFileChanges.ValueAt(i);
     const std::u16string key = m_localFileChanges.KeyAt(i);
     if (change.m_strKind == kChangeUpdate && local->fileMap.Lookup(key) != change.m_strTime) {
       local->fileMap.Set(key, change.m_strTime);
     }
   }
-#endif
   CountDeletions(*local, *remote, *catalog);
   Reconcile(local, remote, catalog);
   return 0;
@@ -140,13 +130,14 @@ int32_t CSyncEngine::DetectFileChanges(CQUEXFSManager* tree,
 bool CSyncEngine::FileChanged(int32_t side, const std::u16string& key,
                               const std::u16string& tree_time,
                               const std::u16string& catalog_time) const {
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-  // The catalog's own time is the local side's; the remote side's is kept
-  // beside it.  A record without the remote side's time was written by an
-  // earlier release, whose records hold the time of writing: only a later
-  // time is a change there.
+  // Snapshot-assisted layout: the catalog's own time is the local side's;
+  // the remote side's is kept beside it.  A record without the remote
+  // side's time was written by an earlier release, whose records hold the
+  // time of writing: only a later time is a change there.
   const CSortedMap<std::u16string>* records = m_times.remote_records;
-  if (records != nullptr) {
+  if (CurrentLayout().CarriesFileTimes()) {
+    if (side == SIDE_REMOTE) return tree_time != catalog_time;
+  } else if (records != nullptr) {
     if (records->Find(key) < 0) return catalog_time < tree_time;
     if (side == SIDE_REMOTE) {
       // To the millisecond where the server gives them.
@@ -160,9 +151,6 @@ bool CSyncEngine::FileChanged(int32_t side, const std::u16string& key,
   } else if (side == SIDE_REMOTE) {
     return tree_time != catalog_time;
   }
-#else
-  if (side == SIDE_REMOTE) return tree_time != catalog_time;
-#endif
   if (m_times.local != nullptr && m_times.catalog != nullptr) {
     const auto live = m_times.local->find(key);
     const auto recorded = m_times.catalog->find(key);
@@ -221,13 +209,13 @@ void CSyncEngine::DetectChanges(const CQUEXFSManager& tree,
       const std::u16string catalog_time = c.ValueAt(i);
       if (files && FileChanged(side, tree_key, tree_time, catalog_time)) {
         std::u16string time = tree_time;
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
         // Saved again within the second of the recorded version: its time
         // text, which names the stored version, is the recorded one.  The
         // change carries the next second, so that the new version gets a
         // name of its own that other machines see as a change.
-        if (time == catalog_time) time = NextSecond(catalog_time);
-#endif
+        if (CurrentLayout().CarriesFileTimes() && time == catalog_time) {
+          time = NextSecond(catalog_time);
+        }
         record(tree_key, kChangeUpdate, time);
         Trace(u"UPDATEFILE : " + tree_key + u" from " + tree.GetRoot() +
               u" to " + catalog.GetRoot() + u" \r\n  the temp datetime is " +

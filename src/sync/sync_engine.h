@@ -76,7 +76,7 @@
 // delete on each live side, against the files the catalog records (both
 // within the bound); the driver refuses a run that would delete too many.
 //
-// Snapshot-assisted build (KELTOS3_SNAPSHOT_BUILD): a FILEADD or FILEUPDATE
+// Snapshot-assisted layout (common/layout_policy.h): a FILEADD or FILEUPDATE
 // transfer that fails because its local source file is in use is deferred,
 // together with its catalog half, and retried at the end of ApplyActions
 // from a snapshot copy (snapshot/snapshot_pass.h).  The engine object holds
@@ -108,6 +108,8 @@
 #include "fs/name_rules.h"
 #include "fs/quexfs_manager.h"
 #include "sync/sync_types.h"
+
+class InUsePass;
 
 // Sees the actions of a run.  OnAction is called once per action after it
 // was carried out (or skipped, or, in a dry run, instead of carrying it
@@ -172,13 +174,12 @@ struct SyncTimeSources {
   // exact: a file given a whole second by a download and saved again within
   // that second is changed.
   bool whole_second_records = false;
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-  // The catalog's record of the time the remote side held after each
-  // transfer (CVirtualFileSystem::RemoteTimes), and the remote load's own
-  // times to the millisecond (CS3FileSystem::ListedTimes).
+  // Snapshot-assisted layout: the catalog's record of the time the remote
+  // side held after each transfer (CVirtualFileSystem::RemoteTimes), and
+  // the remote load's own times to the millisecond
+  // (CS3FileSystem::ListedTimes).
   const CSortedMap<std::u16string>* remote_records = nullptr;
   const std::map<std::u16string, std::u16string>* remote_listed = nullptr;
-#endif
 };
 
 class CSyncEngine {
@@ -249,11 +250,10 @@ class CSyncEngine {
   const SyncChangeTable& LocalFileChanges() const { return m_localFileChanges; }
   const SyncChangeTable& RemoteFileChanges() const { return m_remoteFileChanges; }
   const SyncActionTable& Actions() const { return m_actions; }
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-  // The transfers the last ApplyActions deferred to its snapshot pass
-  // (snapshot/snapshot_pass.h), with the five group headers.
+  // The transfers the last ApplyActions deferred to the layout's in-use
+  // pass (sync/in_use_pass.h), with the five group headers; empty when the
+  // layout has none.
   const SyncActionTable& DeferredActions() const { return m_deferred; }
-#endif
 
  private:
   enum class Phase { kFile, kDir };
@@ -326,9 +326,7 @@ class CSyncEngine {
   SyncChangeTable m_localFileChanges;
   SyncChangeTable m_remoteFileChanges;
   SyncActionTable m_actions;
-#if defined(KELTOS3_SNAPSHOT_BUILD)
   SyncActionTable m_deferred;
-#endif
   // Digits of the sequence number in an action key.
   int m_iSequenceDigits = 5;
   // The highest key detection considers; none while m_bBounded is false.
@@ -339,6 +337,8 @@ class CSyncEngine {
   std::set<std::u16string> m_leftOut;
   bool m_bKeepConflicts = false;
   bool m_bStopped = false;
+  // The layout's pass for transfers of files in use, or null.
+  const InUsePass* m_pInUsePass = nullptr;
   // Planned actions the action table had no room for (Admit).
   int32_t m_iDropped = 0;
   SyncTimeSources m_times;

@@ -15,6 +15,7 @@
 #include "support/http_date.h"
 #include "support/store_fixture.h"
 #include "support/test_servers.h"
+#include "support/test_layout.h"
 
 namespace {
 
@@ -39,11 +40,8 @@ std::u16string Put(const std::u16string& path, const std::string& content) {
     // snapshot-assisted build stores the path under its own name.
     for (const std::u16string& entry : SplitDirList(GetDirList())) {
       const std::u16string head = u"$file$" + path + u"_";
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-      if (entry.rfind(head, 0) == 0 && entry.size() > head.size() + 5) {
-#else
-      if (entry == head + u"Info") {
-#endif
+      const bool versioned = entry.rfind(head, 0) == 0 && entry.size() > head.size() + 5;
+      if (::testsupport::IsSnapshotRun() ? entry == head + u"Info" : versioned) {
         name = entry.substr(6, entry.size() - 6 - 5);
       }
     }

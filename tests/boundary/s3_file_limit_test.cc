@@ -14,6 +14,7 @@
 #include "platform/env.h"
 #include "s3/fake_s3_env.h"
 #include "support/temp_dir.h"
+#include "support/test_layout.h"
 
 namespace {
 
@@ -119,11 +120,14 @@ class S3FileFakeStoreTest : public ::testing::Test {
   FakeStore store_;
 };
 
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-#define STAMPED(name) name "_Tue, 27 Mar 2007 19:36:42 GMT"  // the fake's clock
-#else
-#define STAMPED(name) name  // one version per path, under the path
-#endif
+// A stored name with the fake's clock as stamp; the snapshot-assisted
+// layout keeps one version per path, under the path.
+std::wstring Stamped(const std::wstring& name) {
+  return ::testsupport::IsSnapshotRun() ? name : name + L"_Tue, 27 Mar 2007 19:36:42 GMT";
+}
+std::string Stamped(const std::string& name) {
+  return ::testsupport::IsSnapshotRun() ? name : name + "_Tue, 27 Mar 2007 19:36:42 GMT";
+}
 
 TEST_F(S3FileFakeStoreTest, NoExceptionLeavesTheFileObject) {
   UseChunkSize(2);
@@ -134,18 +138,18 @@ TEST_F(S3FileFakeStoreTest, NoExceptionLeavesTheFileObject) {
   }
   CS3File file;
   store_.fail = true;
-  EXPECT_EQ(file.Open(STAMPED(L"\\v")), 2);
+  EXPECT_EQ(file.Open(Stamped(L"\\v").c_str()), 2);
   EXPECT_EQ(file.GetSize(), 0);
   EXPECT_EQ(file.TestConnection(), 0);
 
   // Reading: the second chunk's fetch throws.
   store_.fail = false;
-  ASSERT_EQ(file.Open(STAMPED(L"\\v")), 1);
+  ASSERT_EQ(file.Open(Stamped(L"\\v").c_str()), 1);
   store_.fail = true;
   char buffer[4];
   EXPECT_EQ(file.Read(buffer, 4), -1);
   store_.fail = false;
-  ASSERT_EQ(file.Open(STAMPED(L"\\v")), 1);
+  ASSERT_EQ(file.Open(Stamped(L"\\v").c_str()), 1);
   store_.fail = true;
   EXPECT_EQ(file.Seek(2, 0), 2);
 
@@ -157,7 +161,7 @@ TEST_F(S3FileFakeStoreTest, NoExceptionLeavesTheFileObject) {
   EXPECT_EQ(file.Write("abcd", 4, 0), 1);
   store_.fail = false;
   EXPECT_EQ(file.Write("", 0, 1), 1);
-  EXPECT_EQ(store_.objects.count(STAMPED("$file$/w") "_Info"), 0u);
+  EXPECT_EQ(store_.objects.count(Stamped("$file$/w") + "_Info"), 0u);
 }
 
 // A body that reached the server short (a proxy that dropped it, say) is
@@ -172,7 +176,7 @@ TEST_F(S3FileFakeStoreTest, ChunkListedWithAnotherSizeIsNotStored) {
   CS3File file;
   ASSERT_EQ(file.Open(L"\\s"), 0);
   EXPECT_EQ(file.Write("abcdef", 6, 1), 1);
-  EXPECT_EQ(store_.objects.count(STAMPED("$file$/s") "_Info"), 0u);
+  EXPECT_EQ(store_.objects.count(Stamped("$file$/s") + "_Info"), 0u);
 }
 
 }  // namespace

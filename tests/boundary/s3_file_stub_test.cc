@@ -13,6 +13,7 @@
 #include "layout/index_record.h"
 #include "support/store_fixture.h"
 #include "support/test_servers.h"
+#include "support/test_layout.h"
 
 namespace {
 
@@ -139,12 +140,9 @@ TEST_F(S3FileStubTest, FailedIndexStoreFailsTheLastWrite) {
   Script(fixture_.data_bucket(),
          {Rule("PUT", "", 200, ""), Rule("GET", "?prefix=", 200, "\"list_prefix\":3")});
   CS3File file;
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
   file.SetVersionStamp(u"S");
-  const char kIndexKey[] = "%24file%24%2Fs%2Ebin%5FS%5FInfo";
-#else
-  const char kIndexKey[] = "%24file%24%2Fs%2Ebin%5FInfo";
-#endif
+  const char* const kIndexKey = ::testsupport::IsSnapshotRun() ? "%24file%24%2Fs%2Ebin%5FInfo"
+                                                      : "%24file%24%2Fs%2Ebin%5FS%5FInfo";
   ASSERT_EQ(file.Open(L"\\s.bin"), 0);
   EXPECT_EQ(file.Write("abc", 3, 1), 1);
   const std::vector<StubRequest> backup = StubServer::Requests(fixture_.bucket());

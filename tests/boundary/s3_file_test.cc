@@ -16,6 +16,7 @@
 #include "support/store_fixture.h"
 #include "support/test_platform.h"
 #include "support/test_servers.h"
+#include "support/test_layout.h"
 
 namespace {
 
@@ -29,10 +30,8 @@ constexpr char16_t kStamp[] = u"2008-09-20T06:33:34.000Z";
 
 // Names the versions `file` stores with kStamp.  The snapshot-assisted build
 // has no stamps: a version is stored under its path.
-void UseFixedStamp([[maybe_unused]] CS3File* file) {
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
+void UseFixedStamp(CS3File* file) {
   file->SetVersionStamp(kStamp);
-#endif
 }
 
 class S3FileTest : public ::testing::Test {
@@ -73,19 +72,12 @@ class S3FileTest : public ::testing::Test {
   }
 
   std::u16string StoredName(const std::u16string& path) {
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-    return path + u"_" + kStamp;
-#else
-    return path;
-#endif
+    return ::testsupport::IsSnapshotRun() ? path : path + u"_" + kStamp;
   }
 
   std::string IndexKey(const std::string& path) {
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
+    if (::testsupport::IsSnapshotRun()) return "$file$" + path + "_Info";
     return "$file$" + path + "_" + U16ToUtf8(kStamp) + "_Info";
-#else
-    return "$file$" + path + "_Info";
-#endif
   }
 
   // Reads a whole version through `file` in pieces of `piece` bytes.
@@ -368,8 +360,8 @@ TEST_F(S3FileTest, ChunkSizeAfterAReadIsTheLastChunkLength) {
   EXPECT_EQ(records[2].ChunkLength(), 200u);
 }
 
-#if !defined(KELTOS3_SNAPSHOT_BUILD)  // tests/snapshot/ has its own
 TEST_F(S3FileTest, WriteAfterOpeningAVersionStartsANewOne) {
+  SKIP_IN_SNAPSHOT_LAYOUT("tests/snapshot/ has its own");
   ASSERT_EQ(Store(u"\\v.txt", RandomBytes(2500, 10), 2500), 0);
   CS3File file;
   const std::u16string stored = StoredName(u"\\v.txt");
@@ -394,7 +386,6 @@ TEST_F(S3FileTest, WriteAfterOpeningAVersionStartsANewOne) {
   ASSERT_TRUE(index.Record(1, &record));
   EXPECT_EQ(record.end, 1499u);
 }
-#endif
 
 // Byte-exact round trips through the exported surface, with the file
 // object's own stamp, at several chunk sizes and odd write sizes.
@@ -430,11 +421,8 @@ TEST_P(S3FileProtocolTest, RoundTripsAtSeveralChunkSizes) {
       ASSERT_EQ(file->Write(content.data() + at, static_cast<int>(n), at + n == c.size), 0);
       at += n;
     }
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-    const std::u16string stored = path + u"_" + static_cast<CS3File*>(file)->GetVersionStamp();
-#else
-    const std::u16string stored = path;
-#endif
+    const std::u16string stored =
+        ::testsupport::IsSnapshotRun() ? path : path + u"_" + static_cast<CS3File*>(file)->GetVersionStamp();
     ASSERT_EQ(DestroyS3FileObject(&file), 0);
     EXPECT_EQ(file, nullptr);
 

@@ -13,6 +13,7 @@
 #include "layout/index_record.h"
 #include "support/store_fixture.h"
 #include "support/subprocess.h"
+#include "support/test_layout.h"
 #include "support/test_paths.h"
 #include "support/test_servers.h"
 
@@ -103,7 +104,7 @@ class StoreCheckTest : public ::testing::Test {
     std::vector<std::string> argv = {std::string(testsupport::kTestBinaryDir) + "/keltos3"};
     argv.insert(argv.end(), args.begin(), args.end());
     return testsupport::RunProcess(argv, {{"KELTOS3_INI", fixture_.ini().ini_posix_path()},
-                                          {"LD_LIBRARY_PATH", testsupport::kTestLibraryDir}});
+                                          {"LD_LIBRARY_PATH", testsupport::TestLibraryDir()}});
   }
 #endif
 

@@ -19,6 +19,7 @@
 #include "support/http_date.h"
 #include "support/store_fixture.h"
 #include "support/test_servers.h"
+#include "support/test_layout.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ class StoredVersionsTest : public ::testing::Test {
                         file->Write(content.data(), static_cast<int>(content.size()), 1) == 0;
     DestroyS3FileObject(&file);
     if (!stored) return u"";
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
+    if (::testsupport::IsSnapshotRun()) return path;
     // The versions of the path, their stamps as the file object names them.
     std::u16string newest;
     for (int64_t t = unix_seconds; t < unix_seconds + 5; ++t) {
@@ -54,9 +55,6 @@ class StoredVersionsTest : public ::testing::Test {
       if (Listed(name)) newest = name;
     }
     return newest;
-#else
-    return path;
-#endif
   }
 
   static bool Listed(const std::u16string& name) {
@@ -99,11 +97,8 @@ class StoredVersionsTest : public ::testing::Test {
                         reinterpret_cast<uint8_t*>(record.data()));
       index += record;
     }
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-    const std::string name = path + "_" + FormatHttpDate(std::time(nullptr) - 3600);
-#else
-    const std::string name = path;
-#endif
+    const std::string name =
+        ::testsupport::IsSnapshotRun() ? path : path + "_" + FormatHttpDate(std::time(nullptr) - 3600);
     EXPECT_TRUE(RawS3::PutObject(fixture_.bucket(), "$file$" + name + "_Info", index));
     std::u16string stored = Utf8ToU16(name);
     for (char16_t& c : stored) {
@@ -151,7 +146,7 @@ TEST_F(StoredVersionsTest, EachVersionReadsItsOwnBytes) {
   }
   EXPECT_EQ(ReadBack(v1), first);
 
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
+  if (::testsupport::IsSnapshotRun()) return;  // one version per path there
   // Versions one after another, each with chunks of its own.
   const std::string second = first.substr(0, 1000) + RandomBytes(1000, 2);
   const std::string third = RandomBytes(3500, 3);
@@ -175,11 +170,10 @@ TEST_F(StoredVersionsTest, EachVersionReadsItsOwnBytes) {
   // What is left is the interrupted store's one chunk, named by nothing.
   EXPECT_EQ(RawS3::ListKeys(fixture_.bucket()), std::vector<std::string>{});
   EXPECT_EQ(RawS3::ListKeys(fixture_.data_bucket()).size(), 1u);
-#endif
 }
 
-#if !defined(KELTOS3_SNAPSHOT_BUILD)  // one version per path there
 TEST_F(StoredVersionsTest, StoresWithinOneSecondGetStampsOfTheirOwn) {
+  SKIP_IN_SNAPSHOT_LAYOUT("one version per path there");
   const int64_t now = std::time(nullptr);
   const std::string first = RandomBytes(1500, 5);
   const std::string second = RandomBytes(700, 6);
@@ -190,7 +184,6 @@ TEST_F(StoredVersionsTest, StoresWithinOneSecondGetStampsOfTheirOwn) {
   EXPECT_EQ(ReadBack(v1), first);
   EXPECT_EQ(ReadBack(v2), second);
 }
-#endif
 
 TEST_F(StoredVersionsTest, PathsDifferingInFileAndDataPrefixKeepTheirData) {
   const int64_t now = std::time(nullptr);
@@ -214,12 +207,12 @@ TEST_F(StoredVersionsTest, EarlierKeyFormStillReadsAndIsRemovedSafely) {
   const std::string new_content = RandomBytes(1200, 11);
   const std::u16string fresh = Store(u"\\old.bin", new_content, std::time(nullptr));
   EXPECT_EQ(ReadBack(fresh), new_content);
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
-  EXPECT_EQ(ReadBack(old), old_content);
-  // Removing the earlier version takes its chunks and leaves the new one.
-  EXPECT_EQ(DeleteS3File(Wide(old).c_str()), 0);
-  EXPECT_EQ(ReadBack(fresh), new_content);
-#endif
+  if (!::testsupport::IsSnapshotRun()) {
+    EXPECT_EQ(ReadBack(old), old_content);
+    // Removing the earlier version takes its chunks and leaves the new one.
+    EXPECT_EQ(DeleteS3File(Wide(old).c_str()), 0);
+    EXPECT_EQ(ReadBack(fresh), new_content);
+  }
   // Only the new version's chunks are left (the snapshot-assisted build's
   // store replaced the earlier version and removed its chunks).
   for (const std::string& key : RawS3::ListKeys(fixture_.data_bucket())) {

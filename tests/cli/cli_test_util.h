@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/subprocess.h"
+#include "support/test_layout.h"
 #include "support/test_paths.h"
 
 namespace testsupport {
@@ -31,7 +32,7 @@ inline std::map<std::string, std::optional<std::string>> Keltos3Env(
           {"KELTOS3_TRACE", std::nullopt},
           {"AWS_ACCESS_KEY_ID", std::nullopt},
           {"AWS_SECRET_ACCESS_KEY", std::nullopt},
-          {"LD_LIBRARY_PATH", kTestLibraryDir}};
+          {"LD_LIBRARY_PATH", TestLibraryDir()}};
 }
 
 inline std::vector<std::string> Keltos3Argv(const std::vector<std::string>& args) {

@@ -17,6 +17,7 @@
 #include "support/test_paths.h"
 #include "common/wide_string.h"
 #include "cli/cli_test_util.h"
+#include "support/test_layout.h"
 
 namespace {
 
@@ -95,11 +96,9 @@ TEST_F(Keltos3CliTest, HelpVersionAndMisuse) {
   // The version names the library build that was loaded.
   ProcessResult r = Run({"--version"});
   EXPECT_EQ(r.exit_code, 0);
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-  EXPECT_EQ(r.out, "keltos3 0.1.0 (library: KeltoS3 0.1.0, snapshot-assisted build)\n");
-#else
-  EXPECT_EQ(r.out, "keltos3 0.1.0 (library: KeltoS3 0.1.0, standard build)\n");
-#endif
+  EXPECT_EQ(r.out, ::testsupport::IsSnapshotRun()
+                       ? "keltos3 0.1.0 (library: KeltoS3 0.1.0, snapshot-assisted build)\n"
+                       : "keltos3 0.1.0 (library: KeltoS3 0.1.0, standard build)\n");
   r = Run({"--help"});
   EXPECT_EQ(r.exit_code, 0);
   for (const char* word : {"config", "init", "scramble", "--verbose", "KELTOS3_INI"}) {

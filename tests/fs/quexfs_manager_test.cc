@@ -63,17 +63,11 @@ TEST(QuexFSManagerTest, OperationsInTheirSlotOrder) {
   EXPECT_EQ(SlotOf(static_cast<int32_t (M::*)(S, S)>(&M::OpenStream)), 22);
   EXPECT_EQ(SlotOf(static_cast<int32_t (M::*)(S)>(&M::OpenStream)), 23);
   EXPECT_EQ(SlotOf(&M::ReadStream), 24);
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
   EXPECT_EQ(SlotOf(&M::SetModifiedTime), 25);
   EXPECT_EQ(SlotOf(&M::GetModifiedTime), 26);
   EXPECT_EQ(SlotOf(&M::WriteStream), 27);
   EXPECT_EQ(SlotOf(&M::CloseStream), 28);
   EXPECT_EQ(SlotOf(&M::Release), 29);
-#else
-  EXPECT_EQ(SlotOf(&M::WriteStream), 25);
-  EXPECT_EQ(SlotOf(&M::CloseStream), 26);
-  EXPECT_EQ(SlotOf(&M::Release), 27);
-#endif
 }
 
 TEST(QuexFSManagerTest, TimeTextMembers) {

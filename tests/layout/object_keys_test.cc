@@ -24,7 +24,6 @@ TEST(ObjectKeysTest, FileIndexAndVersionedKeys) {
   const std::u16string file = FileKeyOf(u"\\docs\\a.txt");
   EXPECT_EQ(file, u"$file$/docs/a.txt");
   EXPECT_EQ(IndexKeyOf(file), u"$file$/docs/a.txt_Info");
-#if !defined(KELTOS3_SNAPSHOT_BUILD)  // it has no versioned keys
   EXPECT_EQ(VersionedIndexKey(IndexKeyOf(file), u"2008-09-20T06:33:34.000Z"),
             u"$file$/docs/a.txt_2008-09-20T06:33:34.000Z_Info");
   // A stored name opened for reading names its index object directly.
@@ -32,7 +31,6 @@ TEST(ObjectKeysTest, FileIndexAndVersionedKeys) {
             u"$file$/docs/a.txt_S_Info");
   // Keys shorter than the suffix lose what they have.
   EXPECT_EQ(VersionedIndexKey(u"abc", u"S"), u"_S_Info");
-#endif
 }
 
 TEST(ObjectKeysTest, ChunkKeysNameOnePathAndOneVersion) {

@@ -165,7 +165,6 @@ class MemoryFileSystem final : public CQUEXFSManager {
   int32_t OpenStream(std::u16string dir, std::u16string name) override;
   int32_t OpenStream(std::u16string path) override;
   int32_t ReadStream(uint8_t* buffer, int32_t size) override;
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
   int32_t SetModifiedTime(std::u16string, std::u16string,
                           std::u16string) override {
     return 0;
@@ -173,7 +172,6 @@ class MemoryFileSystem final : public CQUEXFSManager {
   std::u16string GetModifiedTime(std::u16string key) override {
     return LookupFileTime(key);
   }
-#endif
   int32_t WriteStream(const uint8_t* buffer, int32_t size) override;
   int32_t CloseStream() override;
   int32_t Release() override {

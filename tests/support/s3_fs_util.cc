@@ -4,6 +4,7 @@
 
 #include "common/wide_string.h"
 #include "support/fs_test_util.h"
+#include "support/test_layout.h"
 
 namespace testsupport::fstest {
 
@@ -39,12 +40,9 @@ std::vector<std::u16string> MapKeys(const CSortedMap<std::u16string>& map) {
 }
 
 std::string IndexObjectKey(const std::string& path,
-                           [[maybe_unused]] const std::u16string& stamp) {
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
+                           const std::u16string& stamp) {
+  if (::testsupport::IsSnapshotRun()) return "$file$" + path + "_Info";
   return "$file$" + path + "_" + U16ToUtf8(stamp) + "_Info";
-#else
-  return "$file$" + path + "_Info";
-#endif
 }
 
 int CountSleeps(const std::vector<uint32_t>& sleeps, uint32_t ms) {

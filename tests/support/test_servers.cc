@@ -15,6 +15,7 @@
 #include <map>
 #include <sstream>
 
+#include "support/test_layout.h"
 #include "support/test_paths.h"
 #include "support/test_platform.h"
 
@@ -185,7 +186,7 @@ const TestServers& TestServers::Get() {
     std::string path;
     const char* from_env = getenv("KELTOS3_TEST_SERVERS_FILE");
     if (from_env != nullptr) path = from_env;
-    if (path.empty()) path = kTestServersFile;
+    if (path.empty()) path = TestServersFile();
     path = HostPath(path);
     if (path.empty()) {
       TestServers none;

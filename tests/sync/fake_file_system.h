@@ -74,14 +74,12 @@ class FakeFileSystem final : public CQUEXFSManager {
   int32_t OpenStream(std::u16string, std::u16string) override { return 3; }
   int32_t OpenStream(std::u16string) override { return 3; }
   int32_t ReadStream(uint8_t*, int32_t) override { return -1; }
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
   int32_t SetModifiedTime(std::u16string, std::u16string, std::u16string) override {
     return 0;
   }
   std::u16string GetModifiedTime(std::u16string key) override {
     return LookupFileTime(key);
   }
-#endif
   int32_t WriteStream(const uint8_t*, int32_t) override { return 1; }
   int32_t CloseStream() override { return 1; }
   int32_t Release() override {

@@ -17,6 +17,7 @@
 #include "support/store_fixture.h"
 #include "support/sync_tree_util.h"
 #include "support/test_servers.h"
+#include "support/test_layout.h"
 
 namespace testsupport::synctest {
 namespace {
@@ -81,11 +82,7 @@ class SyncChangeTimeTest : public ::testing::Test {
 // last received is not seen there until the path changes again.  The
 // stores of these tests follow each other within a second, so that build
 // checks what reached the bucket through a fresh machine.
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-constexpr bool kSecondsOfTheServer = true;
-#else
-constexpr bool kSecondsOfTheServer = false;
-#endif
+bool SecondsOfTheServer() { return ::testsupport::IsSnapshotRun(); }
 
 TEST_F(SyncChangeTimeTest, EarlierTimesAreChangesToo) {
   Tree tree{{"copy.txt", "this week"}, {"behind.txt", "one"},
@@ -107,7 +104,7 @@ TEST_F(SyncChangeTimeTest, EarlierTimesAreChangesToo) {
   a_.Put("twice.txt", "later save", kT2);
   fstest::SetMTime(a_.tree.At("twice.txt"), kT2, 700000000);
   EXPECT_EQ(Run(a_), 3);
-  if (kSecondsOfTheServer) {
+  if (SecondsOfTheServer()) {
     EXPECT_EQ(Run(b_, SIDE_REMOTE), 1);
   } else {
     EXPECT_EQ(Run(b_), 4);  // three down, one up
@@ -116,7 +113,7 @@ TEST_F(SyncChangeTimeTest, EarlierTimesAreChangesToo) {
   tree["behind.txt"] = "two";
   tree["future.txt"] = "edited now";
   tree["twice.txt"] = "later save";
-  if (kSecondsOfTheServer) {
+  if (SecondsOfTheServer()) {
     ExpectStored(tree);
     return;
   }
@@ -140,7 +137,7 @@ TEST_F(SyncChangeTimeTest, ASaveWithinTheSecondOfADownloadIsSent) {
   fstest::SetMTime(b_.tree.At("notes.txt"), kT2, 600000000);
   tree["notes.txt"] = "bread, milk, tea";
   EXPECT_EQ(Run(b_, SIDE_REMOTE), 1);
-  if (kSecondsOfTheServer) {
+  if (SecondsOfTheServer()) {
     ExpectStored(tree);
     return;
   }
@@ -164,11 +161,7 @@ TEST_F(SyncChangeTimeTest, CatalogOfAnEarlierReleaseMigratesWithoutTransfers) {
   for (const Machine* m : {&a_, &b_}) {
     std::filesystem::remove_all(m->catalog.At(".keltos3"));
     for (const auto& [name, content] : tree) {
-#if defined(KELTOS3_SNAPSHOT_BUILD)
-      fstest::SetMTime(m->catalog.At(name), std::time(nullptr));
-#else
-      fstest::SetMTime(m->catalog.At(name), kT2);
-#endif
+      fstest::SetMTime(m->catalog.At(name), ::testsupport::IsSnapshotRun() ? std::time(nullptr) : kT2);
     }
   }
   EXPECT_EQ(Run(a_), 0);
@@ -179,7 +172,7 @@ TEST_F(SyncChangeTimeTest, CatalogOfAnEarlierReleaseMigratesWithoutTransfers) {
   b_.Put("f2.txt", "edited on b", kT3);
   tree["f1.txt"] = "older copy";
   tree["f2.txt"] = "edited on b";
-  if (kSecondsOfTheServer) {
+  if (SecondsOfTheServer()) {
     EXPECT_EQ(Run(a_, SIDE_REMOTE), 1);
     EXPECT_EQ(Run(b_, SIDE_REMOTE), 1);
     ExpectStored(tree);

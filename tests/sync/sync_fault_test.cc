@@ -26,6 +26,7 @@
 #include "support/store_fixture.h"
 #include "support/sync_tree_util.h"
 #include "support/test_servers.h"
+#include "support/test_layout.h"
 
 namespace testsupport::synctest {
 namespace {
@@ -220,8 +221,8 @@ TEST_F(SyncFaultTest, ParallelTransfersKeepTheCatalogRules) {
 // The cases below edit files, seen by the file times only the standard
 // build carries, and a file in use is retried from a snapshot copy by the
 // snapshot-assisted build (tests/snapshot covers that).
-#if !defined(KELTOS3_SNAPSHOT_BUILD)
 TEST_F(SyncFaultTest, FilesInUseAreLeftAloneAndRetried) {
+  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
   b_.Put("docs/small.txt", "b's edit", kT2);
   ASSERT_EQ(b_.Sync(bucket_, nullptr), KELTOS3_SYNC_OK);
   a_.Put("mine.txt", "a's new file", kT2);
@@ -244,6 +245,7 @@ TEST_F(SyncFaultTest, FilesInUseAreLeftAloneAndRetried) {
 // Reads of one local file fail part way through its upload; writes of one
 // downloaded file fail part way through.
 TEST_F(SyncFaultTest, BrokenLocalReadsAndWritesAreRetried) {
+  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
   a_.Put("docs/big.bin", RandomBytes(4700, 8), kT2);  // an update
   a_.Put("new.bin", RandomBytes(3000, 9), kT2);       // an add
   b_.Put("from-b.bin", RandomBytes(2600, 10), kT2);
@@ -276,6 +278,7 @@ TEST_F(SyncFaultTest, BrokenLocalReadsAndWritesAreRetried) {
 // machine gets the whole old or the whole new content, never a mix of both:
 // the new version's chunks are its own, so the old one stays whole.
 TEST_F(SyncFaultTest, InterruptedUpdateIsNeverReadAsAMix) {
+  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
   const std::string update = RandomBytes(4500, 16);  // as long as the old
   a_.Put("docs/big.bin", update, kT2);
   fixture_.env().SetOpenFileHook(
@@ -309,6 +312,7 @@ TEST_F(SyncFaultTest, InterruptedUpdateIsNeverReadAsAMix) {
 using SyncServerOutageTest = SyncFaultTest;
 
 TEST_F(SyncServerOutageTest, StoppedDuringUploadsDownloadsAndListing) {
+  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
   const TestServers& servers = TestServers::Get();
   b_.Put("b1.bin", RandomBytes(2500, 11), kT2);
   b_.Put("b2.bin", RandomBytes(2500, 12), kT2);
@@ -348,6 +352,7 @@ TEST_F(SyncServerOutageTest, StoppedDuringUploadsDownloadsAndListing) {
 // down by then) stays recorded, so that the next run removes it instead of
 // bringing it back to A.
 TEST_F(SyncServerOutageTest, FolderRemovalThatFailedIsNotRecorded) {
+  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
   a_.Put("old/x.txt", "x", kT1);
   ASSERT_EQ(a_.Sync(bucket_, nullptr), KELTOS3_SYNC_OK);
   ASSERT_EQ(b_.Sync(bucket_, nullptr), KELTOS3_SYNC_OK);
@@ -382,7 +387,6 @@ TEST_F(SyncServerOutageTest, FolderRemovalThatFailedIsNotRecorded) {
   expected["later.txt"] = "added with the removal";
   RecoverTo(expected);
 }
-#endif  // !KELTOS3_SNAPSHOT_BUILD
 
 }  // namespace
 }  // namespace testsupport::synctest

@@ -54,28 +54,35 @@ set(KELTOS3_WINDOWS_SKIPPED S3FileLimitTest.VersionOfMoreThan99999ChunksIsRefuse
 # would be refused for seconds.
 set(KELTOS3_WINDOWS_SERIAL SyncServerOutageTest.*)
 
+# The one test program runs once per layout, each run against servers of
+# its own (support/test_layout.h).
 foreach(variant "" "snapshot_")
   if(variant STREQUAL "")
-    set(program keltos3_tests)
+    set(run keltos3_tests)
     set(state_dir ${KELTOS3_TEST_STATE_DIR})
+    set(layout_env "")
   else()
-    set(program keltos3_snapshot_tests)
+    set(run keltos3_snapshot_tests)
     set(state_dir ${KELTOS3_SNAPSHOT_TEST_STATE_DIR})
+    set(layout_env "KELTOS3_TEST_LAYOUT=snapshot;")
   endif()
   math(EXPR last_shard "${KELTOS3_WINDOWS_SHARDS} - 1")
   foreach(shard RANGE ${last_shard})
-    set(name windows.${program}.shard${shard})
+    set(name windows.${run}.shard${shard})
     keltos3_windows_test(${name} ${variant}test_servers ${state_dir}
-                         $<TARGET_FILE:${program}> --gtest_brief=1
+                         $<TARGET_FILE:keltos3_tests> --gtest_brief=1
                          --gtest_filter=-WindowsHost.*:${KELTOS3_WINDOWS_SKIPPED}:${KELTOS3_WINDOWS_SERIAL})
     set_tests_properties(${name} PROPERTIES ENVIRONMENT
-      "GTEST_TOTAL_SHARDS=${KELTOS3_WINDOWS_SHARDS};GTEST_SHARD_INDEX=${shard}")
+      "${layout_env}GTEST_TOTAL_SHARDS=${KELTOS3_WINDOWS_SHARDS};GTEST_SHARD_INDEX=${shard}")
   endforeach()
-  set(name windows.${program}.serial)
+  set(name windows.${run}.serial)
   keltos3_windows_test(${name} ${variant}test_servers ${state_dir}
-                       $<TARGET_FILE:${program}> --gtest_brief=1
+                       $<TARGET_FILE:keltos3_tests> --gtest_brief=1
                        --gtest_filter=${KELTOS3_WINDOWS_SERIAL})
   set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
+  if(NOT layout_env STREQUAL "")
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${layout_env}")
+  endif()
 endforeach()
 
 # The cases that write Kelto.ini beside the test program run alone, with
