@@ -146,7 +146,7 @@ class S3FileSystemStubTest : public ::testing::Test {
 };
 
 TEST_F(S3FileSystemStubTest, TwoAgreeingListingsLoadTheTree) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
+  SKIP_IN_SNAPSHOT_LAYOUT("the stub lists stamped versions and counts the pauses between listings");
   Script({Rule("GET", kFolderListing, Listing({"$folder$d"})),
           Rule("GET", kFileListing,
                Listing({IndexObjectKey("/d/f", kTime1)}))});
@@ -160,7 +160,7 @@ TEST_F(S3FileSystemStubTest, TwoAgreeingListingsLoadTheTree) {
 }
 
 TEST_F(S3FileSystemStubTest, ListingThatKeepsChangingFailsAfterFiveAttempts) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
+  SKIP_IN_SNAPSHOT_LAYOUT("the stub lists stamped versions and counts the pauses between listings");
   std::vector<std::string> rules = {Rule("GET", kFolderListing, Listing({}))};
   std::vector<std::string> keys;
   for (int attempt = 0; attempt < 5; ++attempt) {
@@ -177,7 +177,7 @@ TEST_F(S3FileSystemStubTest, ListingThatKeepsChangingFailsAfterFiveAttempts) {
 // A listing that fails must never pass for an empty bucket: the engine
 // would delete every local file the catalog knows.
 TEST_F(S3FileSystemStubTest, FailedListingsNeverAgree) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
+  SKIP_IN_SNAPSHOT_LAYOUT("the stub lists stamped versions and counts the pauses between listings");
   const Answer portal{200, "<html><body>Sign in to continue</body></html>"};
   const Answer cut{200, "<ListBucketResult><Contents><Key>$file$/f</Key>"
                         "</Contents></ListBucketResult>"};
@@ -204,7 +204,6 @@ TEST_F(S3FileSystemStubTest, FailedListingsNeverAgree) {
 // A folder whose marker the server refused is reported as not made, so the
 // run leaves it out of the catalog; the next attempt stores the marker.
 TEST_F(S3FileSystemStubTest, FolderWhoseMarkerIsRefusedIsNotMade) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
   const std::string marker_put = "/" + Encoded("$folder$d");
   const std::vector<std::string> tree = {Rule("GET", kFolderListing, Listing({})),
                                          Rule("GET", kFileListing, Listing({}))};
@@ -224,7 +223,6 @@ TEST_F(S3FileSystemStubTest, FolderWhoseMarkerIsRefusedIsNotMade) {
 }
 
 TEST_F(S3FileSystemStubTest, TruncatedPagesAreFollowedByTheirMarker) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
   const std::string a = IndexObjectKey("/a", kTime1);
   const std::string b = IndexObjectKey("/b&c", kTime1);
   const std::string c = IndexObjectKey("/c", kTime1);
@@ -248,7 +246,6 @@ TEST_F(S3FileSystemStubTest, TruncatedPagesAreFollowedByTheirMarker) {
 }
 
 TEST_F(S3FileSystemStubTest, KeysThatNameNoSafePathAreSkipped) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
   Script({Rule("GET", kFolderListing,
                Listing({"$folder$", "$folder$..", "$folder$a/../../b",
                         "$folder$ok"})),
@@ -333,7 +330,7 @@ class StubPreviousVersionTest : public S3FileSystemStubTest {
 };
 
 TEST_F(StubPreviousVersionTest, UpdateRemovesThePreviousVersionOnlyOnceStored) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
+  SKIP_IN_SNAPSHOT_LAYOUT("the stub serves versions named by stamps");
   std::vector<std::string> rules = ChunkRules({1000, 200});
   rules.push_back(Rule("PUT", kIndexPut, Status(200)));
   LoadWith(rules);
@@ -348,7 +345,7 @@ TEST_F(StubPreviousVersionTest, UpdateRemovesThePreviousVersionOnlyOnceStored) {
 }
 
 TEST_F(StubPreviousVersionTest, FailedChunkUploadKeepsThePreviousVersion) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
+  SKIP_IN_SNAPSHOT_LAYOUT("the stub serves versions named by stamps");
   std::vector<std::string> rules = ChunkRules({1000});
   rules.insert(rules.begin(), Rule("PUT", ChunkNumber(1), Status(500)));
   rules.push_back(Rule("PUT", kIndexPut, Status(200)));
@@ -361,7 +358,7 @@ TEST_F(StubPreviousVersionTest, FailedChunkUploadKeepsThePreviousVersion) {
 }
 
 TEST_F(StubPreviousVersionTest, FailedIndexStoreKeepsThePreviousVersion) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
+  SKIP_IN_SNAPSHOT_LAYOUT("the stub serves versions named by stamps");
   std::vector<std::string> rules = ChunkRules({1000, 1000, 500});
   rules.push_back(Rule("PUT", kIndexPut, Status(500)));
   LoadWith(rules);
@@ -381,7 +378,7 @@ TEST_F(StubPreviousVersionTest, FailedIndexStoreKeepsThePreviousVersion) {
 // A version written through the stream reports a store that failed, and
 // the opened version stays.
 TEST_F(StubPreviousVersionTest, WrittenStreamReportsFailedStores) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
+  SKIP_IN_SNAPSHOT_LAYOUT("the stub serves versions named by stamps");
   const std::string data = PatternText(1500, 'w');
   auto write = [&](int32_t size) {
     return fs_->WriteStream(reinterpret_cast<const uint8_t*>(data.data()), size);

@@ -228,7 +228,7 @@ TEST_F(S3FileSystemTest, UpdateReplacesTheListedVersion) {
 // part of the tree) beside this file system's: it stays, and so does every
 // chunk it names.
 TEST_F(S3FileSystemTest, RemovalsKeepTheChunksOfTheHostsVersions) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
+  SKIP_IN_SNAPSHOT_LAYOUT("versions of the host beside the tree's own are stamped versions");
   {
     CS3File host;
     host.SetBucket(Utf8ToU16(bucket_));

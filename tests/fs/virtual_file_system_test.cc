@@ -75,7 +75,7 @@ TEST_F(CatalogTest, AddedFileTakesTheSourceTimeWithoutReadingIt) {
 // An update is recorded with the change's time (a text that is no time
 // leaves the time of the run); a replacement with the time of the run.
 TEST_F(CatalogTest, UpdateRecordsTheChangesTimeReplaceTheRuns) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
+  SKIP_IN_SNAPSHOT_LAYOUT("records take the time of writing there");
   for (const char* name : {"u", "r", "bad"}) {
     WriteFile(dir_.At(name), "");
     SetMTime(dir_.At(name), kTime1Unix);

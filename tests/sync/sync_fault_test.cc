@@ -222,7 +222,7 @@ TEST_F(SyncFaultTest, ParallelTransfersKeepTheCatalogRules) {
 // build carries, and a file in use is retried from a snapshot copy by the
 // snapshot-assisted build (tests/snapshot covers that).
 TEST_F(SyncFaultTest, FilesInUseAreLeftAloneAndRetried) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
+  SKIP_IN_SNAPSHOT_LAYOUT("files in use are carried from a snapshot copy there");
   b_.Put("docs/small.txt", "b's edit", kT2);
   ASSERT_EQ(b_.Sync(bucket_, nullptr), KELTOS3_SYNC_OK);
   a_.Put("mine.txt", "a's new file", kT2);
@@ -245,7 +245,7 @@ TEST_F(SyncFaultTest, FilesInUseAreLeftAloneAndRetried) {
 // Reads of one local file fail part way through its upload; writes of one
 // downloaded file fail part way through.
 TEST_F(SyncFaultTest, BrokenLocalReadsAndWritesAreRetried) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
+  SKIP_IN_SNAPSHOT_LAYOUT("its edits carry fixed times in the past");
   a_.Put("docs/big.bin", RandomBytes(4700, 8), kT2);  // an update
   a_.Put("new.bin", RandomBytes(3000, 9), kT2);       // an add
   b_.Put("from-b.bin", RandomBytes(2600, 10), kT2);
@@ -278,7 +278,6 @@ TEST_F(SyncFaultTest, BrokenLocalReadsAndWritesAreRetried) {
 // machine gets the whole old or the whole new content, never a mix of both:
 // the new version's chunks are its own, so the old one stays whole.
 TEST_F(SyncFaultTest, InterruptedUpdateIsNeverReadAsAMix) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
   const std::string update = RandomBytes(4500, 16);  // as long as the old
   a_.Put("docs/big.bin", update, kT2);
   fixture_.env().SetOpenFileHook(
@@ -312,7 +311,6 @@ TEST_F(SyncFaultTest, InterruptedUpdateIsNeverReadAsAMix) {
 using SyncServerOutageTest = SyncFaultTest;
 
 TEST_F(SyncServerOutageTest, StoppedDuringUploadsDownloadsAndListing) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
   const TestServers& servers = TestServers::Get();
   b_.Put("b1.bin", RandomBytes(2500, 11), kT2);
   b_.Put("b2.bin", RandomBytes(2500, 12), kT2);
@@ -352,7 +350,6 @@ TEST_F(SyncServerOutageTest, StoppedDuringUploadsDownloadsAndListing) {
 // down by then) stays recorded, so that the next run removes it instead of
 // bringing it back to A.
 TEST_F(SyncServerOutageTest, FolderRemovalThatFailedIsNotRecorded) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
   a_.Put("old/x.txt", "x", kT1);
   ASSERT_EQ(a_.Sync(bucket_, nullptr), KELTOS3_SYNC_OK);
   ASSERT_EQ(b_.Sync(bucket_, nullptr), KELTOS3_SYNC_OK);

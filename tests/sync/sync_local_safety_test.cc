@@ -146,7 +146,6 @@ class BrokenListingEnv : public platform::EnvWrapper {
 // a directory of the catalog, whose records would vanish, and for a
 // listing that breaks off.
 TEST_F(SyncLocalSafetyTest, DirectoriesNotReadWholeRefuseTheRun) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
   Share({{"docs/a", "a"}, {"docs/b", "b"}, {"docs/c", "c"}, {"docs/sub/x.txt", "ex"}});
   const Tree shared = Snapshot(a_.tree.path());
   for (const std::string& dir : {a_.tree.At("docs"), a_.catalog.At("docs")}) {
@@ -173,7 +172,6 @@ TEST_F(SyncLocalSafetyTest, DirectoriesNotReadWholeRefuseTheRun) {
 // A synced directory moved to another disk and replaced by a link to it:
 // the link is not followed, so everything below it would look deleted.
 TEST_F(SyncLocalSafetyTest, LinkWhereTheCatalogRecordsADirectoryRefusesTheRun) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
   Share({{"proj/p.txt", "project"}, {"top.txt", "top"}});
   const Tree shared = Snapshot(a_.tree.path());
   const fstest::FsScratchDir disk;
@@ -190,7 +188,6 @@ TEST_F(SyncLocalSafetyTest, LinkWhereTheCatalogRecordsADirectoryRefusesTheRun) {
 // directory the catalog does not know, not a record into a catalog
 // directory that was replaced by a link.
 TEST_F(SyncLocalSafetyTest, NothingIsWrittenThroughALink) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
   const fstest::FsScratchDir disk;
   fstest::MakeDir(disk.At("proj"));
   fstest::WriteFile(disk.At("proj/p.txt"), "outside the tree");
@@ -218,7 +215,7 @@ TEST_F(SyncLocalSafetyTest, NothingIsWrittenThroughALink) {
 // ---- Replacing a file ----------------------------------------------------------
 
 TEST_F(SyncLocalSafetyTest, ReplacedFileKeepsItsModeAndOwner) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
+  SKIP_IN_SNAPSHOT_LAYOUT("its edits carry fixed times in the past");
   Share({{"secret.txt", "old secret"}});
   ASSERT_EQ(::chmod(b_.tree.At("secret.txt").c_str(), 0600), 0);
   ASSERT_EQ(::chown(b_.tree.At("secret.txt").c_str(), 1234, 5678), 0);
@@ -239,7 +236,7 @@ TEST_F(SyncLocalSafetyTest, ReplacedFileKeepsItsModeAndOwner) {
 // ---- A file saved during the run -----------------------------------------------
 
 TEST_F(SyncLocalSafetyTest, FileSavedDuringTheRunIsLeftAlone) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
+  SKIP_IN_SNAPSHOT_LAYOUT("its edits carry fixed times in the past");
   Share({{"a.txt", "a base"}, {"b.txt", "b base"}});
   b_.Put("a.txt", "a from b", kT2);
   std::filesystem::remove(b_.tree.At("b.txt"));

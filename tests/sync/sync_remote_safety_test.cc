@@ -111,7 +111,7 @@ TEST_F(SyncRemoteSafetyTest, RemoteRootWithAPathRoundTrips) {
 
 // The standard build carries file times, which an edit needs to be seen.
 TEST_F(SyncRemoteSafetyTest, TreesLargerThanTheMapsLoseNothing) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
+  SKIP_IN_SNAPSHOT_LAYOUT("its edits carry fixed times in the past");
   // Both machines hold the same 110 paths, B an older edition, A a newer
   // one, created in opposite orders; each load holds 100 entries.
   Tree a_tree;

@@ -76,7 +76,7 @@ class RewritingEnv : public platform::EnvWrapper {
 };
 
 TEST(SyncRewriteDuringUploadTest, AFileRewrittenWhileSentIsNeverStoredTorn) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
+  SKIP_IN_SNAPSHOT_LAYOUT("its edits carry fixed times in the past");
   if (!TestServers::Get().ok) GTEST_SKIP() << TestServers::Get().error;
   StoreFixture fixture;
   ASSERT_TRUE(fixture.UseServer("syncrewrite", 0));

@@ -76,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(Protocols, SyncProtocolTest, ::testing::ValuesIn(kAllPr
                          ProtocolName);
 
 TEST_P(SyncProtocolTest, ChangesOnEitherMachineReachTheOther) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
+  SKIP_IN_SNAPSHOT_LAYOUT("downloads carry the files' times");
   const std::string big = RandomBytes(4500, 1);  // five chunks
   a_.Put("a.txt", "alpha", kT1);
   a_.Put("docs/b.bin", big, kT1);
@@ -127,7 +127,6 @@ TEST_P(SyncProtocolTest, ChangesOnEitherMachineReachTheOther) {
 // Both machines add the same path: each upload stores a version of it, and
 // the one that lost must not come back once the path is deleted.
 TEST_F(SyncScenarioTest, BothMachinesAddTheSamePath) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
   a_.Put("keep.txt", "kept", kT1);  // neither tree ends up empty
   a_.Put("same.bin", RandomBytes(2500, 3), kT1);
   b_.Put("same.bin", RandomBytes(1500, 4), kT2);
@@ -154,7 +153,7 @@ TEST_F(SyncScenarioTest, BothMachinesAddTheSamePath) {
 }
 
 TEST_F(SyncScenarioTest, ConflictsFollowTheTable) {
-  SKIP_IN_SNAPSHOT_LAYOUT("holds for the standard layout");
+  SKIP_IN_SNAPSHOT_LAYOUT("the later edit wins by its file time");
   for (const char* name : {"equal", "del-upd", "upd-del", "both-del", "newer"}) {
     a_.Put(name, std::string("base ") + name, kT1);
   }
