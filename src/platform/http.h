@@ -52,7 +52,11 @@ struct HttpSessionOptions {
   // answer's announced length, but of no more of that length than
   // expected_answer_bytes, the most the caller takes (counted once the
   // answer's headers are in).  By default 2 minutes plus a second per 4 KiB:
-  // a 1 MiB chunk gets 376 seconds.
+  // a 1 MiB chunk gets 376 seconds.  A deadline_bytes_per_second of 0 asks
+  // no rate of the peer: an exchange with a body or an announced answer
+  // then has no deadline (the stall limits above still hold), one without
+  // has deadline_base_ms.  Both backends reckon it with ExchangeDeadlineMs
+  // (platform/http_checks.h).
   std::uint32_t deadline_base_ms = kExchangeDeadlineBaseMs;
   std::uint32_t deadline_bytes_per_second = kExchangeDeadlineBytesPerSecond;
   std::uint64_t expected_answer_bytes = std::numeric_limits<std::uint64_t>::max();
