@@ -1,7 +1,14 @@
 // HTTP exchanges, shaped like the session / connection / request handles of
 // the platform HTTP facility the transport was designed for.  One exchange is
-// one session, one connection and one request; nothing is reused between
-// exchanges.  Every handle closes what it holds when it is destroyed.
+// one session, one connection handle and one request.  The network
+// connection under them outlives the exchange: one whose exchange ended
+// cleanly is kept alive and may carry a later exchange with the same server
+// under the same settings (the libcurl backend's pool, platform/curl_pool.h,
+// which reuses no connection idle for more than 60 seconds and closes any
+// whose exchange failed or was given up; on Windows, WinINet's own
+// keep-alive).  The header lines and the answer of one request never pass
+// to the next.
+// Every handle releases what it holds when it is destroyed.
 //
 // The default implementation (Env::Default()) runs on libcurl.  It adds no
 // request header of its own: the server sees exactly the header lines given
