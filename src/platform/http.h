@@ -1,7 +1,14 @@
 // HTTP exchanges, shaped like the session / connection / request handles of
 // the platform HTTP facility the transport was designed for.  One exchange is
-// one session, one connection and one request; nothing is reused between
-// exchanges.  Every handle closes what it holds when it is destroyed.
+// one session, one connection handle and one request.  The network
+// connection under them outlives the exchange: one whose exchange ended
+// cleanly is kept alive and may carry a later exchange with the same server
+// under the same settings (the libcurl backend's pool, platform/curl_pool.h,
+// which reuses no connection idle for more than 60 seconds and closes any
+// whose exchange failed or was given up; on Windows, WinINet's own
+// keep-alive).  The header lines and the answer of one request never pass
+// to the next.
+// Every handle releases what it holds when it is destroyed.
 //
 // The default implementation (Env::Default()) runs on libcurl.  It adds no
 // request header of its own: the server sees exactly the header lines given
@@ -52,7 +59,11 @@ struct HttpSessionOptions {
   // answer's announced length, but of no more of that length than
   // expected_answer_bytes, the most the caller takes (counted once the
   // answer's headers are in).  By default 2 minutes plus a second per 4 KiB:
-  // a 1 MiB chunk gets 376 seconds.
+  // a 1 MiB chunk gets 376 seconds.  A deadline_bytes_per_second of 0 asks
+  // no rate of the peer: an exchange with a body or an announced answer
+  // then has no deadline (the stall limits above still hold), one without
+  // has deadline_base_ms.  Both backends reckon it with ExchangeDeadlineMs
+  // (platform/http_checks.h).
   std::uint32_t deadline_base_ms = kExchangeDeadlineBaseMs;
   std::uint32_t deadline_bytes_per_second = kExchangeDeadlineBytesPerSecond;
   std::uint64_t expected_answer_bytes = std::numeric_limits<std::uint64_t>::max();

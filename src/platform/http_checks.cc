@@ -1,5 +1,6 @@
 #include "platform/http_checks.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -95,6 +96,23 @@ bool ParseContentLengthValue(std::string_view text, std::uint64_t* value) {
   if (!any) return false;
   *value = v;
   return true;
+}
+
+std::uint64_t ExchangeDeadlineMs(const HttpSessionOptions& options,
+                                 std::uint64_t body_bytes, std::uint64_t answer_bytes) {
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+  const std::uint64_t base = options.deadline_base_ms;
+  const std::uint64_t answer = std::min(answer_bytes, options.expected_answer_bytes);
+  const std::uint64_t bytes = body_bytes > kMax - answer ? kMax : body_bytes + answer;
+  if (bytes == 0) return base;
+  const std::uint64_t rate = options.deadline_bytes_per_second;
+  if (rate == 0) return kNoExchangeDeadline;
+  // Whole seconds and the milliseconds of the rest, so that no product
+  // can overflow before the bound is checked.
+  const std::uint64_t seconds = bytes / rate;
+  const std::uint64_t rest_ms = bytes % rate * 1000 / rate;
+  if (seconds > (kMax - base - rest_ms) / 1000) return kNoExchangeDeadline;
+  return base + seconds * 1000 + rest_ms;
 }
 
 }  // namespace platform

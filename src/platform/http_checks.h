@@ -1,13 +1,17 @@
 // The checks every HTTP backend applies to what the caller hands it, so
 // that no text can change where a request goes or split it
-// (platform/http.h states what is refused).
+// (platform/http.h states what is refused), and the deadline arithmetic
+// the backends share, so that an exchange gets the same time on each.
 
 #ifndef KELTOS3_SRC_PLATFORM_HTTP_CHECKS_H_
 #define KELTOS3_SRC_PLATFORM_HTTP_CHECKS_H_
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
+
+#include "platform/http.h"
 
 namespace platform {
 
@@ -44,6 +48,20 @@ bool IsRequestTarget(const std::string& path);
 // largest 64-bit value (so that a caller still refuses an absurd length).
 // False when there is no digit.
 bool ParseContentLengthValue(std::string_view text, std::uint64_t* value);
+
+// A deadline that no wait reaches.
+constexpr std::uint64_t kNoExchangeDeadline = std::numeric_limits<std::uint64_t>::max();
+
+// The deadline of one exchange, in milliseconds of waiting for the peer
+// (platform/http.h): options.deadline_base_ms, plus a second for every
+// options.deadline_bytes_per_second bytes of `body_bytes` and of
+// `answer_bytes` (the answer's announced length; 0 while it is unknown),
+// counting no more of the answer than options.expected_answer_bytes.
+// A rate of 0 asks no rate of the peer: once there is a byte to count the
+// exchange has no deadline; without one it has the base.  A deadline too
+// far to represent is kNoExchangeDeadline too, never a wrapped small one.
+std::uint64_t ExchangeDeadlineMs(const HttpSessionOptions& options,
+                                 std::uint64_t body_bytes, std::uint64_t answer_bytes);
 
 }  // namespace platform
 

@@ -35,7 +35,6 @@ namespace {
 constexpr wchar_t kAgentName[] = L"User-Agent";
 constexpr DWORD kConnectTimeoutMs = 30 * 1000;
 constexpr DWORD kTransferTimeoutMs = 60 * 1000;
-constexpr std::uint64_t kNoDeadline = std::numeric_limits<std::uint64_t>::max();
 
 // Why a WinINet call failed, as the thread's last-error text: WinINet's
 // own words for the code where it has them, with "certificate" first where
@@ -120,9 +119,7 @@ class WinInetRequest final : public HttpRequestHandle {
                  const HttpSessionOptions& options)
       : handle_(std::move(handle)),
         collect_body_(collect_body),
-        deadline_ms_(options.deadline_base_ms),
-        deadline_bytes_per_second_(options.deadline_bytes_per_second),
-        expected_answer_bytes_(options.expected_answer_bytes) {}
+        options_(options) {}
 
   bool AddHeaderLine(const std::string& line) override {
     if (started_) return false;
@@ -158,7 +155,7 @@ class WinInetRequest final : public HttpRequestHandle {
     if (length > 0 && body == nullptr) return false;
     started_ = true;
     ended_ = true;  // the whole exchange happens in this call
-    ExtendDeadline(length);
+    body_bytes_ = length;
     end_ok_ = Timed([&] {
       return ::HttpSendRequestW(handle_->get(), nullptr, 0,
                                 const_cast<std::uint8_t*>(body), length) != 0;
@@ -170,7 +167,7 @@ class WinInetRequest final : public HttpRequestHandle {
     if (started_) return false;
     if (total_length > std::numeric_limits<DWORD>::max()) return false;
     started_ = true;
-    ExtendDeadline(total_length);
+    body_bytes_ = total_length;
     if (collect_body_) {
       // Through a proxy the body is collected and sent whole: a proxy that
       // asks for authentication makes WinINet send the request again, and
@@ -307,9 +304,7 @@ class WinInetRequest final : public HttpRequestHandle {
     if (end_ok_ && !answer_counted_) {
       answer_counted_ = true;
       std::uint64_t length = 0;
-      if (ReadContentLength(&length)) {
-        ExtendDeadline(std::min(length, expected_answer_bytes_));
-      }
+      if (ReadContentLength(&length)) answer_bytes_ = length;
     }
     return end_ok_;
   }
@@ -342,17 +337,6 @@ class WinInetRequest final : public HttpRequestHandle {
     }
   }
 
-  // The exchange's deadline grows by a second for every
-  // deadline_bytes_per_second bytes of body and announced answer (as far
-  // as the caller expects it).
-  void ExtendDeadline(std::uint64_t bytes) {
-    if (deadline_bytes_per_second_ == 0) return;
-    const std::uint64_t extra = bytes / deadline_bytes_per_second_ * 1000 +
-                                bytes % deadline_bytes_per_second_ * 1000 /
-                                    deadline_bytes_per_second_;
-    deadline_ms_ = extra > kNoDeadline - deadline_ms_ ? kNoDeadline : deadline_ms_ + extra;
-  }
-
   // Runs one call that waits for the peer and counts the time it took
   // against the deadline.  Once the time spent has passed the deadline,
   // the call is not made and fails, as does every later one.  A single
@@ -360,14 +344,18 @@ class WinInetRequest final : public HttpRequestHandle {
   // that much after its deadline.
   template <typename Call>
   bool Timed(const Call& call) {
-    if (spent_ms_ > deadline_ms_) expired_ = true;
+    if (spent_ms_ > DeadlineMs()) expired_ = true;
     if (expired_) return false;
     const ULONGLONG start = ::GetTickCount64();
     const bool ok = call();
     if (!ok) NoteFailure(::GetLastError());
     spent_ms_ += ::GetTickCount64() - start;
-    if (spent_ms_ > deadline_ms_) expired_ = true;
+    if (spent_ms_ > DeadlineMs()) expired_ = true;
     return ok && !expired_;
+  }
+
+  std::uint64_t DeadlineMs() const {
+    return ExchangeDeadlineMs(options_, body_bytes_, answer_bytes_);
   }
 
   bool SendCollectedBody() {
@@ -408,15 +396,15 @@ class WinInetRequest final : public HttpRequestHandle {
   bool end_ok_ = false;
   std::uint64_t announced_left_ = 0;
   bool dropping_ = false;
-  // The exchange's deadline and the time its calls spent waiting, in ms.
-  std::uint64_t deadline_ms_;
-  const std::uint32_t deadline_bytes_per_second_;
-  // The most answer bytes the caller takes: no more of an announced length
-  // extends the deadline.
-  const std::uint64_t expected_answer_bytes_;
+  // What the exchange's deadline is reckoned from: the session's options,
+  // the announced body and the answer's announced length (0 until read).
+  const HttpSessionOptions options_;
+  std::uint64_t body_bytes_ = 0;
+  std::uint64_t answer_bytes_ = 0;
+  bool answer_counted_ = false;  // the answer's length has been read
+  // The time the exchange's calls spent waiting, in ms.
   std::uint64_t spent_ms_ = 0;
   bool expired_ = false;
-  bool answer_counted_ = false;  // the answer's length extended the deadline
 };
 
 class WinInetConnection final : public HttpConnection {

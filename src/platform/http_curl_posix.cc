@@ -59,7 +59,8 @@
 //     is given kConnectTimeoutSeconds, and a transfer that moves less than
 //     one byte per second for kLowSpeedSeconds is aborted.
 //
-// The exchange's deadline (platform/http.h) is kept here rather than with
+// The exchange's deadline (platform/http.h, reckoned by ExchangeDeadlineMs
+// of platform/http_checks.h) is kept here rather than with
 // CURLOPT_TIMEOUT, which would also count the caller's pauses between
 // calls: Wait() adds up the time spent in curl_multi_poll, the only place
 // where a request waits for its peer, and ends the transfer as timed out
@@ -490,31 +491,20 @@ class CurlRequest final : public HttpRequestHandle {
     return true;
   }
 
-  // The exchange's deadline in microseconds of waiting: the base and a
-  // second per deadline_bytes_per_second bytes of the body and the answer
-  // (no more of it than the caller expects).
-  std::uint64_t DeadlineMicros() const {
-    const std::uint64_t rate = std::max<std::uint32_t>(options_.deadline_bytes_per_second, 1);
-    const std::uint64_t answer =
-        content_length_seen_ && !chunked_
-            ? std::min(content_length_, options_.expected_answer_bytes)
-            : 0;
-    const std::uint64_t limit = std::numeric_limits<std::uint64_t>::max() / 2000000;
-    const std::uint64_t bytes = std::min(body_length_, limit) + std::min(answer, limit);
-    return static_cast<std::uint64_t>(options_.deadline_base_ms) * 1000 + bytes * 1000000 / rate;
-  }
-
   // Waits until a socket is ready or one of curl's timers is due, but never
   // past the deadline; a request whose waiting reached it ends as timed out.
   bool Wait() {
-    const std::uint64_t deadline = DeadlineMicros();
-    if (waited_micros_ >= deadline) {
+    // The answer's length counts once its headers announced one.
+    const std::uint64_t answer = content_length_seen_ && !chunked_ ? content_length_ : 0;
+    const std::uint64_t deadline_ms = ExchangeDeadlineMs(options_, body_length_, answer);
+    const std::uint64_t waited_ms = waited_micros_ / 1000;
+    if (waited_ms >= deadline_ms) {
       finished_ = true;
       result_ = CURLE_OPERATION_TIMEDOUT;
       SetLastErrorText(u"the exchange passed its deadline");
       return false;
     }
-    const std::uint64_t left_ms = (deadline - waited_micros_ + 999) / 1000;
+    const std::uint64_t left_ms = deadline_ms - waited_ms;
     const int timeout = static_cast<int>(std::min<std::uint64_t>(kPollMilliseconds, left_ms));
     const auto start = std::chrono::steady_clock::now();
     int ready = 0;
