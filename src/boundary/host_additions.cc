@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "KeltoS3.h"
-#include "boundary/s3_file.h"
+#include "layout/s3_file.h"
 #include "common/layout_policy.h"
 #include "common/wide_string.h"
 #include "layout/info_index.h"

@@ -3,7 +3,7 @@
 #include <new>
 
 #include "KeltoS3.h"
-#include "boundary/s3_file.h"
+#include "layout/s3_file.h"
 #include "settings/s3_config.h"
 
 extern "C" {

@@ -1,6 +1,8 @@
-// CS3File::Synchronize, the entry to the synchronisation engine.
+// CS3File::Synchronize, the entry to the synchronisation engine.  The file
+// object lives below the file systems (layout/s3_file.h); this one slot,
+// which runs the engine above them, is defined here at the boundary.
 
-#include "boundary/s3_file.h"
+#include "layout/s3_file.h"
 #include "common/wide_string.h"
 #include "sync/sync_driver.h"
 

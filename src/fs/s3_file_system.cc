@@ -4,7 +4,7 @@
 #include <string_view>
 #include <utility>
 
-#include "boundary/s3_file.h"
+#include "layout/s3_file.h"
 #include "common/layout_policy.h"
 #include "common/wide_string.h"
 #include "fs/s3_tree_listing.h"

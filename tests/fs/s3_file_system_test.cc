@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "boundary/s3_file.h"
+#include "layout/s3_file.h"
 #include "common/wide_string.h"
 #include "fs/local_file_system.h"
 #include "fs/virtual_file_system.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "KeltoS3.h"
-#include "boundary/s3_file.h"
+#include "layout/s3_file.h"
 #include "common/wide_string.h"
 #include "layout/index_record.h"
 #include "support/store_fixture.h"

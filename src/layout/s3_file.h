@@ -55,8 +55,8 @@
 //
 // Thread safety: none; one thread at a time.
 
-#ifndef KELTOS3_SRC_BOUNDARY_S3_FILE_H_
-#define KELTOS3_SRC_BOUNDARY_S3_FILE_H_
+#ifndef KELTOS3_SRC_LAYOUT_S3_FILE_H_
+#define KELTOS3_SRC_LAYOUT_S3_FILE_H_
 
 #include <cstdint>
 #include <deque>
@@ -336,4 +336,4 @@ class CS3File final : public KS3File {
   bool m_bUploadFailed = false;
 };
 
-#endif  // KELTOS3_SRC_BOUNDARY_S3_FILE_H_
+#endif  // KELTOS3_SRC_LAYOUT_S3_FILE_H_

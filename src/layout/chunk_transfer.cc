@@ -1,4 +1,4 @@
-#include "boundary/chunk_transfer.h"
+#include "layout/chunk_transfer.h"
 
 #include "common/wide_string.h"
 #include "layout/chunk_check.h"

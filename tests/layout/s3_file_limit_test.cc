@@ -2,7 +2,7 @@
 // facility: the chunk limit of one version (a real server would take far
 // too long for 100 000 chunks), memory that runs out, and exceptions.
 
-#include "boundary/s3_file.h"
+#include "layout/s3_file.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "boundary/s3_file.h"
+#include "layout/s3_file.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <optional>
 
-#include "boundary/chunk_transfer.h"
+#include "layout/chunk_transfer.h"
 #include "common/layout_policy.h"
 #include "common/wide_string.h"
 #include "layout/chunk_check.h"

@@ -1,7 +1,7 @@
 // The file object against the S3 test server: what lands on the server for
 // each way of writing, and reading it back with every kind of seek.
 
-#include "boundary/s3_file.h"
+#include "layout/s3_file.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // CS3File: chunks moving on transfer threads, side by side ("Transfers" in
-// boundary/s3_file.h).  The object's own thread decides everything (which
+// layout/s3_file.h).  The object's own thread decides everything (which
 // chunk, its record, when to wait); a transfer thread only stores or
 // fetches the one chunk it was given, through its own request.
 
 #include <utility>
 
-#include "boundary/chunk_transfer.h"
-#include "boundary/s3_file.h"
+#include "layout/chunk_transfer.h"
+#include "layout/s3_file.h"
 #include "settings/s3_config.h"
 
 bool CS3File::UploadChunkAside(int32_t length, size_t limit) {

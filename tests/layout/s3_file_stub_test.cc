@@ -2,7 +2,7 @@
 // uploads whose verification never succeeds, an index store that fails,
 // hostile index objects and chunks that cannot be fetched.
 
-#include "boundary/s3_file.h"
+#include "layout/s3_file.h"
 
 #include <gtest/gtest.h>
 

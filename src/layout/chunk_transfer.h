@@ -1,10 +1,10 @@
 // Storing and fetching one chunk of a stored version: the part of the file
 // object's work that may run on a transfer thread of its own (see
-// boundary/s3_file.h, "Transfers").  These touch nothing but their
+// layout/s3_file.h, "Transfers").  These touch nothing but their
 // arguments and the requests they send.
 
-#ifndef KELTOS3_SRC_BOUNDARY_CHUNK_TRANSFER_H_
-#define KELTOS3_SRC_BOUNDARY_CHUNK_TRANSFER_H_
+#ifndef KELTOS3_SRC_LAYOUT_CHUNK_TRANSFER_H_
+#define KELTOS3_SRC_LAYOUT_CHUNK_TRANSFER_H_
 
 #include <cstdint>
 #include <string>
@@ -33,4 +33,4 @@ bool UploadChunkBody(PutObjectRequest* upload, const std::u16string& key, int32_
 // bytes are the record's; otherwise *response holds no body.
 bool DownloadChunkBody(GetObjectRequest* download, const IndexRecord& record, S3Response* response);
 
-#endif  // KELTOS3_SRC_BOUNDARY_CHUNK_TRANSFER_H_
+#endif  // KELTOS3_SRC_LAYOUT_CHUNK_TRANSFER_H_
