@@ -4,7 +4,6 @@ namespace {
 
 class StandardLayoutPolicy final : public LayoutPolicy {
  public:
-  const wchar_t* Name() const override { return L"standard"; }
   bool VersionedKeys() const override { return true; }
   bool CarriesFileTimes() const override { return true; }
   bool PausesBetweenListings() const override { return true; }

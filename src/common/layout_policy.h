@@ -30,9 +30,6 @@ class LayoutPolicy {
  public:
   virtual ~LayoutPolicy() = default;
 
-  // "standard" or "snapshot-assisted", as the version text names the build.
-  virtual const wchar_t* Name() const = 0;
-
   // Stored versions are named by a stamp, several per path.  Otherwise a
   // path has one index object, stored over in place, and no stamp.
   virtual bool VersionedKeys() const = 0;

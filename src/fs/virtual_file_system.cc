@@ -32,8 +32,10 @@ int32_t CVirtualFileSystem::LoadTree(std::u16string path) {
   fileMap.RemoveAll();
   const int32_t result =
       ScanDirectoryTree(path, ScanVariant::kFull, /*skip_dot_dirs=*/true, &m_stamps);
-  m_remoteTimes = CSortedMap<std::u16string>(fileMap.Capacity(),
-                                             SortedMapWhenFull::kKeepLowest);
+  if (!CurrentLayout().CarriesFileTimes()) {
+    m_remoteTimes = CSortedMap<std::u16string>(fileMap.Capacity(),
+                                               SortedMapWhenFull::kKeepLowest);
+  }
   if (!CurrentLayout().CarriesFileTimes() && path.empty() && !m_bRemoteTimesTree) {
     ScopedFileSystem<CVirtualFileSystem> times(new CVirtualFileSystem());
     times->m_bRemoteTimesTree = true;

@@ -12,10 +12,6 @@ CS3InfoIndex::CS3InfoIndex(const std::u16string& bucket,
   Reset();
 }
 
-CS3InfoIndex::CS3InfoIndex(const std::u16string& bucket,
-                           const std::u16string& data_bucket)
-    : CS3InfoIndex(bucket, data_bucket, std::u16string()) {}
-
 CS3InfoIndex::~CS3InfoIndex() = default;
 
 uint32_t CS3InfoIndex::MaxObjectBytes(const std::u16string& index_key) {

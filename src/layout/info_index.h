@@ -51,8 +51,6 @@ class CS3InfoIndex {
   // With the given names and stamp; reads no settings.
   CS3InfoIndex(const std::u16string& bucket, const std::u16string& data_bucket,
                const std::u16string& stamp);
-  // With the given names and no stamp; reads no settings.
-  CS3InfoIndex(const std::u16string& bucket, const std::u16string& data_bucket);
   CS3InfoIndex(const CS3InfoIndex&) = delete;
   CS3InfoIndex& operator=(const CS3InfoIndex&) = delete;
   ~CS3InfoIndex();

@@ -21,7 +21,6 @@ class SnapshotInUsePass final : public InUsePass {
 
 class SnapshotLayoutPolicy final : public LayoutPolicy {
  public:
-  const wchar_t* Name() const override { return L"snapshot-assisted"; }
   bool VersionedKeys() const override { return false; }
   bool CarriesFileTimes() const override { return false; }
   bool PausesBetweenListings() const override { return false; }
