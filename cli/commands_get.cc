@@ -68,22 +68,23 @@ int RunGet() {
   RemoteSettings settings;
   int exit_code = kExitOk;
   if (!PrepareRemote(kGet, &settings, &exit_code)) return exit_code;
-  if (!RequireBuckets(kGet, settings, true, true, &exit_code)) return exit_code;
 
   CatchInterrupt();
   FileObject object;
   if (CreateS3FileObject(&object.file) != 0) return Failure(kGet, "cannot create a file object");
-  switch (object.file->Open(name.c_str())) {
-    case 1:
-      break;
-    case 0: {
-      const std::string why = LastFailure("");
-      return Failure(kGet, why.empty() ? "no stored version named " + WideToUtf8(name)
-                                      : "the version could not be looked up: " + why);
+  // The buckets are looked up only when the version could not be opened:
+  // a read that succeeds needs no listing of the account's buckets (two
+  // round trips before the first byte).
+  const int opened = object.file->Open(name.c_str());
+  if (opened != 1) {
+    const std::string why = LastFailure(opened == 0 ? "" : "its bytes do not match its index");
+    const std::string missing = MissingBucketMessage(settings);
+    if (!missing.empty()) return Failure(kGet, missing);
+    if (opened != 0) {
+      return Failure(kGet, "the version was found but its first chunk could not be read: " + why);
     }
-    default:
-      return Failure(kGet, "the version was found but its first chunk could not be read: " +
-                               LastFailure("its bytes do not match its index"));
+    return Failure(kGet, why.empty() ? "no stored version named " + WideToUtf8(name)
+                                    : "the version could not be looked up: " + why);
   }
   const long long size = object.file->GetSize();
   if (g_get.offset > 0) {

@@ -4,6 +4,7 @@
 // command table (command.h); the command line is parsed with CLI11.
 
 #include <CLI/CLI.hpp>
+#include <malloc.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -62,6 +63,12 @@ int PrintCommandHelp(CLI::App& app, const cli::Command& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Chunk bodies (a MiB each, several at once with --transfers above 1) are
+  // allocated and freed on short-lived transfer threads.  glibc raises its
+  // mmap threshold past the size of each such block freed, after which the
+  // blocks come from the threads' arenas and stay with them; a fixed
+  // threshold keeps every one an mapping of its own, returned when freed.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
 
   // The command a raw command's arguments start after; -v is taken out of

@@ -43,15 +43,26 @@ int BucketState(const std::string& bucket) {
   return KeltoS3BucketExists(Utf8ToWide(bucket).c_str());
 }
 
+namespace {
+
+struct WantedBucket {
+  bool wanted;
+  const char* role;
+  const std::string& name;
+};
+
+std::string MissingMessage(const WantedBucket& bucket) {
+  return std::string("the ") + bucket.role + " '" + bucket.name +
+         "' does not exist; create it with 'keltos3 mb'";
+}
+
+}  // namespace
+
 bool RequireBuckets(const Command& command, const RemoteSettings& settings, bool backup,
                     bool data, int* exit_code) {
-  const struct {
-    bool wanted;
-    const char* role;
-    const std::string& name;
-  } buckets[] = {{backup, "backup bucket", settings.backup_bucket},
-                 {data, "data bucket", settings.data_bucket}};
-  for (const auto& bucket : buckets) {
+  const WantedBucket buckets[] = {{backup, "backup bucket", settings.backup_bucket},
+                                  {data, "data bucket", settings.data_bucket}};
+  for (const WantedBucket& bucket : buckets) {
     if (!bucket.wanted) continue;
     const int state = BucketState(bucket.name);
     if (state < 0) {
@@ -59,12 +70,20 @@ bool RequireBuckets(const Command& command, const RemoteSettings& settings, bool
       return false;
     }
     if (state == 0) {
-      *exit_code = Failure(command, std::string("the ") + bucket.role + " '" + bucket.name +
-                                        "' does not exist; create it with 'keltos3 mb'");
+      *exit_code = Failure(command, MissingMessage(bucket));
       return false;
     }
   }
   return true;
+}
+
+std::string MissingBucketMessage(const RemoteSettings& settings) {
+  const WantedBucket buckets[] = {{true, "backup bucket", settings.backup_bucket},
+                                  {true, "data bucket", settings.data_bucket}};
+  for (const WantedBucket& bucket : buckets) {
+    if (BucketState(bucket.name) == 0) return MissingMessage(bucket);
+  }
+  return "";
 }
 
 bool ValidBucketName(const std::string& name, std::string* why) {

@@ -34,6 +34,11 @@ std::string LastFailure(const std::string& fallback = "the endpoint did not answ
 bool RequireBuckets(const Command& command, const RemoteSettings& settings, bool backup,
                     bool data, int* exit_code);
 
+// For a command that failed without looking its buckets up first: the
+// message naming the first of the two buckets that the service listing
+// does not name, or "" when both are named or the listing fails.
+std::string MissingBucketMessage(const RemoteSettings& settings);
+
 // One bucket: 1 exists, 0 missing, -1 could not be told (LastFailure says why).
 int BucketState(const std::string& bucket);
 

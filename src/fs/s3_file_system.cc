@@ -212,8 +212,7 @@ int CS3FileSystem::OpenFileObject(CS3File* file, const std::u16string& path,
                                   bool for_writing) {
   const bool known = FolderMarkersKnown(path);
   if (known) file->SetFolderMarkersKnown();
-  const int opened = for_writing ? file->OpenForWriting(path)
-                                 : file->Open(U16ToWide(path).c_str());
+  const int opened = for_writing ? file->OpenForWriting(path) : file->OpenListed(path);
   const size_t slash = path.rfind(u'\\');
   if (!known && slash != std::u16string::npos && slash > 0) {
     NoteFolderMarkers(path.substr(0, slash));

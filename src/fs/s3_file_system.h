@@ -348,7 +348,8 @@ class CS3FileSystem final : public CQUEXFSManager {
   bool PathKnownUnlisted(const std::u16string& remainder,
                          const std::u16string& name) const;
   // Opens `file` on `path`, skipping the folder markers when they are known;
-  // for a new version (`for_writing`) without looking for a stored one.
+  // for a new version (`for_writing`) without looking for a stored one, and
+  // for a read as a version this object's load listed (CS3File::OpenListed).
   int OpenFileObject(CS3File* file, const std::u16string& path,
                      bool for_writing = false);
 

@@ -28,19 +28,28 @@ bool PlainMd5(const std::u16string& etag, uint8_t digest[16]) {
   return true;
 }
 
-}  // namespace
-
-bool ETagContradicts(const std::u16string& etag, const uint8_t* data, size_t length) {
-  uint8_t named[16];
-  if (!PlainMd5(etag, named)) return false;
+// True when `named` is the MD5 of data[0, length).
+bool SameMd5(const uint8_t named[16], const uint8_t* data, size_t length) {
   CryptoPP::Weak::MD5 md5;
   if (length > 0 && data != nullptr) md5.Update(data, length);
   uint8_t actual[CryptoPP::Weak::MD5::DIGESTSIZE];
   md5.Final(actual);
   for (size_t i = 0; i < 16; ++i) {
-    if (named[i] != actual[i]) return true;
+    if (named[i] != actual[i]) return false;
   }
-  return false;
+  return true;
+}
+
+}  // namespace
+
+bool ETagContradicts(const std::u16string& etag, const uint8_t* data, size_t length) {
+  uint8_t named[16];
+  return PlainMd5(etag, named) && !SameMd5(named, data, length);
+}
+
+bool ETagConfirms(const std::u16string& etag, const uint8_t* data, size_t length) {
+  uint8_t named[16];
+  return PlainMd5(etag, named) && SameMd5(named, data, length);
 }
 
 ChunkFault CheckChunk(const IndexRecord& record, const uint8_t* data, int32_t length,

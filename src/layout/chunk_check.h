@@ -26,6 +26,10 @@
 // True when `etag` is a plain MD5 tag and data[0, length) has another MD5.
 bool ETagContradicts(const std::u16string& etag, const uint8_t* data, size_t length);
 
+// True when `etag` is a plain MD5 tag naming the MD5 of data[0, length):
+// the server answering a PUT of those bytes says it holds exactly them.
+bool ETagConfirms(const std::u16string& etag, const uint8_t* data, size_t length);
+
 // What is wrong with a fetched chunk.
 enum class ChunkFault {
   kNone,      // the bytes are the chunk's

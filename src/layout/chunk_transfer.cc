@@ -25,14 +25,24 @@ bool ChunkIsListed(const std::u16string& data_bucket, const std::u16string& key,
   return page.ListedSize(key, &size) && size == static_cast<uint64_t>(length);
 }
 
-bool UploadChunkBody(PutObjectRequest* upload, const std::u16string& key, int32_t length) {
+bool UploadChunkBody(PutObjectRequest* upload, const std::u16string& key, int32_t length,
+                     UploadProof proof) {
   for (int attempt = 0; attempt < kChunkAttempts; ++attempt) {
     upload->m_strKey = key;  // PerformRequest leaves it encoded
     upload->SetHeader(u"x-amz-date", DateHeaderValue());
     const S3Response answer = S3Client().PutObject(*upload);
+    if (answer.m_iRetry != 0) continue;
+    // The answer to this very PUT naming the MD5 of every byte sent says
+    // more than a listing's size, and spares a request per chunk; naming
+    // another MD5, it says the server holds other bytes: sent again.
+    if (proof == UploadProof::kETagOrListing) {
+      const uint8_t* body = upload->GetBody();
+      if (ETagConfirms(answer.m_strETag, body, static_cast<size_t>(length))) return true;
+      if (ETagContradicts(answer.m_strETag, body, static_cast<size_t>(length))) continue;
+    }
     // An older version of the path may have left an object under the same
     // key, so the listing alone cannot tell that this upload arrived.
-    if (answer.m_iRetry == 0 && ChunkIsListed(upload->m_strBucket, key, length)) return true;
+    if (ChunkIsListed(upload->m_strBucket, key, length)) return true;
   }
   return false;
 }

@@ -21,11 +21,18 @@ constexpr int kChunkAttempts = 5;
 bool ChunkIsListed(const std::u16string& data_bucket, const std::u16string& key,
                    int32_t length);
 
+// How an upload is known to have arrived.
+enum class UploadProof {
+  kListing,       // a listing shows the key with the body's size
+  kETagOrListing, // the PUT's answer names the body's MD5 (naming another
+                  // fails the attempt); a listing when it names none
+};
+
 // Stores the body of `upload` (`length` bytes, in the request's bucket)
-// under `key`: up to kChunkAttempts attempts, each a PUT and a listing that
-// must show the key with that size.  True when an attempt succeeded.  The
-// body stays in `upload`.
-bool UploadChunkBody(PutObjectRequest* upload, const std::u16string& key, int32_t length);
+// under `key`: up to kChunkAttempts attempts, each a PUT and its `proof`.
+// True when an attempt succeeded.  The body stays in `upload`.
+bool UploadChunkBody(PutObjectRequest* upload, const std::u16string& key, int32_t length,
+                     UploadProof proof);
 
 // Fetches the chunk `record` names with `download` into *response: up to
 // kChunkAttempts attempts while the bytes fail CheckChunk (length,

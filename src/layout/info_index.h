@@ -77,6 +77,11 @@ class CS3InfoIndex {
   // when given, tells whether the object itself was received whole.
   bool Load(const std::u16string& index_key, bool* fetched = nullptr);
 
+  // Load without the listing, for an index object the caller has just seen
+  // listed: always an index loaded (without records when the fetch failed,
+  // as when the object vanished since it was listed).
+  void LoadListed(const std::u16string& index_key, bool* fetched = nullptr);
+
   // Stores `index_key` as the index key without looking for the object: for
   // a version that is only written.
   void SetIndexKey(const std::u16string& index_key) { m_strIndexKey = index_key; }

@@ -35,7 +35,13 @@ bool CS3InfoIndex::Load(const std::u16string& index_key, bool* fetched) {
   S3ListResult page = S3Client().ListObjects(listing);
   page.ParseList();
   if (page.m_items.empty()) return false;
+  LoadListed(index_key, fetched);
+  return true;
+}
 
+void CS3InfoIndex::LoadListed(const std::u16string& index_key, bool* fetched) {
+  m_strIndexKey = index_key;
+  if (fetched != nullptr) *fetched = false;
   GetObjectRequest get(m_strBucket, index_key);
   get.m_iAnswerLimit = MaxObjectBytes(index_key);
   const S3Response object = S3Client().GetObject(get);
@@ -50,7 +56,6 @@ bool CS3InfoIndex::Load(const std::u16string& index_key, bool* fetched) {
     LoadFromBytes(object.GetBody(), object.GetBodyLength());
     if (fetched != nullptr) *fetched = IsWhole();
   }
-  return true;
 }
 
 bool CS3InfoIndex::Store() {

@@ -100,9 +100,11 @@ void CS3File::PrepareOpen(const std::u16string& name) {
                                   : ContentTypeFor(m_strFileKey.substr(dot));
 }
 
-int CS3File::OpenVersion(const wchar_t* path) {
-  PrepareOpen(WideToU16(path));
-  if (!m_index.Load(IndexKeyOf(m_strFileKey))) {
+int CS3File::OpenVersion(const std::u16string& path, bool listed) {
+  PrepareOpen(path);
+  if (listed) {
+    m_index.LoadListed(IndexKeyOf(m_strFileKey));
+  } else if (!m_index.Load(IndexKeyOf(m_strFileKey))) {
     m_iState = kWriting;
     return 0;
   }
@@ -191,7 +193,7 @@ bool CS3File::UploadChunk(int32_t length) {
   const int32_t capacity = m_iWriteBufferSize;
   m_upload.AdoptBody(std::move(m_pWriteBuffer), length);
   m_iWriteBufferSize = 0;
-  const bool stored = UploadChunkBody(&m_upload, key, length);
+  const bool stored = UploadChunkBody(&m_upload, key, length, UploadProof::kListing);
   m_pWriteBuffer = m_upload.ReleaseBody();
   if (m_pWriteBuffer != nullptr) m_iWriteBufferSize = capacity;
   ++m_iChunkCounter;
@@ -476,7 +478,17 @@ void CS3File::Abandon(int32_t state) noexcept {
 int CS3File::Open(const wchar_t* path) {
   try {
     const SettingsScope settings;
-    return OpenVersion(path);
+    return OpenVersion(WideToU16(path), /*listed=*/false);
+  } catch (...) {
+    Abandon(kFresh);
+    return 2;
+  }
+}
+
+int CS3File::OpenListed(const std::u16string& path) {
+  try {
+    const SettingsScope settings;
+    return OpenVersion(path, /*listed=*/CS3Config().GetTransfers() > 1);
   } catch (...) {
     Abandon(kFresh);
     return 2;

@@ -33,8 +33,9 @@
 //
 // Transfers.  With "Transfers" N > 1 (read at each Write and each chunk a
 // Read needs), a stored file's chunks go up N at a time, each on a transfer
-// thread of its own (support/transfer_job.h) and each verified as when sent
-// alone; its record enters the index in chunk order when the chunk is
+// thread of its own (support/transfer_job.h) and each verified: by the
+// PUT's answer when it names the MD5 of every byte sent (a plain ETag), else
+// by the listing a chunk sent alone gets; its record enters the index in chunk order when the chunk is
 // handed over.  A failure of any chunk fails the store: the Write that finds
 // it (at the latest the last one, which waits for every chunk before it
 // stores the index object) returns 1, having waited for the others, and no
@@ -109,6 +110,13 @@ class CS3File final : public KS3File {
   // (also when its index object could not be fetched or holds no usable
   // record, or the chunk stored under its key is not this version's).
   int Open(const wchar_t* path) override;
+
+  // Open for a stored name the caller has just seen listed.  With
+  // "Transfers" above 1 the index object is fetched without the listing
+  // Open sends first (one request less per file read), so 0 is never the
+  // answer: a version gone since it was listed gives 2.  With Transfers 1
+  // it is Open.
+  int OpenListed(const std::u16string& path);
 
   // Appends data[0, length) to the version; `last` non-zero uploads the
   // last chunk (a 0-byte chunk when nothing is pending) and stores the
@@ -202,7 +210,7 @@ class CS3File final : public KS3File {
 
   // The KS3File operations; the public ones turn an exception into their
   // failure result.
-  int OpenVersion(const wchar_t* path);
+  int OpenVersion(const std::u16string& path, bool listed);
   // The part of Open before the index is looked for: reset, folder
   // markers, file key and content type.
   void PrepareOpen(const std::u16string& name);

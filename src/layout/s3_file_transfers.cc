@@ -30,7 +30,9 @@ bool CS3File::UploadChunkAside(int32_t length, size_t limit) {
   }
   PutObjectRequest* const request = pending->request.get();
   pending->job = std::make_unique<TransferJob>(
-      CS3Config(), [request, key, length] { return UploadChunkBody(request, key, length); });
+      CS3Config(), [request, key, length] {
+        return UploadChunkBody(request, key, length, UploadProof::kETagOrListing);
+      });
   m_uploads.push_back(std::move(pending));
   ++m_iChunkCounter;
   return !m_bUploadFailed;

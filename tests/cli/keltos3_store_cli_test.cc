@@ -69,7 +69,7 @@ class Keltos3StoreCliTest : public ::testing::Test {
 };
 
 // mb creates the two buckets the settings name; check names a missing one,
-// and ls, du and put refuse to run without their buckets.
+// ls, du and put refuse to run without their buckets, and get names them.
 TEST_F(Keltos3StoreCliTest, MbCreatesTheBucketsCheckNamesAMissingOne) {
   testsupport::StoreSettings settings;
   settings.bucket = StoreFixture::UniqueBucket("mb-b");
@@ -81,7 +81,7 @@ TEST_F(Keltos3StoreCliTest, MbCreatesTheBucketsCheckNamesAMissingOne) {
   EXPECT_NE(r.out.find("MISSING   data bucket '" + settings.data_bucket + "'"), std::string::npos);
   home_.WriteFile("f", "data");
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"ls"}, {"du"}, {"put", home_.PathOf("f"), "/f"}}) {
+           {"ls"}, {"du"}, {"put", home_.PathOf("f"), "/f"}, {"get", "/f", home_.PathOf("g")}}) {
     r = Run(args);
     EXPECT_EQ(r.exit_code, 1) << args[0];
     EXPECT_NE(r.err.find("does not exist; create it with 'keltos3 mb'"), std::string::npos) << r.err;

@@ -6,10 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#define CRYPTOPP_ENABLE_NAMESPACE_WEAK 1
+#include <cryptopp/hex.h>
+#include <cryptopp/md5.h>
+
 #include <set>
 #include <string>
 #include <vector>
 
+#include "layout/chunk_transfer.h"
 #include "layout/index_record.h"
 #include "support/store_fixture.h"
 #include "support/test_servers.h"
@@ -60,6 +65,16 @@ std::string Rule(const std::string& method, const std::string& path, int status,
 std::u16string Utf16Digit(int i) { return std::u16string(1, static_cast<char16_t>(u'0' + i)); }
 
 std::string Body(const std::string& text) { return "\"body\":" + JsonString(text); }
+
+// A header rule field giving the answer the plain ETag of `bytes`.
+std::string ETagOf(const std::string& bytes) {
+  std::string hex;
+  CryptoPP::Weak::MD5 md5;
+  CryptoPP::StringSource(bytes, true,
+                         new CryptoPP::HashFilter(md5, new CryptoPP::HexEncoder(
+                                                           new CryptoPP::StringSink(hex), false)));
+  return "\"headers\":{\"ETag\":" + JsonString("\"" + hex + "\"") + "}";
+}
 std::string RawBody(const std::string& bytes) {
   return "\"body_base64\":" + JsonString(Base64(bytes));
 }
@@ -292,6 +307,43 @@ TEST_F(ParallelS3FileStubTest, ChunkFailingMidWayFailsTheStoreAndListsNothing) {
   }
   EXPECT_GT(Connections(puts), 1u) << "the chunks went up one after another";
   EXPECT_EQ(Count(StubServer::Requests(fixture_.bucket()), "PUT"), 0);
+}
+
+// Side by side, a PUT answer naming the MD5 of the chunk's bytes stands for
+// the chunk's listing; one naming other bytes fails the attempt, however the
+// listing would look; without a plain tag the listing decides.
+TEST_F(ParallelS3FileStubTest, PutAnswerNamingTheBytesStandsForTheListing) {
+  Script(fixture_.bucket(),
+         {Rule("GET", "?prefix=", 200, Body(StubListing({}, false))), Rule("PUT", "", 200, "")});
+  const std::string a(1000, 'a'), b(1000, 'b'), c(1000, 'c');
+  Script(fixture_.data_bucket(),
+         {Rule("PUT", "%5F00000", 200, ETagOf(a)), Rule("PUT", "%5F00001", 200, ETagOf(a)),
+          Rule("PUT", "", 200, ""), Rule("GET", "?prefix=", 200, "\"list_prefix\":1000")});
+  CS3File file;
+  ASSERT_EQ(file.Open(L"\\e.bin"), 0);
+  const std::string content = a + b + c;
+  EXPECT_EQ(file.Write(content.data(), static_cast<int>(content.size()), 1), 1);
+
+  const std::vector<StubRequest> data = StubServer::Requests(fixture_.data_bucket());
+  EXPECT_EQ(Count(data, "GET", "%5F00000"), 0);  // confirmed by its answer
+  EXPECT_EQ(Count(data, "PUT", "%5F00001"), kChunkAttempts);
+  EXPECT_EQ(Count(data, "GET", "%5F00001"), 0);  // the listing would have shown it
+  EXPECT_EQ(Count(data, "GET", "%5F00002"), 1);  // no tag: listed
+  EXPECT_EQ(Count(StubServer::Requests(fixture_.bucket()), "PUT"), 0);
+}
+
+// A read of a version just listed fetches its index object without
+// listing it again; one gone since reads as unreadable, never as absent.
+TEST_F(ParallelS3FileStubTest, ListedVersionIsOpenedWithoutAnotherListing) {
+  ServeIndex(Record(0, 9, u"$data$/h.bin_00000"));
+  Script(fixture_.data_bucket(), {Rule("GET", "00000", 200, Body("0123456789"))});
+  CS3File file;
+  EXPECT_EQ(file.OpenListed(u"\\h.bin_S"), 1);
+  EXPECT_EQ(Count(StubServer::Requests(fixture_.bucket()), "GET", "?prefix="), 0);
+  EXPECT_EQ(Count(StubServer::Requests(fixture_.bucket()), "GET", "Info"), 1);
+
+  Script(fixture_.bucket(), {Rule("GET", "Info", 404, Body("<Error><Code>NoSuchKey</Code></Error>"))});
+  EXPECT_EQ(file.OpenListed(u"\\h.bin_S"), 2);
 }
 
 // Chunks are fetched ahead; one that cannot be fetched fails the Read that
