@@ -22,7 +22,7 @@ namespace {
 
 extern const Command kGet;
 
-constexpr unsigned kPiece = 1 << 20;
+constexpr unsigned kPiece = 256 * 1024;
 
 struct GetOptions {
   std::string name;

@@ -43,8 +43,10 @@
 // that moves forward (Read) fetches up to N chunks ahead of the one it
 // delivers from; a chunk fetched ahead is checked as one fetched alone, and
 // a failed one fails the Read that reaches it, as today.  Seek keeps the
-// chunks fetched ahead from its target on and drops the rest.  At most N
-// chunks are in flight besides the one being filled or read.  The threads
+// chunks fetched ahead from its target on and drops the rest.  A store
+// holds N chunk buffers at most (the next chunk fills while at most N - 1
+// are in flight); a read at most N chunks in flight besides the one being
+// read.  The threads
 // end with the transfers: the last Write, the end of the read, Reset,
 // Open, Seek past them and destruction wait for every transfer in flight.
 // With N = 1 every request is sent in the caller's thread, in order.

@@ -23,11 +23,6 @@ bool CS3File::UploadChunkAside(int32_t length, size_t limit) {
   // The filled buffer goes with the chunk; the next one fills a spare.
   pending->request->AdoptBody(std::move(m_pWriteBuffer), length);
   m_iWriteBufferSize = 0;
-  if (!m_spareBuffers.empty()) {
-    m_pWriteBuffer = std::move(m_spareBuffers.back());
-    m_spareBuffers.pop_back();
-    m_iWriteBufferSize = m_iBufferSize;
-  }
   PutObjectRequest* const request = pending->request.get();
   pending->job = std::make_unique<TransferJob>(
       CS3Config(), [request, key, length] {
@@ -35,6 +30,14 @@ bool CS3File::UploadChunkAside(int32_t length, size_t limit) {
       });
   m_uploads.push_back(std::move(pending));
   ++m_iChunkCounter;
+  // The next chunk fills while at most `limit` - 1 are in flight, in the
+  // buffer of one that ended: a store holds `limit` chunk buffers at most.
+  SettleUploads(limit - 1);
+  if (!m_spareBuffers.empty()) {
+    m_pWriteBuffer = std::move(m_spareBuffers.back());
+    m_spareBuffers.pop_back();
+    m_iWriteBufferSize = m_iBufferSize;
+  }
   return !m_bUploadFailed;
 }
 
