@@ -88,10 +88,17 @@ void CS3File::EnsureFolderMarkers(const std::u16string& directory) {
   }
 }
 
-void CS3File::PrepareOpen(const std::u16string& name) {
+void CS3File::PrepareOpen(const std::u16string& name, bool markers_when_writing) {
   Reset();
+  m_strMarkersDue.clear();
   const std::u16string directory = ParentDirectoryOf(name);
-  if (!directory.empty() && !m_bFolderMarkersKnown) EnsureFolderMarkers(directory);
+  if (!directory.empty() && !m_bFolderMarkersKnown) {
+    if (markers_when_writing) {
+      m_strMarkersDue = directory;
+    } else {
+      EnsureFolderMarkers(directory);
+    }
+  }
 
   m_strFileKey = FileKeyOf(name);
   const size_t dot = m_strFileKey.rfind(u'.');
@@ -100,11 +107,24 @@ void CS3File::PrepareOpen(const std::u16string& name) {
                                   : ContentTypeFor(m_strFileKey.substr(dot));
 }
 
+void CS3File::EnsureDueFolderMarkers() {
+  if (m_strMarkersDue.empty()) return;
+  const std::u16string directory = std::move(m_strMarkersDue);
+  m_strMarkersDue.clear();
+  EnsureFolderMarkers(directory);
+}
+
 int CS3File::OpenVersion(const std::u16string& path, bool listed) {
-  PrepareOpen(path);
+  // With transfers side by side a version that is found is only read: the
+  // markers of its folders were written when it was stored, and looking
+  // them up again would cost up to three round trips before its first
+  // byte.  They are seen to when this Open or a later Write stores one.
+  const bool transfers = CS3Config().GetTransfers() > 1;
+  PrepareOpen(path, /*markers_when_writing=*/transfers);
   if (listed) {
     m_index.LoadListed(IndexKeyOf(m_strFileKey));
   } else if (!m_index.Load(IndexKeyOf(m_strFileKey))) {
+    EnsureDueFolderMarkers();
     m_iState = kWriting;
     return 0;
   }
@@ -114,12 +134,17 @@ int CS3File::OpenVersion(const std::u16string& path, bool listed) {
   }
   m_iState = kReading;
   m_iCursorRecord = 0;
-  return FetchChunk() ? 1 : 2;
+  if (!FetchChunk()) return 2;
+  // The chunks after the first are fetched ahead once a Read shows that
+  // the version is read from its start (a Seek would drop them).
+  m_bReadAheadDue = transfers && !m_iEndOfData;
+  return 1;
 }
 
 // ---- Write ------------------------------------------------------------------
 
 void CS3File::StartNewVersion() {
+  EnsureDueFolderMarkers();
   DropTransfers();
   m_replacedChunks.clear();
   if (!Versioned()) {
@@ -364,6 +389,10 @@ int CS3File::ReadData(void* destination, unsigned int length) {
     Reset();
     return -1;
   }
+  if (m_bReadAheadDue) {
+    m_bReadAheadDue = false;
+    if (m_fetches.empty() && !m_iEndOfData) StartReadAhead();
+  }
   const int32_t n = length > static_cast<unsigned int>(std::numeric_limits<int32_t>::max())
                         ? std::numeric_limits<int32_t>::max()
                         : static_cast<int32_t>(length);
@@ -451,6 +480,7 @@ int CS3File::SeekTo(long long offset, int origin) {
   }
   m_index.SetCursor(static_cast<int32_t>(number));
   m_iCursorRecord = static_cast<int32_t>(number);
+  m_bReadAheadDue = false;
   if (!FetchChunk()) return 2;
   m_iBufferOffset = static_cast<int32_t>(target_bytes - record.start);
   m_iPosition = target;
@@ -467,6 +497,7 @@ int CS3File::SeekTo(long long offset, int origin) {
 
 void CS3File::Abandon(int32_t state) noexcept {
   DropTransfers();
+  m_bReadAheadDue = false;
   m_iPosition = 0;
   m_iSize = 0;
   m_iBufferOffset = 0;
@@ -526,7 +557,9 @@ int CS3File::Read(void* destination, unsigned int length) {
   try {
     // A Read served from the chunk at hand needs no settings.
     std::optional<SettingsScope> settings;
-    if (length > static_cast<unsigned int>(BytesLeftInChunk())) settings.emplace();
+    if (m_bReadAheadDue || length > static_cast<unsigned int>(BytesLeftInChunk())) {
+      settings.emplace();
+    }
     return ReadData(destination, length);
   } catch (...) {
     Abandon(kFresh);
@@ -582,6 +615,7 @@ void CS3File::SetVersionStamp(const std::u16string& stamp) {
 
 void CS3File::Reset() {
   DropTransfers();
+  m_bReadAheadDue = false;
   m_replacedChunks.clear();
   m_iPosition = 0;
   m_iSize = 0;

@@ -41,8 +41,11 @@
 // stores the index object) returns 1, having waited for the others, and no
 // index object is stored, so nothing of the failed store is listed.  A read
 // that moves forward (Read) fetches up to N chunks ahead of the one it
-// delivers from; a chunk fetched ahead is checked as one fetched alone, and
-// a failed one fails the Read that reaches it, as today.  Seek keeps the
+// delivers from (the first Read after Open starts it, while the first chunk
+// is delivered); a chunk fetched ahead is checked as one fetched alone, and
+// a failed one fails the Read that reaches it.  An Open that
+// finds a version neither lists nor writes its folder markers (they were
+// written when it was stored); a Write after it does.  Seek keeps the
 // chunks fetched ahead from its target on and drops the rest.  A store
 // holds N chunk buffers at most (the next chunk fills while at most N - 1
 // are in flight); a read at most N chunks in flight besides the one being
@@ -214,8 +217,11 @@ class CS3File final : public KS3File {
   // failure result.
   int OpenVersion(const std::u16string& path, bool listed);
   // The part of Open before the index is looked for: reset, folder
-  // markers, file key and content type.
-  void PrepareOpen(const std::u16string& name);
+  // markers, file key and content type.  With `markers_when_writing` the
+  // folder markers are only noted (EnsureDueFolderMarkers writes them).
+  void PrepareOpen(const std::u16string& name, bool markers_when_writing = false);
+  // Writes the folder markers PrepareOpen noted, if any.
+  void EnsureDueFolderMarkers();
   int WriteData(const char* data, int length, int last);
   int ReadData(void* destination, unsigned int length);
   int SeekTo(long long offset, int origin);
@@ -333,6 +339,8 @@ class CS3File final : public KS3File {
   CS3InfoIndex m_index;
   int32_t m_iNamesSet = 0;             // 1 once a bucket name was set
   bool m_bFolderMarkersKnown = false;  // SetFolderMarkersKnown
+  std::u16string m_strMarkersDue;      // folder whose markers wait for a Write
+  bool m_bReadAheadDue = false;        // the next Read starts the read-ahead
   std::unique_ptr<uint8_t[]> m_pWriteBuffer;
   int32_t m_iWriteBufferSize = 0;
   int32_t m_iState = kFresh;

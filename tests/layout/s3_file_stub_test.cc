@@ -346,6 +346,31 @@ TEST_F(ParallelS3FileStubTest, ListedVersionIsOpenedWithoutAnotherListing) {
   EXPECT_EQ(file.OpenListed(u"\\h.bin_S"), 2);
 }
 
+// A version that is found is read without its folder markers being looked
+// up (a Write after it sees to them), and the chunks after the first are
+// fetched ahead from the first Read on, while the first is delivered.
+TEST_F(ParallelS3FileStubTest, FoundVersionIsReadAheadWithoutFolderMarkers) {
+  std::string index;
+  for (int i = 0; i < 3; ++i) {
+    index += Record(1000 * i, 1000 * i + 999, u"$data$/h.bin_0000" + Utf16Digit(i));
+  }
+  ServeIndex(index);
+  Script(fixture_.data_bucket(), {Rule("GET", "0000", 200, Body(std::string(1000, 'c')))});
+  CS3File file;
+  ASSERT_EQ(file.Open(L"\\d\\h.bin_S"), 1);
+  std::string buffer(10, '\0');
+  EXPECT_EQ(file.Read(buffer.data(), 10), 10);
+  file.Reset();  // waits for what was fetched ahead
+  EXPECT_EQ(Count(StubServer::Requests(fixture_.bucket()), "GET", "folder"), 0);
+  const std::vector<StubRequest> data = StubServer::Requests(fixture_.data_bucket());
+  EXPECT_EQ(Count(data, "GET", "00001"), 1);
+  EXPECT_EQ(Count(data, "GET", "00002"), 1);
+
+  ASSERT_EQ(file.Open(L"\\d\\h.bin_S"), 1);
+  EXPECT_EQ(file.Write("x", 1, 0), 0);
+  EXPECT_GE(Count(StubServer::Requests(fixture_.bucket()), "GET", "folder"), 1);
+}
+
 // Chunks are fetched ahead; one that cannot be fetched fails the Read that
 // reaches it, after the chunks before it were delivered, as when read alone.
 TEST_F(ParallelS3FileStubTest, FailingReadAheadReportsLikeToday) {
