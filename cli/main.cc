@@ -69,10 +69,6 @@ int main(int argc, char** argv) {
   // blocks come from the threads' arenas and stay with them; a fixed
   // threshold keeps every one an mapping of its own, returned when freed.
   mallopt(M_MMAP_THRESHOLD, 256 * 1024);
-  // Each transfer thread would otherwise get an arena of its own, whose
-  // freed requests and answers stay resident; the threads mostly wait on
-  // the network, so two arenas are enough to keep them from waiting on one.
-  mallopt(M_ARENA_MAX, 2);
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
 
   // The command a raw command's arguments start after; -v is taken out of
