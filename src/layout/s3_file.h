@@ -108,8 +108,10 @@ class CS3File final : public KS3File {
   // GetSize 0, Seek 2, TestConnection 0.
 
   // Starts afresh (as Reset), writes the folder markers of the path's
-  // directories, sets the content type of the chunks from the extension,
-  // and loads the index object of `path` (a stored name when reading).
+  // directories (with "Transfers" above 1 only when no version is found,
+  // else at the first Write), sets the content type of the chunks from the
+  // extension, and loads the index object of `path` (a stored name when
+  // reading).
   // 0: nothing stored, ready to write.  1: version opened, first chunk
   // loaded.  2: version listed but its first chunk could not be fetched
   // (also when its index object could not be fetched or holds no usable

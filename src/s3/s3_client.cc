@@ -86,7 +86,7 @@ S3Response S3Client::Perform(S3Request& request, bool expect_listing) {
                                          result.m_strText)) {
       result.m_iRetry = 1;
     }
-    if (pause > 0) platform::CurrentEnv()->Sleep(static_cast<uint32_t>(pause));
+    platform::CurrentEnv()->Sleep(static_cast<uint32_t>(pause));
     if (result.m_iRetry == 0) break;
   }
 
