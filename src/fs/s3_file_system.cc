@@ -798,3 +798,14 @@ void CS3FileSystem::TakeTransfer(const CS3FileSystem& lane, const std::u16string
   const auto time = lane.transferTimes.find(key);
   if (time != lane.transferTimes.end()) transferTimes[key] = time->second;
 }
+
+void CS3FileSystem::LendFolders(CS3FileSystem* lane, const std::u16string& key) const {
+  std::u16string in_bucket;
+  std::u16string remainder;
+  SplitBucket(root + key, &in_bucket, &remainder);
+  for (size_t end = remainder.find(u'\\', 1); end != std::u16string::npos;
+       end = remainder.find(u'\\', end + 1)) {
+    const std::u16string folder = in_bucket + remainder.substr(0, end);
+    if (storedFolders.count(folder) != 0) lane->storedFolders.insert(folder);
+  }
+}

@@ -214,6 +214,11 @@ class CS3FileSystem final : public CQUEXFSManager {
   // Takes over what `lane` learnt by storing the tree key `key`: the
   // path and its folders as stored, and the time after the transfer.
   void TakeTransfer(const CS3FileSystem& lane, const std::u16string& key);
+  // Before a transfer of the tree key `key` starts on `lane`: the folders
+  // above it whose markers were stored through this object since the lane
+  // was made (by the run's folder creations, or another lane's transfer),
+  // so that the lane does not look them up again.
+  void LendFolders(CS3FileSystem* lane, const std::u16string& key) const;
 
   // ---- The parts of the loads, public for tests -----------------------------
 

@@ -61,6 +61,7 @@ void TransferLanes::Start(const std::u16string& key, const SyncAction& action,
   for (const std::u16string& touched : LocalKeys(action)) {
     m_pLocal->LendStamp(lane->local, touched);
   }
+  m_pRemote->LendFolders(lane->remote, action.m_strName);
   CQUEXFSManager* const target = LaneSide(*lane, action.m_iTarget);
   CQUEXFSManager* const source = LaneSide(*lane, action.m_iSource);
   lane->job = std::make_unique<TransferJob>(

@@ -210,6 +210,13 @@ TEST_F(SyncFaultTest, ParallelTransfersKeepTheCatalogRules) {
   EXPECT_EQ(done_at.size(), 7u) << ::testing::PrintToString(Describe(actions));
   EXPECT_FALSE(std::filesystem::exists(a_.catalog.At("up/u3.bin")));
   EXPECT_TRUE(std::filesystem::exists(a_.catalog.At("up/u2.bin")));
+  // The run stored the folder's marker before its files went up: no lane
+  // looked it up again.
+  int marker_lookups = 0;
+  for (const std::u16string& trace : fixture_.env().traces()) {
+    marker_lookups += trace.find(u"prefix=$folder$up") != std::u16string::npos;
+  }
+  EXPECT_EQ(marker_lookups, 0);
 
   Tree expected = base_;
   expected["up/"] = "";
