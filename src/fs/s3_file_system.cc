@@ -783,29 +783,32 @@ CS3FileSystem* CS3FileSystem::NewTransferLane() const {
   return lane;
 }
 
-void CS3FileSystem::TakeTransfer(const CS3FileSystem& lane, const std::u16string& key) {
+std::vector<std::u16string> CS3FileSystem::StoredFormsAbove(const std::u16string& key,
+                                                            std::u16string* path) const {
   std::u16string in_bucket;
   std::u16string remainder;
   SplitBucket(root + key, &in_bucket, &remainder);
-  if (lane.storedPaths.count(in_bucket + remainder) != 0) {
-    storedPaths.insert(in_bucket + remainder);
-  }
+  if (path != nullptr) *path = in_bucket + remainder;
+  std::vector<std::u16string> folders;
   for (size_t end = remainder.find(u'\\', 1); end != std::u16string::npos;
        end = remainder.find(u'\\', end + 1)) {
-    const std::u16string folder = in_bucket + remainder.substr(0, end);
+    folders.push_back(in_bucket + remainder.substr(0, end));
+  }
+  return folders;
+}
+
+void CS3FileSystem::TakeTransfer(const CS3FileSystem& lane, const std::u16string& key) {
+  std::u16string path;
+  for (const std::u16string& folder : StoredFormsAbove(key, &path)) {
     if (lane.storedFolders.count(folder) != 0) storedFolders.insert(folder);
   }
+  if (lane.storedPaths.count(path) != 0) storedPaths.insert(path);
   const auto time = lane.transferTimes.find(key);
   if (time != lane.transferTimes.end()) transferTimes[key] = time->second;
 }
 
 void CS3FileSystem::LendFolders(CS3FileSystem* lane, const std::u16string& key) const {
-  std::u16string in_bucket;
-  std::u16string remainder;
-  SplitBucket(root + key, &in_bucket, &remainder);
-  for (size_t end = remainder.find(u'\\', 1); end != std::u16string::npos;
-       end = remainder.find(u'\\', end + 1)) {
-    const std::u16string folder = in_bucket + remainder.substr(0, end);
+  for (const std::u16string& folder : StoredFormsAbove(key, nullptr)) {
     if (storedFolders.count(folder) != 0) lane->storedFolders.insert(folder);
   }
 }

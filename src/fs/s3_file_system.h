@@ -340,6 +340,11 @@ class CS3FileSystem final : public CQUEXFSManager {
   // root's path.
   bool TreeKeyOf(const std::u16string& remainder, std::u16string* key) const;
   void NoteFolderMarkers(const std::u16string& folder);
+  // The folders above the tree key `key` in the form storedFolders keeps
+  // them (bucket + path in it), outermost first; `path`, when given, takes
+  // the key's own such form (the form of storedPaths).
+  std::vector<std::u16string> StoredFormsAbove(const std::u16string& key,
+                                               std::u16string* path) const;
   // True when the folder `remainder` had no marker in the last whole-tree
   // load and none was stored through this object since: its marker can be
   // stored without looking for it first.

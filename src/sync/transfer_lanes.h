@@ -9,10 +9,11 @@
 // engine's thread decides everything else: before a transfer starts, the
 // lane's local copy takes the local tree's current stamps of the files it
 // touches, and its remote copy the folders above the path whose markers
-// were stored since the lanes were made; once it ended, the file systems the lanes were copied from take
-// over what the transfer left (the stamp of a file written locally, the
-// path and folders stored remotely and the time after the transfer, a
-// failure note, the bytes it moved), before the engine records anything.
+// were stored since the lanes were made; once it ended, the file systems
+// the lanes were copied from take over what the transfer left (the stamp
+// of a file written locally, the path and folders stored remotely and the
+// time after the transfer, a failure note, the bytes it moved), before the
+// engine records anything.
 // The catalog is never written from a lane.
 //
 // Lanes exist only while the engine applies a run's actions; the threads
