@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <utility>
 
 #include "layout/chunk_transfer.h"
 #include "common/layout_policy.h"
@@ -90,7 +91,6 @@ void CS3File::EnsureFolderMarkers(const std::u16string& directory) {
 
 void CS3File::PrepareOpen(const std::u16string& name, bool markers_when_writing) {
   Reset();
-  m_strMarkersDue.clear();
   const std::u16string directory = ParentDirectoryOf(name);
   if (!directory.empty() && !m_bFolderMarkersKnown) {
     if (markers_when_writing) {
@@ -109,9 +109,7 @@ void CS3File::PrepareOpen(const std::u16string& name, bool markers_when_writing)
 
 void CS3File::EnsureDueFolderMarkers() {
   if (m_strMarkersDue.empty()) return;
-  const std::u16string directory = std::move(m_strMarkersDue);
-  m_strMarkersDue.clear();
-  EnsureFolderMarkers(directory);
+  EnsureFolderMarkers(std::exchange(m_strMarkersDue, std::u16string()));
 }
 
 int CS3File::OpenVersion(const std::u16string& path, bool listed) {
@@ -391,7 +389,7 @@ int CS3File::ReadData(void* destination, unsigned int length) {
   }
   if (m_bReadAheadDue) {
     m_bReadAheadDue = false;
-    if (m_fetches.empty() && !m_iEndOfData) StartReadAhead();
+    StartReadAhead();
   }
   const int32_t n = length > static_cast<unsigned int>(std::numeric_limits<int32_t>::max())
                         ? std::numeric_limits<int32_t>::max()
@@ -497,7 +495,6 @@ int CS3File::SeekTo(long long offset, int origin) {
 
 void CS3File::Abandon(int32_t state) noexcept {
   DropTransfers();
-  m_bReadAheadDue = false;
   m_iPosition = 0;
   m_iSize = 0;
   m_iBufferOffset = 0;
@@ -615,7 +612,7 @@ void CS3File::SetVersionStamp(const std::u16string& stamp) {
 
 void CS3File::Reset() {
   DropTransfers();
-  m_bReadAheadDue = false;
+  m_strMarkersDue.clear();
   m_replacedChunks.clear();
   m_iPosition = 0;
   m_iSize = 0;

@@ -288,7 +288,8 @@ class CS3File final : public KS3File {
   // Starts fetching the records after the last one started (or after the
   // cursor), until Transfers are in flight or the index ends.
   void StartReadAhead();
-  // Waits for every transfer in flight and drops it, whatever it did.
+  // Waits for every transfer in flight and drops it, whatever it did; a
+  // read-ahead still due after Open is dropped too.
   void DropTransfers() noexcept;
 
   // Stores the index object and resets the object.  Returns Write's result.

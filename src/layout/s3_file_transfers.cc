@@ -107,6 +107,7 @@ void CS3File::StartReadAhead() {
 void CS3File::DropTransfers() noexcept {
   // Each pending transfer waits for its thread as it goes.
   m_fetches.clear();
+  m_bReadAheadDue = false;
   m_uploads.clear();
   m_spareBuffers.clear();
   m_bUploadFailed = false;
